@@ -1,0 +1,2 @@
+// Placeholder until the map writer lands.
+int main() { return 0; }
