@@ -1,0 +1,308 @@
+#include "framework/ExceptAddr.h"
+
+#include <cxxabi.h>
+#include <dlfcn.h>
+#include <execinfo.h>
+#include <link.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <typeinfo>
+
+#include "framework/Exceptions.h"
+
+namespace zr {
+
+namespace {
+
+// Where the executable's code would begin in its map file: GNU ld puts the
+// first code segment of a fixed-address executable there.
+constexpr std::uintptr_t kMapCodeBase = 0x00401000;
+
+struct TExecutableImage {
+    std::uintptr_t codeStart = 0;  // run-time start of the first executable segment
+    std::uintptr_t low = 0;        // run-time extent of all loaded segments
+    std::uintptr_t high = 0;
+    bool found = false;
+};
+
+int FindExecutable(dl_phdr_info* info, size_t, void* data) {
+    // The executable is always the first object the loader reports.
+    auto* image = static_cast<TExecutableImage*>(data);
+    bool haveCode = false;
+    for (int i = 0; i < info->dlpi_phnum; ++i) {
+        const ElfW(Phdr)& ph = info->dlpi_phdr[i];
+        if (ph.p_type != PT_LOAD) continue;
+        std::uintptr_t start = info->dlpi_addr + ph.p_vaddr;
+        std::uintptr_t end = start + ph.p_memsz;
+        if (!image->found || start < image->low) image->low = start;
+        if (!image->found || end > image->high) image->high = end;
+        image->found = true;
+        if (!haveCode && (ph.p_flags & PF_X)) {
+            image->codeStart = start;
+            haveCode = true;
+        }
+    }
+    if (!haveCode) image->found = false;
+    return 1;
+}
+
+const TExecutableImage& Executable() {
+    // The executable never moves once loaded, so one look is enough.
+    static const TExecutableImage image = [] {
+        TExecutableImage found;
+        dl_iterate_phdr(FindExecutable, &found);
+        return found;
+    }();
+    return image;
+}
+
+const char* BaseName(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    return slash ? slash + 1 : path;
+}
+
+bool StartsWith(const char* s, const char* prefix) {
+    return std::strncmp(s, prefix, std::strlen(prefix)) == 0;
+}
+
+// The module file holding `address`, or null when no module holds it.
+const char* ModuleFileOf(const void* address) {
+    Dl_info info{};
+    if (dladdr(address, &info) == 0 || info.dli_fname == nullptr) return nullptr;
+    return info.dli_fname;
+}
+
+// The suite's own libraries: a frame in them is the framework at work, not
+// the code that asked for the exception.
+bool IsSuiteModule(const char* name) {
+    const char* base = BaseName(name);
+    return StartsWith(base, "libzoririve.so") || StartsWith(base, "libVEDevE2006.so");
+}
+
+// Language and tool run-times that stand between a throw and its thrower
+// (the sanitizers wrap the throw; the C++ library throws for its callers).
+bool IsRuntimeModule(const char* name) {
+    const char* base = BaseName(name);
+    return StartsWith(base, "libstdc++.so") || StartsWith(base, "libgcc_s.so") ||
+           StartsWith(base, "libasan.so") || StartsWith(base, "libtsan.so") ||
+           StartsWith(base, "libubsan.so") || StartsWith(base, "libclang_rt.");
+}
+
+// The first return address on the stack that `skip` does not reject.
+template <class Skip>
+void* FirstFrameOutside(Skip skip) {
+    void* frames[64];
+    int count = backtrace(frames, 64);
+    for (int i = 0; i < count; ++i) {
+        const char* module = ModuleFileOf(frames[i]);
+        if (module == nullptr || !skip(module)) return frames[i];
+    }
+    return nullptr;
+}
+
+// ---- raise addresses of exceptions that are no zr::Exception ----
+// The throw itself is the only moment their thrower is known, so every throw
+// of the process passes through here on its way to the C++ run-time and
+// leaves the thrower's address in a small per-thread table keyed by the
+// thrown object.
+struct TThrowRecord {
+    const void* object = nullptr;
+    const std::type_info* type = nullptr;
+    void* address = nullptr;
+};
+constexpr int kThrowRecords = 16;
+thread_local TThrowRecord tThrows[kThrowRecords];
+thread_local int tNextThrow = 0;
+
+bool IsSuiteOrRuntimeModule(const char* name) {
+    return IsSuiteModule(name) || IsRuntimeModule(name);
+}
+
+void RecordThrow(void* object, std::type_info* type, void* returnAddress) {
+    void* address = returnAddress;
+    const char* module = ModuleFileOf(returnAddress);
+    // Only walk the stack when the direct caller is not the thrower itself.
+    if (module != nullptr && IsSuiteOrRuntimeModule(module))
+        address = FirstFrameOutside(IsSuiteOrRuntimeModule);
+    tThrows[tNextThrow] = {object, type, address ? ReportedAddress(address) : nullptr};
+    tNextThrow = (tNextThrow + 1) % kThrowRecords;
+}
+
+void* RecordedThrowAddress(const void* object, const std::type_info& type) {
+    for (const TThrowRecord& record : tThrows)
+        if (record.object == object && record.type != nullptr && *record.type == type)
+            return record.address;
+    return nullptr;
+}
+
+std::string Demangle(const char* name) {
+    int status = 0;
+    char* readable = abi::__cxa_demangle(name, nullptr, nullptr, &status);
+    std::string result = status == 0 && readable ? readable : name;
+    std::free(readable);
+    return result;
+}
+
+// A C++ exception of another family, dressed as a framework one so that the
+// exception path can report it like any other.
+class TForeignException : public Exception {
+  public:
+    TForeignException(std::string className, std::string message, void* address)
+        : Exception(std::move(message)), className_(std::move(className)) {
+        SetRaiseAddress(address);
+    }
+    const char* ClassName() const override { return className_.c_str(); }
+    bool InheritsFrom(std::string_view className) const override {
+        return className == className_ || Exception::InheritsFrom(className);
+    }
+
+  private:
+    std::string className_;
+};
+
+// A framework exception seen through an exception_ptr: keeps the original
+// alive and answers for it, class membership included.
+class TCapturedException : public Exception {
+  public:
+    TCapturedException(std::exception_ptr error, const Exception& original)
+        : Exception(original.Message()), error_(std::move(error)), original_(original) {
+        SetRaiseAddress(original.RaiseAddress());
+        SetHelpContext(original.HelpContext());
+    }
+    const char* ClassName() const override { return original_.ClassName(); }
+    bool InheritsFrom(std::string_view className) const override {
+        return original_.InheritsFrom(className);
+    }
+
+  private:
+    std::exception_ptr error_;
+    const Exception& original_;
+};
+
+const std::string& ExecutableFileName() {
+    static const std::string name = [] {
+        char path[4096];
+        ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+        return length > 0 ? std::string(path, static_cast<size_t>(length)) : std::string();
+    }();
+    return name;
+}
+
+// The framework's error texts live in fixed buffers; keep a cut text valid
+// UTF-8 by never ending it inside a multi-byte character.
+constexpr size_t kErrorMessageLimit = 1024;
+std::string CutToLength(std::string text, size_t limit) {
+    if (text.size() <= limit) return text;
+    size_t cut = limit;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    text.resize(cut);
+    return text;
+}
+
+thread_local const Exception* tCurrentObject = nullptr;
+thread_local void* tCurrentAddress = nullptr;
+
+}  // namespace
+
+void* ReportedAddress(void* runtimeAddress) {
+    const TExecutableImage& exe = Executable();
+    auto address = reinterpret_cast<std::uintptr_t>(runtimeAddress);
+    if (!exe.found || address < exe.low || address >= exe.high) return runtimeAddress;
+    return reinterpret_cast<void*>(address - exe.codeStart + kMapCodeBase);
+}
+
+void* CaptureRaiseAddress() {
+    void* frame = FirstFrameOutside(IsSuiteModule);
+    return frame ? ReportedAddress(frame) : nullptr;
+}
+
+const Exception* ExceptObject() {
+    return tCurrentObject;
+}
+
+void* ExceptAddr() {
+    return tCurrentAddress;
+}
+
+TExceptionScope::TExceptionScope(const Exception& e)
+    : previousObject_(tCurrentObject), previousAddress_(tCurrentAddress) {
+    tCurrentObject = &e;
+    tCurrentAddress = e.RaiseAddress();
+}
+
+TExceptionScope::~TExceptionScope() {
+    tCurrentObject = previousObject_;
+    tCurrentAddress = previousAddress_;
+}
+
+std::unique_ptr<Exception> WrapException(std::exception_ptr error) {
+    if (!error) return nullptr;
+    try {
+        std::rethrow_exception(error);
+    } catch (const Exception& e) {
+        return std::make_unique<TCapturedException>(error, e);
+    } catch (const std::exception& e) {
+        return std::make_unique<TForeignException>(Demangle(typeid(e).name()), e.what(),
+                                                   RecordedThrowAddress(&e, typeid(e)));
+    } catch (...) {
+        const std::type_info* type = abi::__cxa_current_exception_type();
+        return std::make_unique<TForeignException>(
+            type ? Demangle(type->name()) : std::string("unknown exception"), std::string(),
+            nullptr);
+    }
+}
+
+std::string ExceptionErrorMessage(const Exception& e, void* address) {
+    const TExecutableImage& exe = Executable();
+    auto reported = reinterpret_cast<std::uintptr_t>(address);
+    // A reported address inside the executable is in map-file form; turn it
+    // back into a run-time one to find the module.
+    std::uintptr_t runtime = reported;
+    if (exe.found && reported >= kMapCodeBase &&
+        reported - kMapCodeBase + exe.codeStart < exe.high &&
+        reported - kMapCodeBase + exe.codeStart >= exe.low)
+        runtime = reported - kMapCodeBase + exe.codeStart;
+    const char* module = address ? ModuleFileOf(reinterpret_cast<void*>(runtime)) : nullptr;
+    if (module == nullptr || *module == '\0') module = ExecutableFileName().c_str();
+
+    char where[64];
+    if (reported <= 0xFFFFFFFFu)
+        std::snprintf(where, sizeof where, "%08lX", static_cast<unsigned long>(reported));
+    else
+        std::snprintf(where, sizeof where, "%016llX", static_cast<unsigned long long>(reported));
+
+    std::string text = "Exception ";
+    text += e.ClassName();
+    text += " in module ";
+    text += BaseName(module);
+    text += " at ";
+    text += where;
+    text += ".\r\n";
+    text += e.Message();
+    // A full stop ends the text unless the message already ends in punctuation.
+    if (!e.Message().empty() && static_cast<unsigned char>(e.Message().back()) > '.') text += '.';
+    return CutToLength(std::move(text), kErrorMessageLimit);
+}
+
+}  // namespace zr
+
+// Every throw of the process passes here first (this library comes before
+// the C++ run-time in the search order), so the thrower's address is known
+// for exceptions that carry none of their own.
+// (The compiler knows this function with its type information as void*.)
+extern "C" [[noreturn]] void __cxa_throw(void* object, void* type, void (*destroy)(void*)) {
+    using Throw = void (*)(void*, void*, void (*)(void*));
+    static const Throw realThrow = reinterpret_cast<Throw>(dlsym(RTLD_NEXT, "__cxa_throw"));
+    if (realThrow == nullptr) {
+        std::fputs("zoririve: the C++ run-time's __cxa_throw is missing\n", stderr);
+        std::abort();
+    }
+    zr::RecordThrow(object, static_cast<std::type_info*>(type), __builtin_return_address(0));
+    realThrow(object, type, destroy);
+    std::abort();  // the real throw never returns
+}

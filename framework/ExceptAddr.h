@@ -1,0 +1,53 @@
+// Where exceptions come from, and which exception the framework is handling.
+#pragma once
+
+#include <exception>
+#include <memory>
+#include <string>
+
+namespace zr {
+
+class Exception;
+
+// The return address of the code that made an exception object: the first
+// frame on the stack outside the suite's own libraries, so that an error
+// raised inside a framework helper is reported at the application's call.
+// Already in reported form (see ReportedAddress).
+void* CaptureRaiseAddress();
+
+// Maps a run-time code address to the form the executable's map file uses:
+// as if the executable's first code segment began at 0x00401000. Addresses
+// outside the executable (in shared libraries) are returned unchanged.
+void* ReportedAddress(void* runtimeAddress);
+
+// The exception being handled on this thread while the framework dispatches
+// it, and its raise address; null outside a TExceptionScope.
+const Exception* ExceptObject();
+void* ExceptAddr();
+
+// Makes `e` the thread's ExceptObject for the scope's lifetime; scopes nest
+// and restore the previous exception when they end.
+class TExceptionScope {
+  public:
+    explicit TExceptionScope(const Exception& e);
+    ~TExceptionScope();
+    TExceptionScope(const TExceptionScope&) = delete;
+    TExceptionScope& operator=(const TExceptionScope&) = delete;
+
+  private:
+    const Exception* previousObject_;
+    void* previousAddress_;
+};
+
+// Turns any exception into a framework one for reporting: a zr::Exception is
+// copied as its own class is not known here, so callers should rethrow and
+// catch zr::Exception first; anything else becomes an exception whose class
+// name is the demangled C++ type and whose message is what().
+std::unique_ptr<Exception> WrapException(std::exception_ptr error);
+
+// The framework's standard one-paragraph description of an exception:
+// "Exception <class> in module <module> at <address>.\r\n<message>.",
+// never longer than 1024 characters.
+std::string ExceptionErrorMessage(const Exception& e, void* address);
+
+}  // namespace zr

@@ -1,0 +1,46 @@
+// How dates, times and numbers are written and read: taken from the process
+// locale at start-up, and changeable by the application (tests set it).
+#pragma once
+
+#include <array>
+#include <string>
+
+namespace zr {
+
+struct TFormatSettings {
+    char DecimalSeparator = '.';
+    char ThousandSeparator = ',';
+    char DateSeparator = '/';
+    char TimeSeparator = ':';
+    std::string ShortDateFormat = "m/d/yyyy";
+    std::string LongDateFormat = "dddd, mmmm d, yyyy";
+    std::string ShortTimeFormat = "h:nn AMPM";
+    std::string LongTimeFormat = "h:nn:ss AMPM";
+    std::string TimeAMString = "AM";
+    std::string TimePMString = "PM";
+    std::string CurrencyString = "$";
+    // 0 "$1", 1 "1$", 2 "$ 1", 3 "1 $"
+    int CurrencyFormat = 0;
+    // 0 "($1)", 1 "-$1", 2 "$-1", 3 "$1-", 4 "(1$)", 5 "-1$", 6 "1-$", 7 "1$-",
+    // 8 "-1 $", 9 "-$ 1", 10 "1 $-", 11 "$ 1-", 12 "$ -1", 13 "1- $", 14 "($ 1)", 15 "(1 $)"
+    int NegCurrFormat = 1;
+    int CurrencyDecimals = 2;
+    // Index 0 is January / Sunday.
+    std::array<std::string, 12> ShortMonthNames;
+    std::array<std::string, 12> LongMonthNames;
+    std::array<std::string, 7> ShortDayNames;
+    std::array<std::string, 7> LongDayNames;
+
+    TFormatSettings();
+    // The settings of the "C" locale: US English names, '.' and '/' and ':'.
+    static TFormatSettings Default();
+    // The settings of the process's current locale (LC_TIME, LC_NUMERIC,
+    // LC_MONETARY), falling back to Default() for what the locale leaves out.
+    static TFormatSettings FromLocale();
+};
+
+// The process-wide settings every conversion uses unless given its own.
+// Filled from the process locale (as set by the environment) at start-up.
+extern TFormatSettings FormatSettings;
+
+}  // namespace zr
