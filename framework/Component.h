@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,14 +15,14 @@ namespace zr {
 
 class TPersistent : public TObject {
     ZR_CLASS(TPersistent, TObject)
-public:
+  public:
     // Copies `source` into this object: asks the source's AssignTo; a source
     // that nobody can copy raises EConvertError "Cannot assign a <source
     // class> to a <target class>" ("nil" for a null source).
     virtual void Assign(const TPersistent* source);
     virtual TPersistent* GetOwner() const { return nullptr; }
 
-protected:
+  protected:
     virtual void AssignTo(TPersistent* dest) const;
 };
 
@@ -34,7 +35,7 @@ ZR_ENUM(TOperation, opInsert, opRemove);
 
 class TComponent : public TPersistent {
     ZR_CLASS(TComponent, TPersistent)
-public:
+  public:
     explicit TComponent(TComponent* owner);
     ~TComponent() override;
 
@@ -78,16 +79,17 @@ public:
     virtual TComponent* GetParentComponent() const { return nullptr; }
     virtual void SetParentComponent(TComponent* parent) {}
 
-protected:
+  protected:
     // Sets csDestroying and tells everyone who asked. Destructors of classes
     // that must notify while still whole call it first; ~TComponent calls it
     // in any case.
     void Destroying();
 
-private:
+  private:
     void Insert(TComponent* component);
     void Remove(TComponent* component);
     void NotifyDeath();
+    void MarkDestroying();
 
     TComponent* owner_ = nullptr;
     std::vector<TComponent*> components_;
@@ -96,6 +98,10 @@ private:
     int tag_ = 0;
     TComponentState state_;
     bool deathNotified_ = false;
+    // Expires only when this TComponent is gone for good (unlike Liveness(),
+    // which ends as destruction starts), so the owner can tell whether a
+    // notice receiver freed a component under its feet.
+    std::shared_ptr<const void> existence_ = std::make_shared<int>(0);
 };
 
 }  // namespace zr

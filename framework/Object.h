@@ -11,7 +11,7 @@ namespace zr {
 struct TClassInfo;
 
 class TObject {
-public:
+  public:
     TObject() = default;
     TObject(const TObject&) = delete;
     TObject& operator=(const TObject&) = delete;
@@ -31,18 +31,26 @@ public:
     // it so that they turn inert instead of calling into a dead object.
     std::weak_ptr<const void> Liveness() const { return alive_; }
 
-private:
+  protected:
+    // Turns every closure bound to this object inert before the object is
+    // gone: a derived destructor has already run by the time ~TObject would
+    // expire them, so classes that tear down in stages call this first.
+    void ExpireLiveness() { alive_.reset(); }
+
+  private:
     std::shared_ptr<const void> alive_ = std::make_shared<int>(0);
 };
 
 // Declares a class's type information inside its body. Pair it with
 // ZR_REGISTER_CLASS in the class's source file, which publishes its properties.
-#define ZR_CLASS(Self, Parent)                                                  \
-public:                                                                         \
-    using inherited = Parent;                                                   \
-    static const ::zr::TClassInfo& StaticClassInfo();                           \
-    const ::zr::TClassInfo& ClassInfo() const override { return StaticClassInfo(); } \
-                                                                                \
-private:
+#define ZR_CLASS(Self, Parent)                           \
+  public:                                                \
+    using inherited = Parent;                            \
+    static const ::zr::TClassInfo& StaticClassInfo();    \
+    const ::zr::TClassInfo& ClassInfo() const override { \
+        return StaticClassInfo();                        \
+    }                                                    \
+                                                         \
+  private:
 
 }  // namespace zr

@@ -7,7 +7,8 @@
 //
 //   ZR_REGISTER_CLASS(TKVLogBase, c) {
 //       c.Property("Active", &TKVLogBase::Active, &TKVLogBase::SetActive).NoDefault();
-//       c.Property("LogFile", &TKVLogBase::LogFile, &TKVLogBase::SetLogFile).Default("kvevents.log");
+//       c.Property("LogFile", &TKVLogBase::LogFile,
+//       &TKVLogBase::SetLogFile).Default("kvevents.log");
 //   }
 #pragma once
 
@@ -29,6 +30,8 @@
 namespace zr {
 
 class TComponent;
+class TCollection;
+class TCollectionItem;
 
 enum TTypeKind {
     tkUnknown,
@@ -58,13 +61,13 @@ struct EnumTraits;  // specialised by ZR_ENUM
 
 // Publishes an enumeration's value names; use inside namespace zr, in the
 // header that declares the enumeration, listing the values in order.
-#define ZR_ENUM(Type, ...)                                                          \
-    template <>                                                                     \
-    struct EnumTraits<Type> {                                                       \
-        static const ::zr::TEnumInfo& Info() {                                      \
+#define ZR_ENUM(Type, ...)                                                                \
+    template <>                                                                           \
+    struct EnumTraits<Type> {                                                             \
+        static const ::zr::TEnumInfo& Info() {                                            \
             static const ::zr::TEnumInfo info{#Type, ::zr::SplitEnumNames(#__VA_ARGS__)}; \
-            return info;                                                            \
-        }                                                                           \
+            return info;                                                                  \
+        }                                                                                 \
     }
 
 template <>
@@ -92,7 +95,7 @@ using TPropDefault = std::variant<std::monostate, int64_t, double, std::string>;
 struct TPropInfo {
     std::string Name;
     TTypeKind Kind = tkUnknown;
-    const TEnumInfo* EnumType = nullptr;    // enumerations and Boolean; element type of a set
+    const TEnumInfo* EnumType = nullptr;  // enumerations and Boolean; element type of a set
     const struct TClassInfo* ClassType = nullptr;  // declared class of a tkClass property
 
     std::function<int64_t(const TObject*)> GetOrd;  // tkInteger, tkEnumeration, tkSet (mask)
@@ -135,14 +138,16 @@ struct TClassInfo {
     // The virtual constructor: null for classes that cannot be made by name.
     std::function<TComponent*(TComponent* owner)> CreateComponent;
     std::function<TObject*()> CreateObject;  // default-constructible persistents
-    std::vector<TPropInfo> Properties;       // this class's own, in published order
+    // Collection items: made inside the collection that will hold them.
+    std::function<TCollectionItem*(TCollection* collection)> CreateItem;
+    std::vector<TPropInfo> Properties;  // this class's own, in published order
     std::vector<TMethodInfo> Methods;
 
     bool InheritsFrom(const TClassInfo& other) const;
     // Own and inherited properties, the parent's first.
     std::vector<const TPropInfo*> AllProperties() const;
     const TPropInfo* FindProperty(std::string_view name) const;  // case-insensitive
-    const TMethodInfo* FindMethod(std::string_view name) const;   // case-insensitive
+    const TMethodInfo* FindMethod(std::string_view name) const;  // case-insensitive
 };
 
 // ---- the class registry -------------------------------------------------
@@ -188,14 +193,15 @@ using GetterValue = std::remove_cvref_t<std::invoke_result_t<G, const T&>>;
 
 template <class C, class... A>
 std::function<TClosure<A...>(TObject*)> MakeBinder(void (C::*method)(A...), std::string name) {
-    return [method, name](TObject* obj) { return TClosure<A...>(static_cast<C*>(obj), method, name); };
+    return
+        [method, name](TObject* obj) { return TClosure<A...>(static_cast<C*>(obj), method, name); };
 }
 
 }  // namespace detail
 
 template <class T>
 class TClassBuilder {
-public:
+  public:
     explicit TClassBuilder(TClassInfo& info) : info_(info) {}
 
     // Publishes a property through its reader and writer (member functions or
@@ -211,7 +217,8 @@ public:
             return std::invoke(getter, *static_cast<const T*>(o));
         };
         auto set = [setter](TObject* o, auto&& v) {
-            if constexpr (writable) std::invoke(setter, *static_cast<T*>(o), std::forward<decltype(v)>(v));
+            if constexpr (writable)
+                std::invoke(setter, *static_cast<T*>(o), std::forward<decltype(v)>(v));
         };
         if constexpr (std::is_same_v<V, bool>) {
             p.Kind = tkEnumeration;
@@ -222,25 +229,33 @@ public:
             p.Kind = tkEnumeration;
             p.EnumType = &EnumInfo<V>();
             p.GetOrd = [get](const TObject* o) -> int64_t { return static_cast<int64_t>(get(o)); };
-            if constexpr (writable) p.SetOrd = [set](TObject* o, int64_t v) { set(o, static_cast<V>(v)); };
+            if constexpr (writable)
+                p.SetOrd = [set](TObject* o, int64_t v) { set(o, static_cast<V>(v)); };
         } else if constexpr (std::is_integral_v<V>) {
             p.Kind = tkInteger;
             p.GetOrd = [get](const TObject* o) -> int64_t { return static_cast<int64_t>(get(o)); };
-            if constexpr (writable) p.SetOrd = [set](TObject* o, int64_t v) { set(o, static_cast<V>(v)); };
+            if constexpr (writable)
+                p.SetOrd = [set](TObject* o, int64_t v) { set(o, static_cast<V>(v)); };
         } else if constexpr (detail::IsSet<V>::value) {
             p.Kind = tkSet;
             p.EnumType = &EnumInfo<typename detail::IsSet<V>::Element>();
-            p.GetOrd = [get](const TObject* o) -> int64_t { return static_cast<int64_t>(get(o).Mask()); };
+            p.GetOrd = [get](const TObject* o) -> int64_t {
+                return static_cast<int64_t>(get(o).Mask());
+            };
             if constexpr (writable)
-                p.SetOrd = [set](TObject* o, int64_t v) { set(o, V::FromMask(static_cast<std::uint64_t>(v))); };
+                p.SetOrd = [set](TObject* o, int64_t v) {
+                    set(o, V::FromMask(static_cast<std::uint64_t>(v)));
+                };
         } else if constexpr (std::is_floating_point_v<V>) {
             p.Kind = tkFloat;
             p.GetFloat = [get](const TObject* o) -> double { return get(o); };
-            if constexpr (writable) p.SetFloat = [set](TObject* o, double v) { set(o, static_cast<V>(v)); };
+            if constexpr (writable)
+                p.SetFloat = [set](TObject* o, double v) { set(o, static_cast<V>(v)); };
         } else if constexpr (std::is_same_v<V, std::string>) {
             p.Kind = tkString;
             p.GetStr = [get](const TObject* o) -> std::string { return get(o); };
-            if constexpr (writable) p.SetStr = [set](TObject* o, const std::string& v) { set(o, v); };
+            if constexpr (writable)
+                p.SetStr = [set](TObject* o, const std::string& v) { set(o, v); };
         } else if constexpr (std::is_same_v<V, std::vector<std::string>>) {
             p.Kind = tkStrings;
             p.GetLines = [get](const TObject* o) { return std::vector<std::string>(get(o)); };
@@ -252,7 +267,8 @@ public:
             if constexpr (writable)
                 p.SetBytes = [set](TObject* o, const std::vector<std::uint8_t>& v) { set(o, v); };
         } else if constexpr (std::is_pointer_v<V> &&
-                             std::is_base_of_v<TObject, std::remove_cv_t<std::remove_pointer_t<V>>>) {
+                             std::is_base_of_v<TObject,
+                                               std::remove_cv_t<std::remove_pointer_t<V>>>) {
             using C = std::remove_cv_t<std::remove_pointer_t<V>>;
             p.Kind = tkClass;
             p.ClassType = &C::StaticClassInfo();
@@ -270,7 +286,8 @@ public:
                 p.SetMethodByName = [set](TObject* o, TObject* owner, const std::string& method) {
                     if (method.empty()) return set(o, V{});
                     const TMethodInfo* m = owner ? owner->ClassInfo().FindMethod(method) : nullptr;
-                    auto* binder = m ? std::any_cast<std::function<V(TObject*)>>(&m->Binder) : nullptr;
+                    auto* binder =
+                        m ? std::any_cast<std::function<V(TObject*)>>(&m->Binder) : nullptr;
                     if (!binder) throw EMethodNotFound("Method " + method + " not found");
                     set(o, (*binder)(owner));
                 };
@@ -317,7 +334,7 @@ public:
         return *this;
     }
 
-private:
+  private:
     TClassBuilder& SetDefault(TPropDefault value) {
         info_.Properties.back().Default = std::move(value);
         return *this;
@@ -331,6 +348,11 @@ template <class T>
 void FillFactory(TClassInfo& info) {
     if constexpr (!std::is_abstract_v<T> && std::is_constructible_v<T, TComponent*>) {
         info.CreateComponent = [](TComponent* owner) -> TComponent* { return new T(owner); };
+    } else if constexpr (!std::is_abstract_v<T> && std::is_base_of_v<TCollectionItem, T> &&
+                         std::is_constructible_v<T, TCollection*>) {
+        info.CreateItem = [](TCollection* collection) -> TCollectionItem* {
+            return new T(collection);
+        };
     } else if constexpr (!std::is_abstract_v<T> && std::is_default_constructible_v<T>) {
         info.CreateObject = []() -> TObject* { return new T(); };
     }
@@ -340,21 +362,22 @@ void FillFactory(TClassInfo& info) {
 
 // Defines Self::StaticClassInfo() and registers the class by name. The block
 // that follows receives a TClassBuilder<Self>& named `builder`.
-#define ZR_REGISTER_CLASS(Self, builder)                                              \
-    static void zrPublish_##Self(::zr::TClassBuilder<Self>& builder);                 \
-    const ::zr::TClassInfo& Self::StaticClassInfo() {                                 \
-        static const ::zr::TClassInfo info = [] {                                     \
-            ::zr::TClassInfo i;                                                       \
-            i.Name = #Self;                                                           \
-            i.Parent = &Self::inherited::StaticClassInfo();                           \
-            ::zr::detail::FillFactory<Self>(i);                                       \
-            ::zr::TClassBuilder<Self> b(i);                                           \
-            zrPublish_##Self(b);                                                      \
-            return i;                                                                 \
-        }();                                                                          \
-        return info;                                                                  \
-    }                                                                                 \
-    [[maybe_unused]] static const bool zrRegistered_##Self = (::zr::RegisterClass(Self::StaticClassInfo()), true); \
+#define ZR_REGISTER_CLASS(Self, builder)                              \
+    static void zrPublish_##Self(::zr::TClassBuilder<Self>& builder); \
+    const ::zr::TClassInfo& Self::StaticClassInfo() {                 \
+        static const ::zr::TClassInfo info = [] {                     \
+            ::zr::TClassInfo i;                                       \
+            i.Name = #Self;                                           \
+            i.Parent = &Self::inherited::StaticClassInfo();           \
+            ::zr::detail::FillFactory<Self>(i);                       \
+            ::zr::TClassBuilder<Self> b(i);                           \
+            zrPublish_##Self(b);                                      \
+            return i;                                                 \
+        }();                                                          \
+        return info;                                                  \
+    }                                                                 \
+    [[maybe_unused]] static const bool zrRegistered_##Self =          \
+        (::zr::RegisterClass(Self::StaticClassInfo()), true);         \
     static void zrPublish_##Self([[maybe_unused]] ::zr::TClassBuilder<Self>& builder)
 
 }  // namespace zr
