@@ -79,6 +79,8 @@ class TFileStream : public TStream {
   private:
     std::string fileName_;
     int fd_ = -1;
+    bool canRead_ = false;  // the mode's access, which the descriptor may exceed
+    bool canWrite_ = false;
 };
 
 }  // namespace zr
