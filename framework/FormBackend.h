@@ -1,0 +1,32 @@
+// The seam between the form model and whatever shows it. The model keeps
+// every state itself and runs without a display; a window backend installed
+// here is told what changed and mirrors it, and feeds the user's input back
+// through the form's own operations (PressKey, PressChar, Click, SetFocus).
+#pragma once
+
+namespace zr {
+
+class TCustomForm;
+class TWinControl;
+
+class TFormBackend {
+  public:
+    virtual ~TFormBackend() = default;
+
+    virtual void FormCreated(TCustomForm& form) {}
+    virtual void FormDestroying(TCustomForm& form) {}
+    virtual void FormShown(TCustomForm& form) {}
+    virtual void FormHidden(TCustomForm& form) {}
+    // Something on the form changed (a property, a child, the layout):
+    // redraw it when convenient.
+    virtual void FormChanged(TCustomForm& form) {}
+    // The focus moved to `control` (nullptr: to the form itself).
+    virtual void FocusChanged(TCustomForm& form, TWinControl* control) {}
+};
+
+// The backend in use; never null (the default does nothing). Installing
+// nullptr puts the default back. The backend must outlive the forms it saw.
+TFormBackend& FormBackend();
+void SetFormBackend(TFormBackend* backend);
+
+}  // namespace zr
