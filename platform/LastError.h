@@ -1,0 +1,26 @@
+// The calling thread's last error code, as the Windows calls of the platform
+// layer report it. Calls that fail set it; GetLastError reads it back.
+#pragma once
+
+#include <cstdint>
+
+namespace zr::os {
+
+using DWORD = std::uint32_t;
+
+constexpr DWORD ERROR_SUCCESS = 0;
+constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+constexpr DWORD ERROR_ACCESS_DENIED = 5;
+constexpr DWORD ERROR_INVALID_HANDLE = 6;
+constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+
+DWORD GetLastError();
+void SetLastError(DWORD code);
+
+// The Windows code closest to a Linux errno value, for calls built on system
+// calls that fail with errno.
+DWORD ErrorFromErrno(int error);
+
+}  // namespace zr::os
