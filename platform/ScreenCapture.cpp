@@ -1,0 +1,206 @@
+#include "platform/ScreenCapture.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "framework/Graphics.h"
+
+namespace zr::os {
+
+namespace {
+
+struct DisplayCloser {
+    void operator()(Display* display) const { XCloseDisplay(display); }
+};
+using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
+
+// Xlib's default error handler ends the process; a failed read of the
+// screen must only fail the read.
+int IgnoreXError(Display*, XErrorEvent*) {
+    return 0;
+}
+
+std::uint8_t Channel(unsigned long pixel, unsigned long mask) {
+    if (mask == 0) return 0;
+    const int shift = std::countr_zero(mask);
+    const int width = std::popcount(mask >> shift);
+    const unsigned long bits = (pixel & mask) >> shift;
+    if (width >= 8) return static_cast<std::uint8_t>(bits >> (width - 8));
+    const unsigned long top = (1ul << width) - 1;
+    return static_cast<std::uint8_t>((bits * 255 + top / 2) / top);
+}
+
+void CopyXImage(XImage* xi, TDibImage& image) {
+    const bool direct = xi->bits_per_pixel == 32 && xi->byte_order == LSBFirst &&
+                        xi->red_mask == 0xFF0000 && xi->green_mask == 0xFF00 &&
+                        xi->blue_mask == 0xFF;
+    for (int y = 0; y < image.Height; ++y) {
+        std::uint8_t* row = image.Row(y);
+        if (direct) {
+            std::memcpy(row, xi->data + static_cast<std::ptrdiff_t>(y) * xi->bytes_per_line,
+                        4 * static_cast<std::size_t>(image.Width));
+            for (int x = 0; x < image.Width; ++x) row[4 * x + 3] = 0;
+            continue;
+        }
+        for (int x = 0; x < image.Width; ++x) {
+            const unsigned long pixel = XGetPixel(xi, x, y);
+            row[4 * x] = Channel(pixel, xi->blue_mask);
+            row[4 * x + 1] = Channel(pixel, xi->green_mask);
+            row[4 * x + 2] = Channel(pixel, xi->red_mask);
+            row[4 * x + 3] = 0;
+        }
+    }
+}
+
+// The X display named by $DISPLAY. Its description is kept for a moment, as
+// every new screen-depth bitmap asks for it.
+class XScreenSource : public TScreenSource {
+  public:
+    bool Describe(TScreenInfo& info) override {
+        const char* env = std::getenv("DISPLAY");
+        const std::string name = env ? env : "";
+        const auto now = std::chrono::steady_clock::now();
+        {
+            std::lock_guard lock(mutex_);
+            if (haveCached_ && cachedName_ == name && now - cachedAt_ < std::chrono::seconds(2)) {
+                info = cachedInfo_;
+                return cachedOk_;
+            }
+        }
+        TScreenInfo fresh;
+        const bool ok = Query(fresh);
+        std::lock_guard lock(mutex_);
+        haveCached_ = true;
+        cachedName_ = name;
+        cachedAt_ = now;
+        cachedInfo_ = fresh;
+        cachedOk_ = ok;
+        info = fresh;
+        return ok;
+    }
+
+    bool Grab(int width, int height, TDibImage& image) override {
+        DisplayPtr display(Open());
+        if (!display) return false;
+        Screen* screen = DefaultScreenOfDisplay(display.get());
+        width = std::min(width, WidthOfScreen(screen));
+        height = std::min(height, HeightOfScreen(screen));
+        image.Allocate(std::max(width, 0), std::max(height, 0), 32);
+        if (width <= 0 || height <= 0) return true;
+        XSync(display.get(), False);  // draw what others asked for before reading
+        std::lock_guard lock(errorMutex_);
+        XErrorHandler previous = XSetErrorHandler(IgnoreXError);
+        XImage* xi =
+            XGetImage(display.get(), RootWindowOfScreen(screen), 0, 0, static_cast<unsigned>(width),
+                      static_cast<unsigned>(height), AllPlanes, ZPixmap);
+        XSync(display.get(), False);
+        XSetErrorHandler(previous);
+        if (!xi) return false;
+        CopyXImage(xi, image);
+        XDestroyImage(xi);
+        return true;
+    }
+
+  private:
+    static Display* Open() {
+        const char* env = std::getenv("DISPLAY");
+        if (!env || !*env) return nullptr;
+        return XOpenDisplay(nullptr);
+    }
+
+    static bool Query(TScreenInfo& info) {
+        DisplayPtr display(Open());
+        if (!display) return false;
+        Screen* screen = DefaultScreenOfDisplay(display.get());
+        info.Width = WidthOfScreen(screen);
+        info.Height = HeightOfScreen(screen);
+        info.Depth = DefaultDepthOfScreen(screen);
+        return true;
+    }
+
+    std::mutex mutex_;
+    std::mutex errorMutex_;
+    bool haveCached_ = false;
+    std::string cachedName_;
+    std::chrono::steady_clock::time_point cachedAt_;
+    TScreenInfo cachedInfo_;
+    bool cachedOk_ = false;
+};
+
+XScreenSource& XSource() {
+    static XScreenSource source;
+    return source;
+}
+
+std::atomic<TScreenSource*> installed{nullptr};
+
+// Writes `grab` into the bitmap's pixels at 0,0; bitmaps of the screen's
+// usual depths take the bytes straight, others a colour at a time.
+void Blit(const TDibImage& grab, TBitmap& bitmap) {
+    const int bits = bitmap.BitsPerPixel();
+    for (int y = 0; y < grab.Height; ++y) {
+        const std::uint8_t* src = grab.Row(y);
+        if (bits == 32 || bits == 24) {
+            std::uint8_t* dst = bitmap.ScanLine(y);
+            const int step = bits / 8;
+            for (int x = 0; x < grab.Width; ++x) std::memcpy(dst + step * x, src + 4 * x, step);
+            continue;
+        }
+        for (int x = 0; x < grab.Width; ++x)
+            bitmap.SetPixels(x, y, RGB(src[4 * x + 2], src[4 * x + 1], src[4 * x]));
+    }
+}
+
+}  // namespace
+
+TScreenSource& ScreenSource() {
+    TScreenSource* source = installed.load();
+    return source ? *source : XSource();
+}
+
+TScreenSource* SetScreenSource(TScreenSource* source) {
+    return installed.exchange(source);
+}
+
+bool GetScreenInfo(TScreenInfo& info) {
+    info = TScreenInfo();
+    if (ScreenSource().Describe(info) && info.Width > 0 && info.Height > 0) return true;
+    info = TScreenInfo();
+    return false;
+}
+
+bool CaptureScreen(TBitmap& bitmap) {
+    if (bitmap.Empty()) {
+        TScreenInfo info;
+        return GetScreenInfo(info);
+    }
+    TDibImage grab;
+    if (!ScreenSource().Grab(bitmap.Width(), bitmap.Height(), grab)) {
+        bitmap.FillRect(0, 0, bitmap.Width(), bitmap.Height(), clBlack);
+        return false;
+    }
+    Blit(grab, bitmap);
+    return true;
+}
+
+bool TakeScreenshot(TBitmap& bitmap, int width, int height) {
+    TScreenInfo info;
+    if (GetScreenInfo(info)) {
+        width = info.Width;
+        height = info.Height;
+    }
+    bitmap.SetSize(width, height);
+    return CaptureScreen(bitmap);
+}
+
+}  // namespace zr::os
