@@ -1,0 +1,163 @@
+#include "core/LogBase.h"
+
+#include <memory>
+
+#include "framework/Exceptions.h"
+#include "framework/FileStream.h"
+#include "framework/SysUtils.h"
+#include "framework/TypeInfo.h"
+#include "platform/FileShare.h"
+
+namespace zr {
+
+ZR_REGISTER_CLASS(TKVLSendTo, c) {
+    c.Property("EMail", &TKVLSendTo::EMail, &TKVLSendTo::SetEMail).Default("");
+    c.Property("EMailSubject", &TKVLSendTo::EMailSubject, &TKVLSendTo::SetEMailSubject).Default("");
+    c.Property("EMailBody", &TKVLSendTo::EMailBody, &TKVLSendTo::SetEMailBody)
+        .Default(std::string(KVLDefaultEMailBody));
+    c.Property("EMailOpenBeforeSend", &TKVLSendTo::EMailOpenBeforeSend,
+               &TKVLSendTo::SetEMailOpenBeforeSend)
+        .Default(true);
+    c.Property("WWW", &TKVLSendTo::WWW, &TKVLSendTo::SetWWW).Default("");
+    c.Property("AttachScreenShot", &TKVLSendTo::AttachScreenShot, &TKVLSendTo::SetAttachScreenShot)
+        .Default(true);
+    c.Property("ScreenshotFormat", &TKVLSendTo::ScreenshotFormat, &TKVLSendTo::SetScreenshotFormat)
+        .Default(sfBitmap);
+    c.Property("AttachLog", &TKVLSendTo::AttachLog, &TKVLSendTo::SetAttachLog).Default(false);
+    c.Property("ResolveNames", &TKVLSendTo::ResolveNames, &TKVLSendTo::SetResolveNames)
+        .Default(true);
+    c.Property("Options", &TKVLSendTo::Options, &TKVLSendTo::SetOptions)
+        .Default(KVLAllDialogOptions);
+    c.Property("AdditionalFiles", &TKVLSendTo::AdditionalFiles, &TKVLSendTo::SetAdditionalFiles);
+}
+
+ZR_REGISTER_CLASS(TKVLogBase, c) {
+    c.Property("Active", &TKVLogBase::Active, &TKVLogBase::SetActive).NoDefault();
+    c.Property("LogFile", &TKVLogBase::LogFile, &TKVLogBase::SetLogFile)
+        .Default(std::string(KVLDefaultLogFile));
+    c.Property("SendTo", &TKVLogBase::SendTo, &TKVLogBase::SetSendTo);
+}
+
+// ---- the shared log lock -----------------------------------------------------
+
+namespace {
+
+// A namespace-scope object whose constructor is constant-initialised: it
+// exists before any code of the process runs, so before the first log
+// component, and is destroyed only as the package unloads, after the last
+// component has been freed by its owner.
+constinit std::mutex logLock;
+
+}  // namespace
+
+std::mutex& KVLogLock() {
+    return logLock;
+}
+
+// ---- TKVLSendTo ---------------------------------------------------------------
+
+TKVLSendTo::TKVLSendTo() : body_(KVLDefaultEMailBody), additionalFiles_(new TStringList) {}
+
+TKVLSendTo::~TKVLSendTo() {
+    delete additionalFiles_;
+}
+
+// ---- TKVLogBase ---------------------------------------------------------------
+
+TKVLogBase::TKVLogBase(TComponent* owner) : TComponent(owner), logFile_(KVLDefaultLogFile) {
+    // The host reaches a derived override here; C++ cannot, so derived logs
+    // repeat this call in their own constructors when they need to see it.
+    TKVLogBase::SetActive(false);
+    sendTo_ = new TKVLSendTo;
+    sendTo_->holder_ = this;
+}
+
+TKVLogBase::~TKVLogBase() {
+    delete sendTo_;
+    // Components told of this one's death may still look at it.
+    sendTo_ = nullptr;
+}
+
+void TKVLogBase::SetActive(bool value) {
+    active_ = value;
+}
+
+void TKVLogBase::SetSendTo(TKVLSendTo* value) {
+    if (value == sendTo_) return;
+    if (value == nullptr) throw EInvalidOperation("A log component cannot be without SendTo");
+    if (value->holder_ != nullptr)
+        throw EInvalidOperation("The SendTo object already belongs to another log component");
+    delete sendTo_;
+    sendTo_ = value;
+    sendTo_->holder_ = this;
+}
+
+namespace {
+
+constexpr std::uint16_t kAppendMode = fmOpenReadWrite | fmShareDenyWrite;  // 0x22
+
+// Opens the log for appending: an existing file so that others may read it
+// but not write it, a missing one created new and held exclusively. The open
+// itself is the existence test (one system call fewer per write); a failed
+// open of a file that is not there turns into creating it.
+std::unique_ptr<TFileStream> OpenLog(const std::string& fileName) {
+    try {
+        return std::make_unique<TFileStream>(fileName, kAppendMode);
+    } catch (const EFOpenError&) {
+        if (FileExists(fileName)) throw;
+    }
+    try {
+        return std::make_unique<TFileStream>(fileName, fmCreate, TExistingFile::Fail);
+    } catch (const EFCreateError&) {
+        if (!FileExists(fileName)) throw;
+    }
+    // Another process created the file after our test: add to what it wrote
+    // instead of replacing it.
+    return std::make_unique<TFileStream>(fileName, kAppendMode);
+}
+
+void Append(TFileStream& stream, const std::string& text) {
+    const std::int64_t end = stream.Seek(0, soFromEnd);
+    const auto size = static_cast<std::int64_t>(text.size());
+    if (stream.Write(text.data(), size) == size) return;
+    // A short write (full disk, size limit) would leave half a text that the
+    // next text runs into, and a report that silently lost its tail: take the
+    // piece back off and tell the caller.
+    try {
+        stream.SetSize(end);
+    } catch (const Exception&) {
+    }
+    throw EWriteError("Stream write error");
+}
+
+}  // namespace
+
+void TKVLogBase::WriteAsString(const std::string& value) {
+    if (value.empty()) return;
+    std::lock_guard guard(KVLogLock());
+    // The stream closes before the lock is left, also when the write fails.
+    std::unique_ptr<TFileStream> stream = OpenLog(logFile_);
+    Append(*stream, value);
+}
+
+void TKVLogBase::WriteAsInteger(int value) {
+    WriteAsString(IntToStr(value));
+}
+
+void TKVLogBase::WriteAsFloat(double value) {
+    WriteAsString(FloatToStr(value));
+}
+
+void TKVLogBase::WriteAsDateTime(TDateTime value) {
+    WriteAsString(DateTimeToStr(value));
+}
+
+void TKVLogBase::ClearLog() {
+    if (logFile_.empty() || !FileExists(logFile_)) return;
+    // A log that a stream holds open stays, as it would where open files
+    // cannot be deleted: unlinking it would send that stream's text nowhere.
+    if (os::FileOpenWithShare(logFile_)) return;
+    DeleteFile(logFile_);
+}
+
+}  // namespace zr
