@@ -9,13 +9,15 @@ namespace zr {
 
 struct TFormatSettings {
     char DecimalSeparator = '.';
-    char ThousandSeparator = ',';
+    // A string: many locales separate thousands with a multi-byte space.
+    std::string ThousandSeparator = ",";
     char DateSeparator = '/';
     char TimeSeparator = ':';
-    std::string ShortDateFormat = "m/d/yyyy";
-    std::string LongDateFormat = "dddd, mmmm d, yyyy";
-    std::string ShortTimeFormat = "h:nn AMPM";
-    std::string LongTimeFormat = "h:nn:ss AMPM";
+    // Date formats write '/' and time formats ':' where the separators go.
+    std::string ShortDateFormat = "mm/dd/yyyy";
+    std::string LongDateFormat = "dddd, mmmm dd, yyyy";
+    std::string ShortTimeFormat = "hh:nn";
+    std::string LongTimeFormat = "hh:nn:ss";
     std::string TimeAMString = "AM";
     std::string TimePMString = "PM";
     std::string CurrencyString = "$";

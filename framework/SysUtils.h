@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "framework/DateUtils.h"
 #include "framework/Exceptions.h"
@@ -13,9 +14,26 @@
 namespace zr {
 
 // ---- integers ----
-std::string IntToStr(std::int64_t value);
-// Upper-case hexadecimal, padded with zeros to at least `digits` digits.
-std::string IntToHex(std::int64_t value, int digits);
+std::string SignedToStr(std::int64_t value);
+std::string UnsignedToStr(std::uint64_t value);
+// Upper-case hexadecimal of the bits, padded with zeros to at least `digits` digits.
+std::string BitsToHex(std::uint64_t bits, int digits);
+
+template <class T>
+requires std::is_integral_v<T> std::string IntToStr(T value) {
+    if constexpr (std::is_signed_v<T>)
+        return SignedToStr(value);
+    else
+        return UnsignedToStr(value);
+}
+
+// A negative value shows its two's complement in the width of its own type:
+// IntToHex(-1, 1) is "FFFFFFFF" for an int and 16 digits for a 64-bit value.
+template <class T>
+requires std::is_integral_v<T> std::string IntToHex(T value, int digits) {
+    using Unsigned = std::make_unsigned_t<T>;
+    return BitsToHex(static_cast<Unsigned>(value), digits);
+}
 // Decimal, or hexadecimal after '$' or "0x"; blanks around the number are
 // allowed. Bad text or a value outside 32 bits raises EConvertError
 // "'<text>' is not a valid integer value".
@@ -31,11 +49,14 @@ bool TryStrToInt64(std::string_view text, std::int64_t& value);
 // General format, 15 significant digits, FormatSettings.DecimalSeparator;
 // exponents as "1E20" / "1E-5".
 std::string FloatToStr(double value);
+std::string FloatToStr(double value, const TFormatSettings& settings);
 // Accepts FormatSettings.DecimalSeparator; bad text raises EConvertError
 // "'<text>' is not a valid floating point value".
 double StrToFloat(std::string_view text);
+double StrToFloat(std::string_view text, const TFormatSettings& settings);
 double StrToFloatDef(std::string_view text, double defaultValue);
 bool TryStrToFloat(std::string_view text, double& value);
+bool TryStrToFloat(std::string_view text, double& value, const TFormatSettings& settings);
 
 // ---- strings ----
 // Trim* remove blanks and control characters (anything up to ' ').
