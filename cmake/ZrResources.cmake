@@ -38,7 +38,7 @@ ${body}
 // Registers the resources under this module's handle while it is loaded.
 struct ResourceTable {
     ResourceTable() {
-        const zr::HINSTANCE self = zr::HInstance();
+        [[maybe_unused]] const zr::HINSTANCE self = zr::HInstance();
 ${registrations}    }
     ~ResourceTable() { zr::UnregisterModuleResources(zr::HInstance()); }
 } resourceTable;

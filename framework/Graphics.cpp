@@ -4,7 +4,6 @@
 #include <array>
 #include <cctype>
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -511,54 +510,6 @@ TDibImage BlankMask(int width, int height) {
     return mask;
 }
 
-// A 32x32 icon drawn from a function that gives each pixel's colour, or
-// clNone where the icon is transparent.
-template <class Paint>
-TIconImage DrawIcon(Paint paint) {
-    constexpr int kSize = 32;
-    TIconImage icon;
-    icon.Colour.Allocate(kSize, kSize, 32);
-    icon.Mask = BlankMask(kSize, kSize);
-    for (int y = 0; y < kSize; ++y) {
-        for (int x = 0; x < kSize; ++x) {
-            const TColor c = paint(x + 0.5 - kSize / 2.0, y + 0.5 - kSize / 2.0);
-            std::uint8_t* p = icon.Colour.Row(y) + 4 * x;
-            if (c == clNone) {
-                SetIndexAt(icon.Mask.Row(y), x, 1, 1);
-                continue;
-            }
-            p[0] = static_cast<std::uint8_t>(GetBValue(c));
-            p[1] = static_cast<std::uint8_t>(GetGValue(c));
-            p[2] = static_cast<std::uint8_t>(GetRValue(c));
-            p[3] = 0xFF;
-        }
-    }
-    return icon;
-}
-
-// The stop sign: a red disc with a dark rim and a white cross.
-const TIconImage& HandIcon() {
-    static const TIconImage icon = DrawIcon([](double x, double y) -> TColor {
-        const double r2 = x * x + y * y;
-        if (r2 > 15.0 * 15.0) return clNone;
-        if (r2 > 13.5 * 13.5) return RGB(128, 0, 0);
-        const double d1 = std::abs(x - y), d2 = std::abs(x + y);
-        if ((d1 < 2.6 || d2 < 2.6) && std::abs(x) < 7.5 && std::abs(y) < 7.5) return clWhite;
-        return RGB(224, 0, 0);
-    });
-    return icon;
-}
-
-// A plain window: a blue title bar over a white client area.
-const TIconImage& ApplicationIcon() {
-    static const TIconImage icon = DrawIcon([](double x, double y) -> TColor {
-        if (std::abs(x) > 14 || std::abs(y) > 12) return clNone;
-        if (std::abs(x) > 13 || std::abs(y) > 11) return clBlack;
-        return y < -7 ? RGB(10, 36, 106) : clWhite;
-    });
-    return icon;
-}
-
 struct IcoEntry {
     std::uint64_t area = 0;
     int bits = 0;
@@ -658,8 +609,9 @@ std::string UpperName(const std::string& name) {
 
 }  // namespace
 
+// The stock icons are resources of this library (framework/resources).
 HICON LoadIcon(HINSTANCE instance, std::uintptr_t id) {
-    if (!instance) return id == IDI_HAND ? &HandIcon() : &ApplicationIcon();
+    if (!instance) return LoadIcon(HInstance(), id == IDI_HAND ? "IDI_HAND" : "IDI_APPLICATION");
     return LoadIcon(instance, std::to_string(id));
 }
 

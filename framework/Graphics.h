@@ -228,9 +228,9 @@ constexpr std::uintptr_t IDI_EXCLAMATION = 32515;
 constexpr std::uintptr_t IDI_ASTERISK = 32516;
 constexpr std::uintptr_t IDI_ERROR = IDI_HAND;
 
-// The built-in stock icon `id` when `instance` is null (only IDI_HAND and
-// IDI_APPLICATION are drawn; others get IDI_APPLICATION's), else the module's
-// icon resource `id` names; nullptr when there is none.
+// The built-in stock icon `id` when `instance` is null (IDI_HAND has its own
+// picture; every other id gets IDI_APPLICATION's), else the module's icon
+// resource named by the id's decimal digits; nullptr when there is none.
 HICON LoadIcon(HINSTANCE instance, std::uintptr_t id);
 HICON LoadIcon(HINSTANCE instance, const std::string& name);
 
