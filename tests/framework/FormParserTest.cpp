@@ -1,0 +1,219 @@
+#include "framework/FormParser.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "framework/Exceptions.h"
+
+namespace zr {
+namespace {
+
+TFormValue ParseValue(const std::string& value) {
+    const TFormObject obj = ParseForm("object A: TA\n  P = " + value + "\nend\n");
+    EXPECT_EQ(obj.Properties.size(), 1u);
+    return obj.Properties.at(0).Value;
+}
+
+std::string ParseString(const std::string& value) {
+    const TFormValue v = ParseValue(value);
+    EXPECT_EQ(v.Type, TFormValue::fvString);
+    return v.Text;
+}
+
+std::string ErrorOf(const std::string& text) {
+    try {
+        ParseForm(text);
+    } catch (const EParserError& e) {
+        return e.Message();
+    }
+    return "no error";
+}
+
+TEST(FormParser, ReadsObjectsPropertiesAndNesting) {
+    const TFormObject root = ParseForm(
+        "object frmMain: TfrmMain\r\n"
+        "  Left = 200\r\n"
+        "  Font.Style = [fsBold, fsItalic]\r\n"
+        "  Position = poScreenCenter\r\n"
+        "  object Panel1: TPanel\r\n"
+        "    object btnOK: TButton [2]\r\n"
+        "      OnClick = btnOKClick\r\n"
+        "    end\r\n"
+        "  end\r\n"
+        "  inherited Label1: TLabel\r\n"
+        "  end\r\n"
+        "  object TTimer\r\n"
+        "  end\r\n"
+        "end\r\n");
+    EXPECT_EQ(root.Kind, TFormObject::foObject);
+    EXPECT_EQ(root.Name, "frmMain");
+    EXPECT_EQ(root.ClassName, "TfrmMain");
+    ASSERT_EQ(root.Properties.size(), 3u);
+    EXPECT_EQ(root.Properties[0].Name, "Left");
+    EXPECT_EQ(root.Properties[0].Value.Integer, 200);
+    EXPECT_EQ(root.Properties[1].Name, "Font.Style");
+    EXPECT_EQ(root.Properties[1].Line, 3);
+    EXPECT_EQ(root.Properties[1].Value.Names, (std::vector<std::string>{"fsBold", "fsItalic"}));
+    EXPECT_EQ(root.Properties[2].Value.Type, TFormValue::fvIdent);
+    EXPECT_EQ(root.Properties[2].Value.Text, "poScreenCenter");
+
+    ASSERT_EQ(root.Children.size(), 3u);
+    const TFormObject& button = root.Children[0].Children.at(0);
+    EXPECT_EQ(button.Name, "btnOK");
+    EXPECT_EQ(button.Index, 2);
+    EXPECT_EQ(button.Line, 6);
+    EXPECT_EQ(button.Properties.at(0).Value.Text, "btnOKClick");
+    EXPECT_EQ(root.Children[1].Kind, TFormObject::foInherited);
+    EXPECT_EQ(root.Children[2].Name, "");
+    EXPECT_EQ(root.Children[2].ClassName, "TTimer");
+}
+
+TEST(FormParser, StringsJoinQuotedPiecesCodesAndContinuations) {
+    EXPECT_EQ(ParseString("''"), "");
+    EXPECT_EQ(ParseString("'It''s'"), "It's");
+    EXPECT_EQ(ParseString("'a'#13#10'b'"), "a\r\nb");
+    EXPECT_EQ(ParseString("#$41#66'C'"), "ABC");
+    EXPECT_EQ(ParseString("#9"), "\t");
+    EXPECT_EQ(ParseString("#233"), "\xE9");  // up to 255 a byte, as written
+    EXPECT_EQ(ParseString("#8364"), "\xE2\x82\xAC");
+    EXPECT_EQ(ParseString("#128512"), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(ParseString("'first ' +\n    'second' +\r\n  #13#10 + 'third'"),
+              "first second\r\nthird");
+    EXPECT_EQ(ParseString("'caf\xC3\xA9 { } ( ) < >'"), "caf\xC3\xA9 { } ( ) < >");
+}
+
+TEST(FormParser, NumbersInEveryNotation) {
+    EXPECT_EQ(ParseValue("0").Integer, 0);
+    EXPECT_EQ(ParseValue("-11").Integer, -11);
+    EXPECT_EQ(ParseValue("$7F").Integer, 127);
+    EXPECT_EQ(ParseValue("$FFFFFFFFFFFFFFFF").Integer, -1);
+    EXPECT_EQ(ParseValue("-$10").Integer, -16);
+    EXPECT_EQ(ParseValue("9223372036854775807").Integer, INT64_MAX);
+    EXPECT_EQ(ParseValue("-9223372036854775808").Integer, INT64_MIN);
+
+    const TFormValue f = ParseValue("-2.5E-3");
+    EXPECT_EQ(f.Type, TFormValue::fvFloat);
+    EXPECT_DOUBLE_EQ(f.Float, -0.0025);
+    EXPECT_DOUBLE_EQ(ParseValue("1e+20").Float, 1e20);
+    EXPECT_DOUBLE_EQ(ParseValue("0.1").Float, 0.1);
+    EXPECT_EQ(ParseValue("12").Type, TFormValue::fvInteger);
+
+    const TFormValue inf = ParseValue("-Inf");
+    EXPECT_EQ(inf.Type, TFormValue::fvIdent);
+    EXPECT_EQ(inf.Text, "-Inf");
+}
+
+TEST(FormParser, ListsCollectionsAndBinaryBlocks) {
+    const TFormObject root = ParseForm(
+        "object A: TA\n"
+        "  Lines.Strings = (\n"
+        "    'one'\n"
+        "    'two' +\n"
+        "    'three')\n"
+        "  Empty.Strings = ()\n"
+        "  Items = <\n"
+        "    item\n"
+        "      Caption = 'x'\n"
+        "      Sub = <\n"
+        "        item\n"
+        "        end>\n"
+        "    end\n"
+        "    item [3]\n"
+        "    end>\n"
+        "  NoItems = <>\n"
+        "  Picture.Data = {\n"
+        "    0A1bFF\n"
+        "    00}\n"
+        "  Empty.Data = {}\n"
+        "end");
+    ASSERT_EQ(root.Properties.size(), 6u);
+    const TFormValue& lines = root.Properties[0].Value;
+    ASSERT_EQ(lines.Items.size(), 2u);
+    EXPECT_EQ(lines.Items[1].Text, "twothree");
+    EXPECT_TRUE(root.Properties[1].Value.Items.empty());
+
+    const TFormValue& items = root.Properties[2].Value;
+    EXPECT_EQ(items.Type, TFormValue::fvCollection);
+    ASSERT_EQ(items.Elements.size(), 2u);
+    EXPECT_EQ(items.Elements[0].Line, 8);
+    EXPECT_EQ(items.Elements[0].Properties[0].Value.Text, "x");
+    EXPECT_EQ(items.Elements[0].Properties[1].Value.Elements.size(), 1u);
+    EXPECT_TRUE(items.Elements[1].Properties.empty());
+    EXPECT_TRUE(root.Properties[3].Value.Elements.empty());
+
+    EXPECT_EQ(root.Properties[4].Value.Bytes, (std::vector<std::uint8_t>{0x0A, 0x1B, 0xFF, 0x00}));
+    EXPECT_TRUE(root.Properties[5].Value.Bytes.empty());
+}
+
+TEST(FormParser, ErrorsNameTheLine) {
+    struct Case {
+        const char* text;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"", "'object' expected on line 1"},
+        {"\n\nthing A: TA\nend", "'object' expected on line 3"},
+        {"object A: TA\n  Caption = 'abc\n  end\nend", "Unterminated string on line 2"},
+        {"object A: TA\n  Left = 1\n", "'end' expected on line 3"},
+        {"object A: TA\n  object B: TB\n    Left = 1", "'end' expected on line 3"},
+        {"object A: TA\n  Left 1\nend", "'=' expected on line 2"},
+        {"object A: TA\n  Data = {0A1}\nend", "Invalid binary value on line 2"},
+        {"object A: TA\n  Data = {0A1B\n", "'}' expected on line 3"},
+        {"object A: TA\n  S = [a, b\nend", "']' expected on line 3"},
+        {"object A: TA\n  L = ('a'\n", "')' expected on line 3"},
+        {"object A: TA\n  I = <item\n  end\n", "'>' expected on line 4"},
+        {"object A: TA\n  I = <thing end>\nend", "'item' expected on line 2"},
+        {"object A: TA\n  N = 99999999999999999999\nend", "Number out of range on line 2"},
+        {"object A: TA\n  N = $1FFFFFFFFFFFFFFFF\nend", "Number out of range on line 2"},
+        {"object A: TA\n  N = 12abc\nend", "Invalid number on line 2"},
+        {"object A: TA\n  N = 1.2.3\nend", "Invalid number on line 2"},
+        {"object A: TA\n  N = 1e999\nend", "Number out of range on line 2"},
+        {"object A: TA\n  S = #\nend", "Invalid character code on line 2"},
+        {"object A: TA\n  S = #1114112\nend", "Invalid character code on line 2"},
+        {"object A: TA\n  S = #$D800\nend", "Invalid character code on line 2"},
+        {"object A: TA\n  S = 'a' + 1\nend", "String expected on line 2"},
+        {"object A: TA\n  P = ?\nend", "Invalid property value on line 2"},
+        {"object A: TA\n  object B: TB\n  end\n  Left = 1\nend", "'end' expected on line 4"},
+        {"object A: TA\nend\nobject B: TB\nend", "End of file expected on line 3"},
+        {"object A: TA\rLeft = 1\r\"\rend", "Identifier expected on line 3"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_NE(ErrorOf(c.text).find(c.message), std::string::npos) << ErrorOf(c.text);
+    }
+    // `end` right after `=` reads as a name; the object's own end is then missing.
+    EXPECT_EQ(ErrorOf("object A: TA\n  Left =\nend"), "'end' expected on line 3");
+    // A NUL byte is never part of the syntax.
+    const char withNul[] = "object A: TA\n  S = 1\0\nend";
+    EXPECT_EQ(ErrorOf(std::string(withNul, sizeof withNul - 1)), "Identifier expected on line 2");
+}
+
+TEST(FormParser, NestingIsLimited) {
+    auto nested = [](int depth) {
+        std::string text;
+        for (int i = 0; i < depth; ++i) text += "object A: TA\n";
+        for (int i = 0; i < depth; ++i) text += "end\n";
+        return text;
+    };
+    EXPECT_NO_THROW(ParseForm(nested(MaxFormNesting)));
+    EXPECT_EQ(ErrorOf(nested(MaxFormNesting + 1)),
+              "Nesting too deep on line " + std::to_string(MaxFormNesting + 1));
+
+    // Lists inside lists count as well, and a long run of them is no threat.
+    std::string lists = "object A: TA\n  L = " + std::string(100000, '(');
+    EXPECT_NE(ErrorOf(lists).find("Nesting too deep on line 2"), std::string::npos);
+}
+
+TEST(FormParser, ByteOrderMarkAndLineBreakStyles) {
+    const TFormObject root =
+        ParseForm("\xEF\xBB\xBFobject A: TA\r\n  X = 1\r  Y = 2\n  Z = 'q'\r\nend");
+    ASSERT_EQ(root.Properties.size(), 3u);
+    EXPECT_EQ(root.Properties[0].Line, 2);
+    EXPECT_EQ(root.Properties[1].Line, 3);
+    EXPECT_EQ(root.Properties[2].Line, 4);
+}
+
+}  // namespace
+}  // namespace zr
