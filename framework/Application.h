@@ -23,6 +23,7 @@ namespace zr {
 class TControl;
 class TCustomForm;
 class TSettingsWatcher;
+struct TSettingsWatch;
 
 // What a hint about to show looks like; OnShowHint may change any of it.
 struct THintInfo {
@@ -118,6 +119,9 @@ class TApplication : public TComponent {
     // zone or the locale files does. `area` names what changed ("intl" for
     // the locale, "TimeZone"); lParam carries it as a pointer to static text.
     void NotifySettingsChange(const char* area);
+    // The files whose change is reported so; the loop starts watching the
+    // system's time zone and locale files when it first runs.
+    void SetSettingsWatches(std::vector<TSettingsWatch> watches);
 
     // ---- exceptions ----
     // Hands the exception being handled (the one being caught, or else
@@ -127,7 +131,7 @@ class TApplication : public TComponent {
     void HandleException(TObject* sender);
     // The standard error message: E's message with a full stop added when
     // it has none, in an error box titled Title (standard error without a
-    // display). An empty message shows nothing.
+    // display).
     void ShowException(const Exception& e);
 
     // ---- identity ----
@@ -200,8 +204,8 @@ class TApplication : public TComponent {
     void Idle();
     void WndProc(TMessage& message);
     void DefaultHandling(TMessage& message);
-    void HandleLoopException();
-    void DispatchException(Exception& e);
+    void DispatchException(Exception& e, TObject* sender);
+    bool ShowHintText(TControl* control, const std::string& text, TPoint cursorPos);
     void CheckTimeZoneVariable();
     void StartSettingsWatcher();
 

@@ -75,7 +75,7 @@ class TStandardErrorPresenter : public TDialogPresenter {
 
 // Replaces the presenter; null restores the default. Returns the previous one.
 std::shared_ptr<TDialogPresenter> SetDialogPresenter(std::shared_ptr<TDialogPresenter> presenter);
-TDialogPresenter& DialogPresenter();
+std::shared_ptr<TDialogPresenter> DialogPresenter();
 
 // Shows a dialog of `type` with `buttons`, and returns the button's modal
 // result. An empty button set shows an OK button.
