@@ -137,7 +137,7 @@ class TApplication : public TComponent {
     // ---- identity ----
     std::string ExeName() const;
     // The executable's name without extension unless set.
-    std::string Title() const;
+    std::string Title() const { return title_; }
     void SetTitle(const std::string& value) { title_ = value; }
 
     TCustomForm* MainForm() const { return mainForm_; }
