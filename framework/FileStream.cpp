@@ -110,9 +110,11 @@ TFileStream::TFileStream(const std::string& fileName, std::uint16_t mode, TExist
         // The file is emptied only once nobody else has it open, so a refused
         // create leaves another stream's data alone.
         const os::ShareRequest exclusive{true, true, true, true};
-        int rc = RefuseFolder(fd_);
-        if (rc == 0) rc = os::AcquireShare(fd_, exclusive);
-        if (rc == 0 && ::ftruncate(fd_, 0) == -1) rc = errno;
+        int rc = os::AcquireShare(fd_, exclusive);
+        // A file made by this call needs no emptying, and must not get it: an
+        // opener of another process may have written to it before the
+        // markers above were set.
+        if (rc == 0 && existing == TExistingFile::Replace && ::ftruncate(fd_, 0) == -1) rc = errno;
         if (rc != 0) {
             ::close(fd_);
             fd_ = -1;
@@ -126,7 +128,8 @@ TFileStream::TFileStream(const std::string& fileName, std::uint16_t mode, TExist
     if (!os::ShareRequestFromMode(mode, request)) RaiseOpenError(fileName, EINVAL);
     fd_ = OpenForAccess(fileName, request);
     if (fd_ == -1) RaiseOpenError(fileName, errno);
-    int rc = RefuseFolder(fd_);
+    // Only a read-only open reaches a folder; the kernel refuses to write one.
+    int rc = request.write ? 0 : RefuseFolder(fd_);
     if (rc == 0) rc = os::AcquireShare(fd_, request);
     if (rc != 0) {
         ::close(fd_);

@@ -1,0 +1,193 @@
+#include "core/LogBase.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <climits>
+#include <filesystem>
+
+#include "LogTestSupport.h"
+#include "framework/DateUtils.h"
+#include "framework/FileStream.h"
+#include "framework/FormatSettings.h"
+
+namespace zr {
+namespace {
+
+class LogBaseWrite : public testing::ScratchFolder {
+  protected:
+    void SetUp() override {
+        ScratchFolder::SetUp();
+        savedSettings_ = FormatSettings;
+        log_.SetLogFile(Path("events.log"));
+    }
+    void TearDown() override {
+        FormatSettings = savedSettings_;
+        ScratchFolder::TearDown();
+    }
+    std::string Logged() const { return Content(log_.LogFile()); }
+    static bool LockIsFree() {
+        if (!KVLogLock().try_lock()) return false;
+        KVLogLock().unlock();
+        return true;
+    }
+
+    TKVLogBase log_{nullptr};
+    TFormatSettings savedSettings_;
+};
+
+TEST_F(LogBaseWrite, AppendsExactlyTheBytesGivenAndNothingElse) {
+    log_.WriteAsString("");
+    EXPECT_FALSE(Exists(log_.LogFile())) << "empty text must not create the file";
+
+    const std::string binary("first\r\n\0\xff\x80 end", 14);
+    log_.WriteAsString(binary);
+    EXPECT_EQ(Logged(), binary);
+    log_.WriteAsString("second");
+    log_.WriteAsString("");
+    log_.WriteAsString("third\n");
+    EXPECT_EQ(Logged(), binary + "secondthird\n");
+}
+
+TEST_F(LogBaseWrite, ConvertedValuesAddNoSeparators) {
+    log_.WriteAsInteger(-5);
+    log_.WriteAsInteger(1);
+    log_.WriteAsInteger(2);
+    log_.WriteAsInteger(INT_MIN);
+    EXPECT_EQ(Logged(), "-512-2147483648");
+}
+
+TEST_F(LogBaseWrite, FloatsFollowTheDecimalSeparator) {
+    FormatSettings.DecimalSeparator = '.';
+    log_.WriteAsFloat(0.5);
+    FormatSettings.DecimalSeparator = ',';
+    log_.WriteAsFloat(0.5);
+    log_.WriteAsFloat(-1234.25);
+    EXPECT_EQ(Logged(), "0.50,5-1234,25");
+}
+
+TEST_F(LogBaseWrite, DateTimesLeaveOutMidnight) {
+    FormatSettings.ShortDateFormat = "yyyy/mm/dd";
+    FormatSettings.DateSeparator = '-';
+    FormatSettings.LongTimeFormat = "hh:nn:ss";
+    FormatSettings.TimeSeparator = ':';
+    log_.WriteAsDateTime(EncodeDate(2024, 2, 29));
+    log_.WriteAsString("|");
+    log_.WriteAsDateTime(EncodeDate(2024, 2, 29) + EncodeTime(13, 5, 7, 0));
+    EXPECT_EQ(Logged(), "2024-02-29|2024-02-29 13:05:07");
+}
+
+TEST_F(LogBaseWrite, InactiveLogsWriteAllTheSame) {
+    ASSERT_FALSE(log_.Active());
+    log_.WriteAsString("a");
+    log_.SetActive(true);
+    log_.WriteAsString("b");
+    EXPECT_EQ(Logged(), "ab");
+}
+
+TEST_F(LogBaseWrite, RelativeNamesFollowTheCurrentDirectory) {
+    const auto saved = std::filesystem::current_path();
+    std::filesystem::create_directory(Path("one"));
+    std::filesystem::create_directory(Path("two"));
+    log_.SetLogFile("rel.log");
+    std::filesystem::current_path(Path("one"));
+    log_.WriteAsString("1");
+    std::filesystem::current_path(Path("two"));
+    log_.WriteAsString("2");
+    std::filesystem::current_path(saved);
+    EXPECT_EQ(Content(Path("one/rel.log")), "1");
+    EXPECT_EQ(Content(Path("two/rel.log")), "2");
+}
+
+TEST_F(LogBaseWrite, FailuresRaiseLeaveTheLockAndTheNextWriteWorks) {
+    log_.SetLogFile(Path("missing/events.log"));
+    try {
+        log_.WriteAsString("lost");
+        FAIL() << "no exception";
+    } catch (const EFCreateError& e) {
+        EXPECT_EQ(e.Message(),
+                  "Cannot create file \"" + log_.LogFile() + "\". No such file or directory");
+    }
+    EXPECT_TRUE(LockIsFree());
+    std::filesystem::create_directory(Path("missing"));
+    log_.WriteAsString("kept");
+    EXPECT_EQ(Logged(), "kept");
+
+    log_.SetLogFile("");
+    EXPECT_THROW(log_.WriteAsString("x"), EFCreateError);
+    log_.WriteAsString("");  // nothing to write: no file, no error
+    EXPECT_TRUE(LockIsFree());
+}
+
+TEST_F(LogBaseWrite, AnotherWriterHoldingTheFileRefusesTheWrite) {
+    log_.WriteAsString("before ");
+    {
+        TFileStream other(log_.LogFile(), fmOpenWrite | fmShareDenyNone);
+        EXPECT_THROW(log_.WriteAsString("refused"), EFOpenError);
+        EXPECT_TRUE(LockIsFree());
+    }
+    {
+        // A reader that lets others write does not stand in the way.
+        TFileStream reader(log_.LogFile(), fmOpenRead | fmShareDenyNone);
+        log_.WriteAsString("after");
+    }
+    EXPECT_EQ(Logged(), "before after");
+}
+
+// The file size limit makes the kernel stop a write part way, as a full disk does.
+TEST_F(LogBaseWrite, AShortWriteIsReportedAndTakenBack) {
+    int status = testing::RunInChild([&] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit {
+            100, 100
+        };
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 10;
+        log_.WriteAsString(std::string(60, 'a'));
+        try {
+            log_.WriteAsString(std::string(60, 'b'));
+            return 11;
+        } catch (const EWriteError&) {
+        }
+        if (Logged() != std::string(60, 'a')) return 12;
+        log_.WriteAsString(std::string(40, 'c'));  // what fits still goes in
+        return Logged() == std::string(60, 'a') + std::string(40, 'c') ? 0 : 13;
+    });
+    EXPECT_EQ(status, 0);
+}
+
+TEST_F(LogBaseWrite, OverridesReceiveTheConvertedTexts) {
+    struct Recording : TKVLogBase {
+        using TKVLogBase::TKVLogBase;
+        std::string seen;
+        void WriteAsString(const std::string& value) override { seen += "<" + value + ">"; }
+    } recording(nullptr);
+    recording.SetLogFile(Path("never.log"));
+    recording.WriteAsInteger(7);
+    recording.WriteAsFloat(1.5);
+    EXPECT_EQ(recording.seen, "<7><1" + std::string(1, FormatSettings.DecimalSeparator) + "5>");
+    EXPECT_FALSE(Exists(Path("never.log")));
+}
+
+TEST_F(LogBaseWrite, ClearLogDeletesOnlyWhatItShould) {
+    log_.ClearLog();  // no file yet: nothing happens
+    log_.WriteAsString("old");
+    log_.ClearLog();
+    EXPECT_FALSE(Exists(log_.LogFile()));
+    log_.WriteAsString("new");
+    EXPECT_EQ(Logged(), "new");
+
+    {
+        TFileStream holder(log_.LogFile(), fmOpenRead | fmShareDenyNone);
+        log_.ClearLog();  // held open: stays, silently
+    }
+    EXPECT_EQ(Logged(), "new");
+
+    std::string other = log_.LogFile();
+    log_.SetLogFile("");
+    log_.ClearLog();
+    EXPECT_TRUE(Exists(other));
+}
+
+}  // namespace
+}  // namespace zr
