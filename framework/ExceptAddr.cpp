@@ -216,7 +216,11 @@ void* ReportedAddress(void* runtimeAddress) {
     return reinterpret_cast<void*>(address - exe.codeStart + kMapCodeBase);
 }
 
-void* CaptureRaiseAddress() {
+void* CaptureRaiseAddress(void* site) {
+    if (site != nullptr) {
+        const char* module = ModuleFileOf(site);
+        if (module != nullptr && !IsSuiteModule(module)) return ReportedAddress(site);
+    }
     void* frame = FirstFrameOutside(IsSuiteModule);
     return frame ? ReportedAddress(frame) : nullptr;
 }

@@ -12,8 +12,10 @@ class Exception;
 // The return address of the code that made an exception object: the first
 // frame on the stack outside the suite's own libraries, so that an error
 // raised inside a framework helper is reported at the application's call.
-// Already in reported form (see ReportedAddress).
-void* CaptureRaiseAddress();
+// `site`, where the exception is being made as far as the constructor knows,
+// is taken when it lies outside those libraries. Already in reported form
+// (see ReportedAddress).
+void* CaptureRaiseAddress(void* site = nullptr);
 
 // Maps a run-time code address to the form the executable's map file uses:
 // as if the executable's first code segment began at 0x00401000. Addresses

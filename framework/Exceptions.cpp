@@ -7,8 +7,12 @@
 
 namespace zr {
 
-Exception::Exception(std::string message)
-    : message_(std::move(message)), raiseAddress_(CaptureRaiseAddress()) {}
+__attribute__((noinline)) TRaiseSite TRaiseSite::Here() {
+    return TRaiseSite{__builtin_return_address(0)};
+}
+
+Exception::Exception(std::string message, TRaiseSite site)
+    : message_(std::move(message)), raiseAddress_(CaptureRaiseAddress(site.address)) {}
 
 Exception::~Exception() = default;
 

@@ -8,9 +8,19 @@
 
 namespace zr {
 
+// Where an exception object is being made, taken as a default argument so
+// that it is evaluated in the code that makes it: Here() returns its own
+// return address, which lies in that code. The constructor prefers it to a
+// walk of the stack, which cannot see past constructors compiled into the
+// caller's module.
+struct TRaiseSite {
+    void* address = nullptr;
+    static TRaiseSite Here();
+};
+
 class Exception : public std::exception {
-public:
-    explicit Exception(std::string message = {});
+  public:
+    explicit Exception(std::string message = {}, TRaiseSite site = TRaiseSite::Here());
     ~Exception() override;
 
     const std::string& Message() const { return message_; }
@@ -20,9 +30,7 @@ public:
 
     virtual const char* ClassName() const { return "Exception"; }
     // True when this exception's class is `className` or descends from it.
-    virtual bool InheritsFrom(std::string_view className) const {
-        return className == "Exception";
-    }
+    virtual bool InheritsFrom(std::string_view className) const { return className == "Exception"; }
     const char* what() const noexcept override { return message_.c_str(); }
 
     // Where the exception object was made: the first return address outside
@@ -31,20 +39,20 @@ public:
     void* RaiseAddress() const { return raiseAddress_; }
     void SetRaiseAddress(void* address) { raiseAddress_ = address; }
 
-private:
+  private:
     std::string message_;
     void* raiseAddress_ = nullptr;
     int helpContext_ = 0;
 };
 
-#define ZR_EXCEPTION_CLASS(Name, Parent)                                            \
-    class Name : public Parent {                                                     \
-    public:                                                                          \
-        using Parent::Parent;                                                        \
-        const char* ClassName() const override { return #Name; }                     \
-        bool InheritsFrom(std::string_view className) const override {               \
-            return className == #Name || Parent::InheritsFrom(className);            \
-        }                                                                            \
+#define ZR_EXCEPTION_CLASS(Name, Parent)                                  \
+    class Name : public Parent {                                          \
+      public:                                                             \
+        using Parent::Parent;                                             \
+        const char* ClassName() const override { return #Name; }          \
+        bool InheritsFrom(std::string_view className) const override {    \
+            return className == #Name || Parent::InheritsFrom(className); \
+        }                                                                 \
     }
 
 ZR_EXCEPTION_CLASS(EAbort, Exception);
@@ -94,10 +102,10 @@ ZR_EXCEPTION_CLASS(EExternalException, EExternal);
 
 // An operating-system failure with its error code.
 class EOSError : public Exception {
-public:
+  public:
     using Exception::Exception;
-    EOSError(std::string message, unsigned errorCode)
-        : Exception(std::move(message)), errorCode_(errorCode) {}
+    EOSError(std::string message, unsigned errorCode, TRaiseSite site = TRaiseSite::Here())
+        : Exception(std::move(message), site), errorCode_(errorCode) {}
     const char* ClassName() const override { return "EOSError"; }
     bool InheritsFrom(std::string_view className) const override {
         return className == "EOSError" || Exception::InheritsFrom(className);
@@ -105,7 +113,7 @@ public:
     unsigned ErrorCode() const { return errorCode_; }
     void SetErrorCode(unsigned code) { errorCode_ = code; }
 
-private:
+  private:
     unsigned errorCode_ = 0;
 };
 ZR_EXCEPTION_CLASS(EWin32Error, EOSError);

@@ -7,32 +7,59 @@ namespace zr {
 
 namespace {
 
-// A finite value as 0.DIGITS x 10^exponent, rounded to `significant`
-// digits, trailing zeros removed ("" for zero).
+// A finite value as 0.DIGITS x 10^exponent, trailing zeros removed (no
+// digits at all for zero).
 struct TDecimal {
     bool negative = false;
     std::string digits;
     int exponent = 0;
 };
 
-TDecimal Decimal(double value, int significant) {
+// Every double has an exact decimal expansion of at most 767 significant
+// digits; starting from it, rounding can go half away from zero, as people
+// round (the C library rounds exact halves to even: 2.5 -> "2").
+TDecimal ExactDecimal(double value) {
     TDecimal d;
-    d.negative = std::signbit(value) && value != 0;
+    d.negative = std::signbit(value);
     if (value == 0) return d;
-    char buffer[64];
+    char buffer[800];
     auto result = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value),
-                                std::chars_format::scientific, significant - 1);
-    std::string_view text(buffer, result.ptr - buffer);  // "d.ddde+xx"
+                                std::chars_format::scientific, 770);
+    std::string_view text(buffer, result.ptr - buffer);  // "d.ddd...e+xx"
     size_t e = text.find('e');
     for (char c : text.substr(0, e))
         if (c != '.') d.digits += c;
-    int exponent = 0;
     std::string_view exp = text.substr(e + 1);
     if (!exp.empty() && exp[0] == '+') exp.remove_prefix(1);
+    int exponent = 0;
     std::from_chars(exp.data(), exp.data() + exp.size(), exponent);
     d.exponent = exponent + 1;
     while (!d.digits.empty() && d.digits.back() == '0') d.digits.pop_back();
-    if (d.digits.empty()) d.negative = false;
+    return d;
+}
+
+// Keeps `count` significant digits (none or fewer when count <= 0).
+void RoundToDigits(TDecimal& d, int count) {
+    if (count < 0 || static_cast<int>(d.digits.size()) <= count) return;
+    bool up = d.digits[static_cast<size_t>(count)] >= '5';
+    d.digits.resize(static_cast<size_t>(count));
+    if (up) {
+        int i = count - 1;
+        while (i >= 0 && d.digits[static_cast<size_t>(i)] == '9')
+            d.digits[static_cast<size_t>(i--)] = '0';
+        if (i >= 0) {
+            ++d.digits[static_cast<size_t>(i)];
+        } else {
+            d.digits.insert(d.digits.begin(), '1');
+            ++d.exponent;
+        }
+    }
+    while (!d.digits.empty() && d.digits.back() == '0') d.digits.pop_back();
+}
+
+TDecimal Decimal(double value, int significant) {
+    TDecimal d = ExactDecimal(value);
+    RoundToDigits(d, significant);
     return d;
 }
 
@@ -105,7 +132,7 @@ std::string ExponentFloatText(double value, int precision, int exponentDigits, c
     TDecimal d = Decimal(value, precision);
     std::string digits = d.digits.empty() ? "0" : d.digits;
     digits.resize(static_cast<size_t>(precision), '0');
-    std::string out = d.negative ? "-" : "";
+    std::string out = d.negative && !d.digits.empty() ? "-" : "";
     out += digits[0];
     if (precision > 1) {
         out += separator;
@@ -123,20 +150,35 @@ std::string FixedFloatDigits(double value, int decimals, char separator,
         negative = value < 0;
         return negative ? special + 1 : special;
     }
-    // Large enough for the widest double (309 digits) and 18 decimals.
-    char buffer[400];
-    auto result = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value),
-                                std::chars_format::fixed, decimals);
-    std::string_view text(buffer, result.ptr - buffer);
-    size_t point = text.find('.');
-    std::string_view whole = text.substr(0, point);
+    TDecimal d = ExactDecimal(value);
+    // Rounding to a position before the first digit leaves nothing, or a
+    // carry into a new leading 1.
+    int keep = d.exponent + decimals;
+    if (keep < 0)
+        d.digits.clear();
+    else
+        RoundToDigits(d, keep);
+    if (d.digits.empty()) d.exponent = 0;
+
+    std::string whole;
+    if (d.exponent <= 0) {
+        whole = "0";
+    } else {
+        whole = d.digits.substr(0, std::min<size_t>(d.digits.size(), d.exponent));
+        whole.append(static_cast<size_t>(d.exponent) - whole.size(), '0');
+    }
     std::string out = Grouped(whole, thousandSeparator);
-    if (point != std::string_view::npos) {
+    if (decimals > 0) {
         out += separator;
-        out += text.substr(point + 1);
+        for (int i = 0; i < decimals; ++i) {
+            int index = d.exponent + i;  // position in digits of this decimal
+            out += index >= 0 && index < static_cast<int>(d.digits.size())
+                       ? d.digits[static_cast<size_t>(index)]
+                       : '0';
+        }
     }
     // "-0.00" is no negative number.
-    negative = std::signbit(value) && text.find_first_not_of("0.") != std::string_view::npos;
+    negative = d.negative && !d.digits.empty();
     return out;
 }
 
