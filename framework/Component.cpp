@@ -81,7 +81,9 @@ TComponent::~TComponent() {
     DestroyComponents();
     if (owner_) owner_->RemoveComponent(this);
     // Anyone who asked for a notice while this component was already dying
-    // (an owned component's Notification may) is told as well.
+    // (an owned component's Notification may) is told as well; from here on
+    // nobody can ask any more, so nobody is left holding this component.
+    deathNotified_ = true;
     NotifyDeath();
 }
 
@@ -162,6 +164,9 @@ void TComponent::SetComponentStateFlag(TComponentStateFlag flag, bool on) {
 
 void TComponent::FreeNotification(TComponent* component) {
     if (!component || component == this) return;
+    // Past its last notices a component can promise no more: whoever asks is
+    // being told of its death right now.
+    if (deathNotified_ || component->deathNotified_) return;
     // Both sides record the link, so whichever dies first tells the other and
     // the survivor forgets it: nobody is left holding a dead component.
     if (!Holds(freeNotifies_, component)) freeNotifies_.push_back(component);
@@ -179,11 +184,18 @@ void TComponent::Loaded() {
 }
 
 void TComponent::Notification(TComponent* component, TOperation operation) {
-    if (operation == opRemove && component) RemoveFreeNotification(component);
-    // Every owned component hears of it too; a receiver may free components,
-    // so the index is re-clamped after each call.
+    // Free-notification links are not touched here: a component that only
+    // leaves its owner lives on and its watchers still want its death notice,
+    // and a dying one unlinks everyone itself (NotifyDeath).
+    if (!component) return;
+    // Every owned component hears of it too. A receiver may free components:
+    // the index is re-clamped after each call, and once the component itself
+    // is freed the rest heard of it from its destructor already, so they are
+    // not handed a dead pointer again.
+    const std::weak_ptr<const void> alive = component->existence_;
     for (int i = ComponentCount() - 1; i >= 0; --i) {
         components_[static_cast<size_t>(i)]->Notification(component, operation);
+        if (alive.expired()) return;
         i = std::min(i, ComponentCount());
     }
 }
@@ -212,14 +224,22 @@ void TComponent::MarkDestroying() {
 }
 
 void TComponent::NotifyDeath() {
-    deathNotified_ = true;
-    // Each receiver is taken off both lists before it is told, so a receiver
-    // that frees components or changes links from its Notification cannot
-    // make this loop visit a stale entry.
-    while (!freeNotifies_.empty()) {
-        TComponent* receiver = freeNotifies_.back();
-        freeNotifies_.pop_back();
+    // Each receiver is taken off both lists before it is told, and the list
+    // is searched afresh after every notice: a receiver may free others (who
+    // then leave this list themselves) or change links from its Notification.
+    // One that asks again is told in the next pass, not in an endless loop
+    // here; the last pass, in ~TComponent, accepts no new requests at all.
+    std::vector<const TComponent*> told;
+    for (;;) {
+        auto next =
+            std::find_if(freeNotifies_.begin(), freeNotifies_.end(), [&](const TComponent* c) {
+                return std::find(told.begin(), told.end(), c) == told.end();
+            });
+        if (next == freeNotifies_.end()) break;
+        TComponent* receiver = *next;
+        freeNotifies_.erase(next);
         Erase(receiver->freeNotifies_, this);
+        told.push_back(receiver);
         receiver->Notification(this, opRemove);
     }
 }

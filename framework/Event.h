@@ -17,7 +17,7 @@ namespace zr {
 
 template <class... Args>
 class TClosure {
-public:
+  public:
     TClosure() = default;
 
     template <class C>
@@ -63,7 +63,7 @@ public:
     const void* Data() const { return object_; }
     const std::string& MethodName() const { return name_; }
 
-private:
+  private:
     bool Expired() const { return tracked_ && alive_.expired(); }
 
     std::function<void(Args...)> fn_;

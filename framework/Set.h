@@ -9,7 +9,7 @@ namespace zr {
 
 template <class E>
 class Set {
-public:
+  public:
     constexpr Set() = default;
     constexpr Set(std::initializer_list<E> values) {
         for (E v : values) bits_ |= Bit(v);
@@ -35,7 +35,7 @@ public:
     constexpr Set operator*(Set other) const { return FromMask(bits_ & other.bits_); }
     constexpr bool operator==(const Set&) const = default;
 
-private:
+  private:
     static constexpr std::uint64_t Bit(E value) {
         return std::uint64_t{1} << static_cast<unsigned>(value);
     }

@@ -183,9 +183,9 @@ std::string ClassNameOf(const TObject* instance) {
 }
 
 const TPropInfo& RequireProp(const TObject* instance, std::string_view name) {
+    if (!instance) throw Exception("Property " + std::string(name) + " of a nil object");
     const TPropInfo* p = GetPropInfo(instance, name);
-    if (!p)
-        throw Exception("Unknown property " + std::string(name) + " of " + ClassNameOf(instance));
+    if (!p) throw Exception("Unknown property " + std::string(name));
     return *p;
 }
 

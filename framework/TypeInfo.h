@@ -230,7 +230,14 @@ class TClassBuilder {
             p.EnumType = &EnumInfo<V>();
             p.GetOrd = [get](const TObject* o) -> int64_t { return static_cast<int64_t>(get(o)); };
             if constexpr (writable)
-                p.SetOrd = [set](TObject* o, int64_t v) { set(o, static_cast<V>(v)); };
+                p.SetOrd = [set](TObject* o, int64_t v) {
+                    // A value outside the enumeration would be no value of it
+                    // at all; refuse it before it reaches the object.
+                    if (v < 0 || v >= static_cast<int64_t>(EnumInfo<V>().Names.size()))
+                        throw ERangeError("Value " + std::to_string(v) + " is out of range for " +
+                                          EnumInfo<V>().Name);
+                    set(o, static_cast<V>(v));
+                };
         } else if constexpr (std::is_integral_v<V>) {
             p.Kind = tkInteger;
             p.GetOrd = [get](const TObject* o) -> int64_t { return static_cast<int64_t>(get(o)); };
@@ -346,7 +353,8 @@ namespace detail {
 
 template <class T>
 void FillFactory(TClassInfo& info) {
-    if constexpr (!std::is_abstract_v<T> && std::is_constructible_v<T, TComponent*>) {
+    if constexpr (!std::is_abstract_v<T> && std::is_base_of_v<TComponent, T> &&
+                  std::is_constructible_v<T, TComponent*>) {
         info.CreateComponent = [](TComponent* owner) -> TComponent* { return new T(owner); };
     } else if constexpr (!std::is_abstract_v<T> && std::is_base_of_v<TCollectionItem, T> &&
                          std::is_constructible_v<T, TCollection*>) {
