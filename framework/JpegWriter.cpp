@@ -24,6 +24,7 @@ struct ErrorTrap {
     jpeg_error_mgr manager{};
     std::jmp_buf jump{};
     char message[JMSG_LENGTH_MAX] = {};
+    int warnings = 0;  // corrupt data that libjpeg would quietly patch over
 };
 
 void JumpOut(j_common_ptr info) {
@@ -32,12 +33,14 @@ void JumpOut(j_common_ptr info) {
     std::longjmp(trap->jump, 1);
 }
 
-void Quiet(j_common_ptr, int) {}
+void CountWarning(j_common_ptr info, int level) {
+    if (level < 0) ++reinterpret_cast<ErrorTrap*>(info->err)->warnings;
+}
 
 void InstallTrap(ErrorTrap& trap, j_common_ptr info) {
     info->err = jpeg_std_error(&trap.manager);
     trap.manager.error_exit = JumpOut;
-    trap.manager.emit_message = Quiet;
+    trap.manager.emit_message = CountWarning;
 }
 
 // Rows of the bitmap as RGB triples, whatever its pixel format.
@@ -111,7 +114,7 @@ bool Decompress(const unsigned char* data, unsigned long size, std::vector<JSAMP
     }
     jpeg_finish_decompress(&info);
     jpeg_destroy_decompress(&info);
-    return true;
+    return trap.warnings == 0;  // a picture patched over is no faithful picture
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ std::vector<std::uint8_t> EncodeJpeg(const TBitmap& bitmap, int quality = kDefau
 void SaveJpegToFile(const TBitmap& bitmap, const std::string& fileName,
                     int quality = kDefaultJpegQuality);
 
-// Decodes a JPEG into a 24-bit bitmap; bad data raises EInvalidGraphic
+// Decodes a JPEG into a 24-bit bitmap; bad or damaged data raises EInvalidGraphic
 // "JPEG image is not valid".
 void DecodeJpeg(std::span<const std::uint8_t> bytes, TBitmap& bitmap);
 

@@ -1,0 +1,210 @@
+// Screen capture and JPEG output: without a display a screenshot is a black
+// picture of the asked size; with one it is the screen, at the screen's size
+// and depth; a JPEG of it is a real picture that libjpeg reads back.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "framework/Exceptions.h"
+#include "framework/Graphics.h"
+#include "framework/JpegWriter.h"
+#include "platform/ScreenCapture.h"
+
+namespace zr {
+namespace {
+
+// A screen of any size and depth, or none at all.
+class FakeScreen : public os::TScreenSource {
+  public:
+    explicit FakeScreen(bool present, int width = 0, int height = 0, int depth = 24)
+        : present_(present), info_{width, height, depth} {
+        pixels_.Allocate(width, height, 32);
+    }
+    void Set(int x, int y, TColor c) {
+        std::uint8_t* p = pixels_.Row(y) + 4 * x;
+        p[0] = static_cast<std::uint8_t>(GetBValue(c));
+        p[1] = static_cast<std::uint8_t>(GetGValue(c));
+        p[2] = static_cast<std::uint8_t>(GetRValue(c));
+    }
+    bool Describe(os::TScreenInfo& info) override {
+        if (present_) info = info_;
+        return present_;
+    }
+    bool Grab(int width, int height, TDibImage& image) override {
+        if (!present_) return false;
+        image.Allocate(std::min(width, info_.Width), std::min(height, info_.Height), 32);
+        for (int y = 0; y < image.Height; ++y)
+            std::copy_n(pixels_.Row(y), 4 * image.Width, image.Row(y));
+        return true;
+    }
+
+  private:
+    bool present_;
+    os::TScreenInfo info_;
+    TDibImage pixels_;
+};
+
+bool AllBlack(const TBitmap& bitmap) {
+    for (int y = 0; y < bitmap.Height(); ++y)
+        for (int x = 0; x < bitmap.Width(); ++x)
+            if (bitmap.Pixels(x, y) != clBlack) return false;
+    return true;
+}
+
+TEST(ScreenCapture, WithoutADisplayTheScreenshotIsBlackAtTheGivenSize) {
+    FakeScreen none(false);
+    os::TScopedScreenSource scoped(&none);
+    os::TScreenInfo info;
+    EXPECT_FALSE(os::GetScreenInfo(info));
+    EXPECT_EQ(info.Width, 0);
+
+    TBitmap shot;
+    EXPECT_FALSE(os::TakeScreenshot(shot, 640, 480));
+    EXPECT_EQ(shot.Width(), 640);
+    EXPECT_EQ(shot.Height(), 480);
+    EXPECT_EQ(shot.BitsPerPixel(), 24);
+    EXPECT_TRUE(AllBlack(shot));
+
+    // A reused bitmap does not keep its old picture.
+    TBitmap used;
+    used.SetPixelFormat(pf8bit);
+    used.SetSize(8, 8);
+    used.FillRect(0, 0, 8, 8, clWhite);
+    EXPECT_FALSE(os::CaptureScreen(used));
+    EXPECT_TRUE(AllBlack(used));
+}
+
+TEST(ScreenCapture, CopiesTheScreenAtItsOwnDepth) {
+    FakeScreen screen(true, 3, 2, 16);
+    screen.Set(0, 0, clRed);
+    screen.Set(2, 1, clAqua);
+    os::TScopedScreenSource scoped(&screen);
+
+    TBitmap shot;  // a new bitmap takes the screen's depth, as the host's do
+    EXPECT_TRUE(os::TakeScreenshot(shot, 640, 480));
+    EXPECT_EQ(shot.Width(), 3);
+    EXPECT_EQ(shot.Height(), 2);
+    EXPECT_EQ(shot.BitsPerPixel(), 16);
+    EXPECT_EQ(shot.Pixels(0, 0), clRed);
+    EXPECT_EQ(shot.Pixels(2, 1), clAqua);
+    EXPECT_EQ(shot.Pixels(1, 0), clBlack);
+    const std::vector<std::uint8_t> file = shot.SaveToBytes();
+    EXPECT_EQ(file[28], 16);  // biBitCount: saved in the screen's depth
+
+    // A bitmap larger than the screen gets the screen in its top-left corner.
+    TBitmap large;
+    large.SetPixelFormat(pf24bit);
+    large.SetSize(5, 5);
+    large.FillRect(0, 0, 5, 5, clWhite);
+    EXPECT_TRUE(os::CaptureScreen(large));
+    EXPECT_EQ(large.Pixels(0, 0), clRed);
+    EXPECT_EQ(large.Pixels(1, 1), clBlack);
+    EXPECT_EQ(large.Pixels(4, 4), clWhite);
+}
+
+// The few Xlib calls the test draws with, taken at run time so the test
+// program needs no X library of its own to link.
+struct Xlib {
+    void* lib = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
+    template <class F>
+    F Get(const char* name) {
+        return lib ? reinterpret_cast<F>(dlsym(lib, name)) : nullptr;
+    }
+    void* (*OpenDisplay)(const char*) = Get<void* (*)(const char*)>("XOpenDisplay");
+    int (*CloseDisplay)(void*) = Get<int (*)(void*)>("XCloseDisplay");
+    int (*DefaultScreen)(void*) = Get<int (*)(void*)>("XDefaultScreen");
+    unsigned long (*RootWindow)(void*, int) = Get<unsigned long (*)(void*, int)>("XRootWindow");
+    void* (*DefaultGC)(void*, int) = Get<void* (*)(void*, int)>("XDefaultGC");
+    unsigned long (*WhitePixel)(void*, int) = Get<unsigned long (*)(void*, int)>("XWhitePixel");
+    int (*SetForeground)(void*, void*, unsigned long) =
+        Get<int (*)(void*, void*, unsigned long)>("XSetForeground");
+    int (*FillRectangle)(void*, unsigned long, void*, int, int, unsigned, unsigned) =
+        Get<int (*)(void*, unsigned long, void*, int, int, unsigned, unsigned)>("XFillRectangle");
+    int (*Sync)(void*, int) = Get<int (*)(void*, int)>("XSync");
+    int (*DisplayWidth)(void*, int) = Get<int (*)(void*, int)>("XDisplayWidth");
+    int (*DisplayHeight)(void*, int) = Get<int (*)(void*, int)>("XDisplayHeight");
+    int (*DefaultDepth)(void*, int) = Get<int (*)(void*, int)>("XDefaultDepth");
+    ~Xlib() {
+        if (lib) dlclose(lib);
+    }
+};
+
+TEST(ScreenCaptureX11, CapturesTheRootWindowAfterDrawingOnIt) {
+    Xlib x;
+    const char* display = std::getenv("DISPLAY");
+    void* dpy = x.OpenDisplay && display && *display ? x.OpenDisplay(nullptr) : nullptr;
+    if (!dpy) GTEST_SKIP() << "no X display can be opened";
+    const int screen = x.DefaultScreen(dpy);
+    const int width = x.DisplayWidth(dpy, screen), height = x.DisplayHeight(dpy, screen);
+    const int depth = x.DefaultDepth(dpy, screen);
+    void* gc = x.DefaultGC(dpy, screen);
+    x.SetForeground(dpy, gc, x.WhitePixel(dpy, screen));
+    x.FillRectangle(dpy, x.RootWindow(dpy, screen), gc, 10, 10, 60, 40);
+    x.Sync(dpy, 0);
+
+    TBitmap shot;
+    const bool captured = os::TakeScreenshot(shot, 1, 1);
+    x.CloseDisplay(dpy);
+    ASSERT_TRUE(captured);
+    EXPECT_EQ(shot.Width(), width);
+    EXPECT_EQ(shot.Height(), height);
+    EXPECT_FALSE(AllBlack(shot));
+    EXPECT_EQ(shot.Pixels(30, 30), clWhite);
+    if (depth == 24) {
+        EXPECT_EQ(shot.BitsPerPixel(), 24);
+    }
+
+    TBitmap reread;
+    reread.LoadFromBytes(shot.SaveToBytes());
+    EXPECT_EQ(reread.Width(), width);
+    EXPECT_EQ(reread.Pixels(30, 30), clWhite);
+
+    TBitmap decoded;
+    DecodeJpeg(EncodeJpeg(shot), decoded);
+    EXPECT_EQ(decoded.Width(), width);
+    EXPECT_EQ(decoded.Height(), height);
+}
+
+TEST(JpegWriter, WritesAPictureThatDecodesToTheSameSizeAndColours) {
+    TBitmap bitmap;
+    bitmap.SetPixelFormat(pf8bit);  // any depth is written as 24-bit colour
+    bitmap.SetSize(40, 30);
+    bitmap.FillRect(0, 0, 20, 30, clRed);
+    bitmap.FillRect(20, 0, 40, 30, clBlue);
+
+    const std::vector<std::uint8_t> jpeg = EncodeJpeg(bitmap);
+    ASSERT_GT(jpeg.size(), 4u);
+    EXPECT_EQ(jpeg[0], 0xFF);
+    EXPECT_EQ(jpeg[1], 0xD8);
+    EXPECT_EQ(jpeg[jpeg.size() - 2], 0xFF);
+    EXPECT_EQ(jpeg[jpeg.size() - 1], 0xD9);
+
+    TBitmap decoded;
+    DecodeJpeg(jpeg, decoded);
+    EXPECT_EQ(decoded.Width(), 40);
+    EXPECT_EQ(decoded.Height(), 30);
+    const TColor left = decoded.Pixels(5, 15), right = decoded.Pixels(35, 15);
+    EXPECT_GT(GetRValue(left), 200);
+    EXPECT_LT(GetBValue(left), 60);
+    EXPECT_GT(GetBValue(right), 200);
+    EXPECT_LT(GetRValue(right), 60);
+}
+
+TEST(JpegWriter, RefusesWhatIsNoPicture) {
+    TBitmap empty;
+    EXPECT_THROW(EncodeJpeg(empty), EInvalidGraphicOperation);
+    TBitmap target;
+    EXPECT_THROW(DecodeJpeg(std::vector<std::uint8_t>{}, target), EInvalidGraphic);
+    EXPECT_THROW(DecodeJpeg(std::vector<std::uint8_t>{0xFF, 0xD8, 0xFF, 0xE0, 1, 2}, target),
+                 EInvalidGraphic);
+    TBitmap one;
+    one.SetSize(1, 1);
+    EXPECT_THROW(SaveJpegToFile(one, "/nonexistent-folder/shot.jpg"), EFCreateError);
+}
+
+}  // namespace
+}  // namespace zr
