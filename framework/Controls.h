@@ -6,11 +6,15 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "framework/Component.h"
 #include "framework/Event.h"
+#include "framework/Font.h"
+#include "framework/Geometry.h"
+#include "framework/Graphics.h"
 #include "framework/Set.h"
 #include "framework/TypeInfo.h"
 
@@ -82,6 +86,7 @@ class TControl : public TComponent {
     void SetHeight(int value) { SetBounds(left_, top_, width_, value); }
     // The one place geometry changes; a negative size is taken as 0.
     virtual void SetBounds(int left, int top, int width, int height);
+    TRect BoundsRect() const { return {left_, top_, left_ + width_, top_ + height_}; }
     // The inner area; controls without a frame use their whole size.
     virtual int ClientWidth() const { return width_; }
     virtual int ClientHeight() const { return height_; }
@@ -90,7 +95,8 @@ class TControl : public TComponent {
 
     TWinControl* Parent() const { return parent_; }
     // Moves the control into `parent`'s children (nullptr takes it out). A
-    // control cannot become its own ancestor (EInvalidOperation).
+    // control cannot become its own ancestor, nor the child of a control
+    // without a window (EInvalidOperation).
     virtual void SetParent(TWinControl* parent);
 
     bool Visible() const { return visible_; }
@@ -104,24 +110,32 @@ class TControl : public TComponent {
 
     const std::string& Hint() const { return hint_; }
     void SetHint(const std::string& value) { hint_ = value; }
-    // The hint shows when ShowHint holds; ParentShowHint takes ShowHint from the parent.
+    // The hint shows when ShowHint holds; with ParentShowHint the control
+    // takes ShowHint from its parent until ShowHint is set on it.
     bool ShowHint() const;
     void SetShowHint(bool value);
     bool ParentShowHint() const { return parentShowHint_; }
     void SetParentShowHint(bool value) { parentShowHint_ = value; }
 
     // Caption and Text are one text, as in the host framework; controls whose
-    // text lives elsewhere (a memo's lines) override GetText/SetText.
+    // text lives elsewhere (a memo's lines) override GetText/StoreText.
     std::string Caption() const { return GetText(); }
     void SetCaption(const std::string& value) { SetText(value); }
     std::string Text() const { return GetText(); }
     void SetText(const std::string& value);
 
-    // 0x00BBGGRR or a system colour (0xFF000000 | index), as form files hold it.
-    std::int32_t Color() const { return color_; }
-    void SetColor(std::int32_t value);
+    // Setting Color clears ParentColor; ParentColor takes the parent's colour
+    // and follows it.
+    TColor Color() const { return color_; }
+    void SetColor(TColor value);
     bool ParentColor() const { return parentColor_; }
     void SetParentColor(bool value);
+    // The control owns its font. Changing it clears ParentFont; ParentFont
+    // takes the parent's font and follows it.
+    TFont* Font() const { return font_.get(); }
+    void SetFont(const TFont* value);
+    bool ParentFont() const { return parentFont_; }
+    void SetParentFont(bool value);
 
     const TNotifyEvent& OnClick() const { return onClick_; }
     void SetOnClick(const TNotifyEvent& handler) { onClick_ = handler; }
@@ -141,15 +155,35 @@ class TControl : public TComponent {
     // Stores the text; SetText calls it and then TextChanged when it differed.
     virtual void StoreText(const std::string& value) { text_ = value; }
     virtual void TextChanged() { Invalidate(); }
-    virtual void VisibleChanged();
-    virtual void EnabledChanged();
-    // The parent's colour changed; a control with ParentColor follows it.
+    virtual void VisibleChanged() {}
+    virtual void EnabledChanged() {}
+    // The parent's colour or font changed; controls that take them follow.
     virtual void ParentColorChanged();
+    virtual void ParentFontChanged();
+    // What Color and ParentFont are for a new control of the class; form
+    // files leave out what equals them.
+    virtual TColor DefaultColor() const { return clBtnFace; }
+    virtual bool DefaultParentFont() const { return true; }
+    virtual bool DefaultVisible() const { return true; }
+    // Constructors of classes that start out differently.
+    void InitColor(TColor value) { color_ = value; }
+    void InitVisible(bool value) { visible_ = value; }
+    void InitParentFont(bool value) { parentFont_ = value; }
 
-    void SetParentInternal(TWinControl* parent) { parent_ = parent; }
-    friend class TWinControl;
+  public:
+    // Form files store only what differs from a new control of the class.
+    bool ColorStored() const { return !parentColor_ && color_ != DefaultColor(); }
+    bool FontStored() const { return !parentFont_; }
+    bool ParentFontStored() const { return parentFont_ != DefaultParentFont(); }
+    bool VisibleStored() const { return visible_ != DefaultVisible(); }
+    bool ShowHintStored() const { return !parentShowHint_; }
+    // Forms store their client size instead of their outer size.
+    virtual bool SizeStored() const { return true; }
 
   private:
+    friend class TWinControl;
+    void FontChanged(TObject* sender);
+
     int left_ = 0;
     int top_ = 0;
     int width_ = 0;
@@ -161,8 +195,11 @@ class TControl : public TComponent {
     bool showHint_ = false;
     bool parentShowHint_ = true;
     std::string text_;
-    std::int32_t color_ = static_cast<std::int32_t>(0xFF00000F);  // the button face
+    TColor color_ = clBtnFace;
     bool parentColor_ = false;
+    std::unique_ptr<TFont> font_;
+    bool parentFont_ = true;
+    bool takingParentFont_ = false;
     TNotifyEvent onClick_;
 };
 
@@ -181,25 +218,26 @@ class TWinControl : public TControl {
     TControl* Controls(int index) const;
     // True when `control` is this control or lies inside it.
     bool ContainsControl(const TControl* control) const;
-    // Called by TControl::SetParent; use SetParent instead.
-    void InsertControl(TControl* control);
-    void RemoveControl(TControl* control);
 
     // The position among the parent's windowed children when tabbing; -1
-    // without a parent. Setting it moves the control and renumbers the others.
+    // without a parent. Setting it moves the control and renumbers the others
+    // (a value past the end puts it last); a form file's values are kept
+    // as read and put in order when the form has been read.
     int TabOrder() const;
     void SetTabOrder(int value);
     bool TabStop() const { return tabStop_; }
     void SetTabStop(bool value) { tabStop_ = value; }
     // The windowed children in tab order.
-    std::vector<TWinControl*> TabList() const;
+    const std::vector<TWinControl*>& TabList() const { return tabList_; }
 
     // The control and its parents up to and including its form are visible
     // and enabled, and there is such a form.
     virtual bool CanFocus() const;
-    // Gives this control the keyboard focus; EInvalidOperation "Cannot focus a
-    // disabled or invisible window" when CanFocus is False.
+    // Gives this control the keyboard focus and activates its form;
+    // EInvalidOperation "Cannot focus a disabled or invisible window" when
+    // CanFocus is False.
     virtual void SetFocus();
+    // True while this control holds the focus of the active form.
     bool Focused() const;
 
     const TNotifyEvent& OnEnter() const { return onEnter_; }
@@ -211,21 +249,28 @@ class TWinControl : public TControl {
     const TKeyPressEvent& OnKeyPress() const { return onKeyPress_; }
     void SetOnKeyPress(const TKeyPressEvent& handler) { onKeyPress_ = handler; }
 
-    // The keyboard reaches the focused control first. KeyDown returns True
-    // when the control used the key, so the form does not act on it as well
-    // (a memo keeps Enter, a button takes Space). KeyPress receives typed
-    // characters.
-    virtual bool KeyDown(std::uint16_t key, TShiftState shift);
-    virtual void KeyPress(char key);
+    // The keyboard reaches the focused control (see TCustomForm::PressKey).
+    // WantsKey: the control takes Tab, Enter or Esc itself instead of leaving
+    // them to the form (a memo that accepts line breaks keeps Enter).
+    // KeyDown: the control's own use of a key; True when it used it.
+    // KeyPress: a typed character.
+    virtual bool WantsKey(std::uint16_t key) const { return false; }
+    virtual bool KeyDown(std::uint16_t key, TShiftState shift) { return false; }
+    virtual void KeyPress(char key) {}
 
-    // The next (or previous) control in tab order after `current`, searching
-    // nested containers; nullptr when none can take the focus.
+    // The next (or previous) control in tab order after `current` (from the
+    // start when nullptr), searching nested containers and wrapping around;
+    // nullptr when no other control can take the focus.
     TWinControl* FindNextControl(TWinControl* current, bool forward, bool checkTabStop) const;
     // Focuses that control; False when there was none.
     bool SelectNext(TWinControl* current, bool forward, bool checkTabStop);
+    // Like CanFocus, but without asking the form: whether the control may
+    // hold the focus once its form is shown.
+    bool CanFocusOnForm() const;
 
     void GetChildren(const std::function<void(TComponent*)>& proc, TComponent* root) override;
     void Loaded() override;
+    bool TabStopStored() const { return tabStop_ != DefaultTabStop(); }
 
     // The focus machinery tells a control that it gained or lost the focus.
     virtual void DoEnter();
@@ -235,17 +280,25 @@ class TWinControl : public TControl {
     void VisibleChanged() override;
     void EnabledChanged() override;
     void ParentColorChanged() override;
-    void ColorChangedForChildren();
+    void ParentFontChanged() override;
+    virtual bool DefaultTabStop() const { return false; }
+    void InitTabStop(bool value) { tabStop_ = value; }
+    // Every windowed control inside this one, in tab order, containers
+    // before what they contain.
+    void AppendTabOrderList(std::vector<TWinControl*>& list) const;
 
   private:
+    friend class TControl;
+    void InsertControl(TControl* control);
+    void RemoveControl(TControl* control);
     void FixupTabList();
-    void RenumberTabList();
+    // The focus leaves this control (and what it contains) for the form.
+    void RemoveFocus(bool removing);
 
     std::vector<TControl*> controls_;
     std::vector<TWinControl*> tabList_;  // the windowed children in tab order
-    int loadingTabOrder_ = -1;           // the value read from a form file, applied in Loaded
+    int readTabOrder_ = -1;              // the value read from a form file, applied in Loaded
     bool tabStop_ = false;
-    bool destroyingChildren_ = false;
     TNotifyEvent onEnter_;
     TNotifyEvent onExit_;
     TKeyEvent onKeyDown_;

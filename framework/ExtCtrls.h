@@ -30,7 +30,8 @@ class TImage : public TGraphicControl {
     void SetStretch(bool value);
     bool Proportional() const { return proportional_; }
     void SetProportional(bool value);
-    // Shows the picture's transparent colour as the background behind it.
+    // Whether the picture's transparent colour lets the background show: the
+    // image sets it on its picture's graphic (icons keep their own mask).
     bool Transparent() const { return transparent_; }
     void SetTransparent(bool value);
 
@@ -44,6 +45,7 @@ class TImage : public TGraphicControl {
     bool stretch_ = false;
     bool proportional_ = false;
     bool transparent_ = false;
+    bool adjusting_ = false;
 };
 
 enum TBevelShape { bsBox, bsFrame, bsTopLine, bsBottomLine, bsLeftLine, bsRightLine, bsSpacer };

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "framework/Controls.h"
+#include "framework/Messages.h"
 
 namespace zr {
 
@@ -61,6 +62,8 @@ class TCustomForm : public TWinControl {
     // The form owns its icon; SetIcon copies `value` (nullptr empties it).
     TIcon* Icon() const;
     void SetIcon(const TIcon* value);
+    bool IconStored() const;
+    bool SizeStored() const override { return false; }
 
     // ---- showing ----
     // Show() and Visible = True make the form visible and active; Hide()
@@ -86,6 +89,13 @@ class TCustomForm : public TWinControl {
 
     // True while the form is the active one of the screen.
     bool Active() const { return active_; }
+
+    // The form's window on the message queue, made on first use. What a
+    // window system would deliver arrives here as messages, so code (or a
+    // test) can post input ahead of a modal loop: WM_KEYDOWN (wParam: the
+    // key; lParam: the TShiftState mask) -> PressKey, WM_CHAR -> PressChar,
+    // WM_CLOSE and WM_SYSCOMMAND SC_CLOSE -> Close.
+    HWND Handle();
 
     // ---- focus ----
     // The control that holds (or, once the form is active, receives) the
@@ -153,6 +163,8 @@ class TCustomForm : public TWinControl {
     TWinControl* FocusedControl() const { return focusedControl_; }
 
   protected:
+    bool DefaultVisible() const override { return false; }
+    bool DefaultParentFont() const override { return false; }
     virtual void DoShow();
     virtual void DoHide();
     virtual void DoClose(TCloseAction& action);
@@ -162,17 +174,22 @@ class TCustomForm : public TWinControl {
     void FrameSize(int& horizontal, int& vertical) const;
     void PlaceOnShow();
     void Activate();
-    void Deactivate();
+    // Leaves the active state; with `chooseNext` the screen's next form
+    // becomes active (another form's activation does that itself).
+    void Deactivate(bool chooseNext);
+    bool DialogKey(std::uint16_t key, TShiftState shift);
     // Moves the focus inside the form, raising OnExit and OnEnter along the
     // way; the screen follows when the form is active.
     void SetFocusedControl(TWinControl* control);
     void RunModalLoop();
+    void WndProc(TMessage& message);
 
     TFormBorderStyle borderStyle_ = bsSizeable;
     TPosition position_ = poDesigned;
     std::unique_ptr<TIcon> icon_;
     TWinControl* activeControl_ = nullptr;
     TWinControl* focusedControl_ = nullptr;
+    HWND handle_ = nullptr;
     TModalResult modalResult_ = mrNone;
     bool modal_ = false;
     bool active_ = false;
@@ -205,13 +222,16 @@ class TScreen : public TComponent {
     ~TScreen() override;
 
     // The display's size in pixels when an X display can be opened, else
-    // 1024 x 768. Asked once, on first use.
+    // 1024 x 768. Asked each time (through the screen source of
+    // platform/ScreenCapture.h, which tests replace), so a display that comes
+    // or goes is seen.
     int Width() const;
     int Height() const;
     int PixelsPerInch() const { return 96; }
 
-    // The forms in front-to-back order: the active one first.
-    int FormCount() const { return static_cast<int>(forms_.size()); }
+    // The forms in front-to-back order: the active one first. Forms counts
+    // the TForm descendants among them, CustomForms every form.
+    int FormCount() const;
     TForm* Forms(int index) const;
     int CustomFormCount() const { return static_cast<int>(customForms_.size()); }
     TCustomForm* CustomForms(int index) const;
@@ -219,7 +239,7 @@ class TScreen : public TComponent {
     // The active form (when it is a TForm), the active form of any kind,
     // and the control that holds the focus (nullptr when the focus lies on
     // a form itself or nowhere).
-    TForm* ActiveForm() const { return activeForm_; }
+    TForm* ActiveForm() const;
     TCustomForm* ActiveCustomForm() const { return activeCustomForm_; }
     TWinControl* ActiveControl() const { return activeControl_; }
 
@@ -228,34 +248,22 @@ class TScreen : public TComponent {
     const TNotifyEvent& OnActiveFormChange() const { return onActiveFormChange_; }
     void SetOnActiveFormChange(const TNotifyEvent& h) { onActiveFormChange_ = h; }
 
-    // Where the display's size comes from; tests replace it (nullptr puts
-    // the X display query back). The query may report False for "no
-    // display", and the fixed size is used.
-    using TDisplaySizeQuery = std::function<bool(int& width, int& height)>;
-    void SetDisplaySizeQuery(TDisplaySizeQuery query);
-
   private:
     friend class TCustomForm;
     void AddForm(TCustomForm* form);
     void RemoveForm(TCustomForm* form);
     void BringToFront(TCustomForm* form);
     // The form that becomes active when `leaving` stops being so: the
-    // frontmost other visible, enabled form.
+    // frontmost other form that is visible and enabled.
     TCustomForm* NextActiveForm(const TCustomForm* leaving) const;
     // Records the new state and raises the change events for what changed.
     void UpdateActive(TCustomForm* form, TWinControl* control);
-    void EnsureSize() const;
 
     std::vector<TCustomForm*> customForms_;
-    std::vector<TForm*> forms_;
-    TForm* activeForm_ = nullptr;
     TCustomForm* activeCustomForm_ = nullptr;
     TWinControl* activeControl_ = nullptr;
     TNotifyEvent onActiveControlChange_;
     TNotifyEvent onActiveFormChange_;
-    TDisplaySizeQuery sizeQuery_;
-    mutable int width_ = 0;
-    mutable int height_ = 0;
 };
 
 // The application's screen, made when the library loads; it lives to the end

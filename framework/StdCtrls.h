@@ -31,7 +31,7 @@ class TCustomEdit : public TWinControl {
   public:
     explicit TCustomEdit(TComponent* owner);
 
-    // 0: no limit. Limits typing; text set by code is cut to the limit, as
+    // 0: no limit. Limits typing only: text set by code is kept whole, as
     // the edit window does.
     int MaxLength() const { return maxLength_; }
     void SetMaxLength(int value);
@@ -45,14 +45,15 @@ class TCustomEdit : public TWinControl {
     const TNotifyEvent& OnChange() const { return onChange_; }
     void SetOnChange(const TNotifyEvent& handler) { onChange_ = handler; }
 
-    // Typing appends at the end of the text; Backspace removes the last
-    // character. A read-only box ignores both.
-    bool KeyDown(std::uint16_t key, TShiftState shift) override;
+    // Typed characters go to the end of the text; a typed Backspace ('\b')
+    // removes the last character (a line break as a whole). A read-only box
+    // ignores both.
     void KeyPress(char key) override;
 
   protected:
-    void StoreText(const std::string& value) override;
     void TextChanged() override;
+    TColor DefaultColor() const override { return clWindow; }
+    bool DefaultTabStop() const override { return true; }
     // Raises OnChange unless the control is being read from a form file.
     virtual void Change();
 
@@ -89,13 +90,21 @@ class TMemo : public TCustomEdit {
     bool WantTabs() const { return wantTabs_; }
     void SetWantTabs(bool value) { wantTabs_ = value; }
 
-    bool KeyDown(std::uint16_t key, TShiftState shift) override;
+    bool WantsKey(std::uint16_t key) const override;
+    // A typed '\r' starts a new line (with WantReturns), '\t' is kept with
+    // WantTabs.
+    void KeyPress(char key) override;
 
   protected:
+    // The lines joined with "\r\n" (no break after the last line); setting
+    // the text splits it at every CR LF, CR or LF, so a text that ends in a
+    // break ends in an empty line.
     std::string GetText() const override;
     void StoreText(const std::string& value) override;
 
   private:
+    void LinesChanged(TObject* sender);
+
     std::unique_ptr<TStringList> lines_;
     TScrollStyle scrollBars_ = ssNone;
     bool wordWrap_ = true;
@@ -126,6 +135,9 @@ class TCheckBox : public TWinControl {
     // Space toggles the box.
     bool KeyDown(std::uint16_t key, TShiftState shift) override;
 
+  protected:
+    bool DefaultTabStop() const override { return true; }
+
   private:
     TCheckBoxState state_ = cbUnchecked;
     bool allowGrayed_ = false;
@@ -152,34 +164,37 @@ class TComboBox : public TWinControl {
     void SetStyle(TComboBoxStyle value);
     int MaxLength() const { return maxLength_; }
     void SetMaxLength(int value) { maxLength_ = value < 0 ? 0 : value; }
-    bool Sorted() const { return sorted_; }
-    void SetSorted(bool value);
     int DropDownCount() const { return dropDownCount_; }
     void SetDropDownCount(int value) { dropDownCount_ = value; }
 
     const TNotifyEvent& OnChange() const { return onChange_; }
     void SetOnChange(const TNotifyEvent& handler) { onChange_ = handler; }
 
-    // Up and Down move the selection; typing edits the text of a drop-down
-    // box (a drop-down list has no text of its own to edit).
+    // Up, Down, Home and End move the selection (OnClick, then OnChange);
+    // typing edits the text of a drop-down box and raises OnChange (a
+    // drop-down list has no text of its own to edit).
     bool KeyDown(std::uint16_t key, TShiftState shift) override;
     void KeyPress(char key) override;
+    void Loaded() override;
 
   protected:
     std::string GetText() const override;
     // A drop-down list only takes the text of one of its items (selecting
-    // it); other styles take any text and select the item that equals it.
+    // it) or the empty text (clearing the selection); other styles take any
+    // text and select the item that equals it.
     void StoreText(const std::string& value) override;
     virtual void Change();
+    TColor DefaultColor() const override { return clWindow; }
+    bool DefaultTabStop() const override { return true; }
 
   private:
     void SelectByUser(int index);
+    void ItemsChanged(TObject* sender);
 
     std::unique_ptr<TStringList> items_;
     int itemIndex_ = -1;
     TComboBoxStyle style_ = csDropDown;
     int maxLength_ = 0;
-    bool sorted_ = false;
     int dropDownCount_ = 8;
     TNotifyEvent onChange_;
 };
@@ -203,8 +218,11 @@ class TButton : public TWinControl {
     // OnClick; a handler may set the form's ModalResult back to mrNone to
     // keep a modal form open.
     void Click() override;
-    // Space and Enter click a focused button.
+    // Space clicks a focused button (Enter does too, through the form).
     bool KeyDown(std::uint16_t key, TShiftState shift) override;
+
+  protected:
+    bool DefaultTabStop() const override { return true; }
 
   private:
     bool default_ = false;
