@@ -1,6 +1,8 @@
 #include "tools/zrmap/MapLayout.h"
 
 #include <algorithm>
+#include <cinttypes>
+#include <cstdio>
 #include <map>
 #include <optional>
 #include <queue>
@@ -155,33 +157,36 @@ bool MayMatchEntryLine(const std::string& unit) {
 }
 
 // Orders the blocks so that each unit's own header is the first line holding
-// its name: a unit whose name occurs in another block's header goes before
-// that block. Otherwise the blocks keep their order of first code. Where the
-// rule cannot be met for all (two names each inside the other's header), the
-// earlier unit wins.
+// its name: a unit whose name occurs in another block (its header, or for a
+// name that looks like digits, its entries) goes before that block. Otherwise
+// the blocks keep their order of first code. Where the rule cannot be met
+// for all (two names each inside the other's header), the earlier unit wins.
 std::vector<TMapLineBlock> OrderBlocks(std::vector<TMapLineBlock> blocks) {
     const size_t n = blocks.size();
     std::vector<std::string> headers(n);
     for (size_t i = 0; i < n; ++i) headers[i] = LineBlockHeader(blocks[i]);
+    std::vector<std::string> entries(n);  // made only when a name may match them
+    auto holds = [&](size_t v, const std::string& unit) {
+        if (headers[v].find(unit) != std::string::npos) return true;
+        if (!MayMatchEntryLine(unit)) return false;
+        if (entries[v].empty()) entries[v] = LineBlockEntries(blocks[v]);
+        return entries[v].find(unit) != std::string::npos;
+    };
     std::vector<std::vector<size_t>> after(n);
     std::vector<size_t> pending(n, 0);
-    for (size_t u = 0; u < n; ++u) {
-        bool anywhere = MayMatchEntryLine(blocks[u].Unit);
-        for (size_t v = 0; v < n; ++v) {
-            if (u == v || (!anywhere && headers[v].find(blocks[u].Unit) == std::string::npos))
-                continue;
-            after[u].push_back(v);
-            ++pending[v];
-        }
-    }
+    for (size_t u = 0; u < n; ++u)
+        for (size_t v = 0; v < n; ++v)
+            if (u != v && holds(v, blocks[u].Unit)) {
+                after[u].push_back(v);
+                ++pending[v];
+            }
     std::priority_queue<size_t, std::vector<size_t>, std::greater<>> ready;
     for (size_t i = 0; i < n; ++i)
         if (pending[i] == 0) ready.push(i);
     std::vector<bool> placed(n, false);
     std::vector<TMapLineBlock> ordered;
     while (ordered.size() < n) {
-        size_t next = n;
-        while (!ready.empty() && placed[ready.top()]) ready.pop();
+        size_t next;
         if (!ready.empty()) {
             next = ready.top();
             ready.pop();
@@ -208,6 +213,18 @@ std::string UnitNameOf(const std::string& path) {
 
 std::string LineBlockHeader(const TMapLineBlock& block) {
     return "Line numbers for " + block.Unit + "(" + block.File + ") segment .text";
+}
+
+std::string LineBlockEntries(const TMapLineBlock& block) {
+    std::string text;
+    char entry[32];
+    for (size_t i = 0; i < block.Entries.size(); ++i) {
+        std::snprintf(entry, sizeof entry, "%6d 0001:%08" PRIX32, block.Entries[i].Line,
+                      block.Entries[i].Offset);
+        text += entry;
+        if (i % 4 == 3 || i + 1 == block.Entries.size()) text += '\n';
+    }
+    return text;
 }
 
 TMapLayout BuildMapLayout(const TProgramImage& image) {

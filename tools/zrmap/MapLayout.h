@@ -63,7 +63,9 @@ TMapLayout BuildMapLayout(const TProgramImage& image);
 // "src/util/Strings.cpp" -> "Strings"; a name that is all extension keeps it.
 std::string UnitNameOf(const std::string& path);
 
-// The header line of a unit's line block, exactly as written.
+// The header line of a unit's line block, and its entry lines (four entries
+// of 20 columns to a line, each line ended by a line feed), exactly as written.
 std::string LineBlockHeader(const TMapLineBlock& block);
+std::string LineBlockEntries(const TMapLineBlock& block);
 
 }  // namespace zr::zrmap

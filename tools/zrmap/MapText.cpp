@@ -43,14 +43,7 @@ void AppendPublics(std::string& out, const char* title, const std::vector<TMapPu
 }
 
 void AppendLineBlock(std::string& out, const TMapLineBlock& block) {
-    out += "\n" + LineBlockHeader(block) + "\n\n";
-    char entry[32];
-    for (size_t i = 0; i < block.Entries.size(); ++i) {
-        std::snprintf(entry, sizeof entry, "%6d 0001:%08" PRIX32, block.Entries[i].Line,
-                      block.Entries[i].Offset);
-        out += entry;
-        if (i % 4 == 3 || i + 1 == block.Entries.size()) out += '\n';
-    }
+    out += "\n" + LineBlockHeader(block) + "\n\n" + LineBlockEntries(block);
 }
 
 }  // namespace
