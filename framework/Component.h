@@ -37,6 +37,9 @@ class TComponent : public TPersistent {
     ZR_CLASS(TComponent, TPersistent)
   public:
     explicit TComponent(TComponent* owner);
+    // Tells everyone who asked (opRemove), frees the owned components (last
+    // first), leaves the owner. The derived part is gone by then: receivers
+    // see a mere TComponent and closures bound to it are already inert.
     ~TComponent() override;
 
     TComponent* Owner() const { return owner_; }

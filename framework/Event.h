@@ -33,6 +33,14 @@ class TClosure {
         }
     }
 
+    // A method the object inherits (`TClosure(form, &TBaseForm::Handler)`):
+    // bound through the base, so it equals the same binding made from a base
+    // pointer.
+    template <class C, class B>
+    requires(!std::is_same_v<C, B> && std::is_base_of_v<B, C>)
+        TClosure(C* object, void (B::*method)(Args...), std::string methodName = {})
+        : TClosure(static_cast<B*>(object), method, std::move(methodName)) {}
+
     // A free function or lambda; equal only to copies of itself.
     static TClosure FromFunction(std::function<void(Args...)> fn) {
         TClosure c;

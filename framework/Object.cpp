@@ -16,7 +16,7 @@ const TClassInfo& TObject::StaticClassInfo() {
 }
 
 namespace {
-[[maybe_unused]] const bool rootRegistered = (RegisterClass(TObject::StaticClassInfo()), true);
+[[maybe_unused]] const detail::ClassRegistration rootRegistration{TObject::StaticClassInfo()};
 }
 
 const std::string& TObject::ClassName() const {

@@ -368,24 +368,42 @@ void FillFactory(TClassInfo& info) {
 
 }  // namespace detail
 
+namespace detail {
+
+// Registers a class for as long as its library is loaded: a package that is
+// unloaded takes its classes out of the registry instead of leaving names that
+// lead to freed type information.
+class ClassRegistration {
+  public:
+    explicit ClassRegistration(const TClassInfo& cls) : cls_(cls) { RegisterClass(cls); }
+    ~ClassRegistration() { UnRegisterClass(cls_); }
+    ClassRegistration(const ClassRegistration&) = delete;
+    ClassRegistration& operator=(const ClassRegistration&) = delete;
+
+  private:
+    const TClassInfo& cls_;
+};
+
+}  // namespace detail
+
 // Defines Self::StaticClassInfo() and registers the class by name. The block
 // that follows receives a TClassBuilder<Self>& named `builder`.
-#define ZR_REGISTER_CLASS(Self, builder)                              \
-    static void zrPublish_##Self(::zr::TClassBuilder<Self>& builder); \
-    const ::zr::TClassInfo& Self::StaticClassInfo() {                 \
-        static const ::zr::TClassInfo info = [] {                     \
-            ::zr::TClassInfo i;                                       \
-            i.Name = #Self;                                           \
-            i.Parent = &Self::inherited::StaticClassInfo();           \
-            ::zr::detail::FillFactory<Self>(i);                       \
-            ::zr::TClassBuilder<Self> b(i);                           \
-            zrPublish_##Self(b);                                      \
-            return i;                                                 \
-        }();                                                          \
-        return info;                                                  \
-    }                                                                 \
-    [[maybe_unused]] static const bool zrRegistered_##Self =          \
-        (::zr::RegisterClass(Self::StaticClassInfo()), true);         \
+#define ZR_REGISTER_CLASS(Self, builder)                                               \
+    static void zrPublish_##Self(::zr::TClassBuilder<Self>& builder);                  \
+    const ::zr::TClassInfo& Self::StaticClassInfo() {                                  \
+        static const ::zr::TClassInfo info = [] {                                      \
+            ::zr::TClassInfo i;                                                        \
+            i.Name = #Self;                                                            \
+            i.Parent = &Self::inherited::StaticClassInfo();                            \
+            ::zr::detail::FillFactory<Self>(i);                                        \
+            ::zr::TClassBuilder<Self> b(i);                                            \
+            zrPublish_##Self(b);                                                       \
+            return i;                                                                  \
+        }();                                                                           \
+        return info;                                                                   \
+    }                                                                                  \
+    [[maybe_unused]] static const ::zr::detail::ClassRegistration zrRegistered_##Self{ \
+        Self::StaticClassInfo()};                                                      \
     static void zrPublish_##Self([[maybe_unused]] ::zr::TClassBuilder<Self>& builder)
 
 }  // namespace zr

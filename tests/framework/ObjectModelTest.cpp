@@ -328,6 +328,15 @@ TEST(ClosureTest, EqualityFollowsObjectAndMethod) {
     EXPECT_EQ(TNotifyEvent(), TNotifyEvent());
     EXPECT_NE(fromA, TNotifyEvent());
 
+    // A handler the object inherits binds through its base.
+    struct Kid : TObjProbe {
+        using TObjProbe::TObjProbe;
+    } kid(nullptr);
+    EXPECT_EQ(TNotifyEvent(&kid, &TObjProbe::Handler),
+              TNotifyEvent(static_cast<TObjProbe*>(&kid), &TObjProbe::Handler));
+    TNotifyEvent(&kid, &TObjProbe::Handler)(nullptr);
+    EXPECT_EQ(kid.calls, 1);
+
     int calls = 0;
     auto fn = TNotifyEvent::FromFunction([&](TObject*) { ++calls; });
     auto copy = fn;
