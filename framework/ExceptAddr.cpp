@@ -14,6 +14,7 @@
 #include <typeinfo>
 
 #include "framework/Exceptions.h"
+#include "framework/ThrowRecord.h"
 
 namespace zr {
 
@@ -93,14 +94,21 @@ bool IsRuntimeModule(const char* name) {
            StartsWith(base, "libubsan.so") || StartsWith(base, "libclang_rt.");
 }
 
-// The first return address on the stack that `skip` does not reject.
+// A return address, moved back into the call instruction before it: a call
+// that never returns (a throw) may be the last instruction of its function,
+// and its return address would then name the next function.
+void* CallSite(void* returnAddress) {
+    return static_cast<char*>(returnAddress) - 1;
+}
+
+// The call site of the first frame on the stack that `skip` does not reject.
 template <class Skip>
 void* FirstFrameOutside(Skip skip) {
     void* frames[64];
     int count = backtrace(frames, 64);
     for (int i = 0; i < count; ++i) {
         const char* module = ModuleFileOf(frames[i]);
-        if (module == nullptr || !skip(module)) return frames[i];
+        if (module == nullptr || !skip(module)) return CallSite(frames[i]);
     }
     return nullptr;
 }
@@ -123,8 +131,11 @@ bool IsSuiteOrRuntimeModule(const char* name) {
     return IsSuiteModule(name) || IsRuntimeModule(name);
 }
 
-void RecordThrow(void* object, std::type_info* type, void* returnAddress) {
-    void* address = returnAddress;
+}  // namespace
+
+void RecordThrow(void* object, const void* typeInfo, void* returnAddress) {
+    auto* type = static_cast<const std::type_info*>(typeInfo);
+    void* address = CallSite(returnAddress);
     const char* module = ModuleFileOf(returnAddress);
     // Only walk the stack when the direct caller is not the thrower itself.
     if (module != nullptr && IsSuiteOrRuntimeModule(module))
@@ -132,6 +143,8 @@ void RecordThrow(void* object, std::type_info* type, void* returnAddress) {
     tThrows[tNextThrow] = {object, type, address ? ReportedAddress(address) : nullptr};
     tNextThrow = (tNextThrow + 1) % kThrowRecords;
 }
+
+namespace {
 
 void* RecordedThrowAddress(const void* object, const std::type_info& type) {
     for (const TThrowRecord& record : tThrows)
@@ -221,7 +234,8 @@ void* CaptureRaiseAddress(void* site) {
         const char* module = ModuleFileOf(site);
         if (module != nullptr && !IsSuiteModule(module)) return ReportedAddress(site);
     }
-    void* frame = FirstFrameOutside(IsSuiteModule);
+    // The sanitizers' run-times show up on the stack too (they wrap backtrace).
+    void* frame = FirstFrameOutside(IsSuiteOrRuntimeModule);
     return frame ? ReportedAddress(frame) : nullptr;
 }
 
@@ -294,19 +308,3 @@ std::string ExceptionErrorMessage(const Exception& e, void* address) {
 }
 
 }  // namespace zr
-
-// Every throw of the process passes here first (this library comes before
-// the C++ run-time in the search order), so the thrower's address is known
-// for exceptions that carry none of their own.
-// (The compiler knows this function with its type information as void*.)
-extern "C" [[noreturn]] void __cxa_throw(void* object, void* type, void (*destroy)(void*)) {
-    using Throw = void (*)(void*, void*, void (*)(void*));
-    static const Throw realThrow = reinterpret_cast<Throw>(dlsym(RTLD_NEXT, "__cxa_throw"));
-    if (realThrow == nullptr) {
-        std::fputs("zoririve: the C++ run-time's __cxa_throw is missing\n", stderr);
-        std::abort();
-    }
-    zr::RecordThrow(object, static_cast<std::type_info*>(type), __builtin_return_address(0));
-    realThrow(object, type, destroy);
-    std::abort();  // the real throw never returns
-}

@@ -20,8 +20,11 @@ __attribute__((noinline)) void ThrowFramework() {
 }
 
 // A framework exception made inside the framework on this function's behalf.
+// (The volatile keeps the call from becoming a jump, which would leave no
+// frame of this function on the stack.)
 __attribute__((noinline)) int ThrowFromConversion(const char* text) {
-    return zr::StrToInt(text);
+    volatile int value = zr::StrToInt(text);
+    return value;
 }
 
 // An exception of another family, made here.
