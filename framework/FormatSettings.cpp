@@ -130,7 +130,8 @@ class TPatternConverter {
                 return Convert("%H:%M", depth + 1);
             case 'r':
                 if (depth > 2) return {};
-                return Convert(Item(locale_, T_FMT_AMPM, "%I:%M:%S %p"), depth + 1);
+                return Convert(locale_ ? Item(locale_, T_FMT_AMPM, "%I:%M:%S %p") : "%I:%M:%S %p",
+                               depth + 1);
             default:
                 return {};  // weekday numbers, time zones and the like have no token
         }
@@ -239,12 +240,23 @@ TFormatSettings TFormatSettings::Default() {
     return TFormatSettings();
 }
 
+std::string FormatFromStrftime(std::string_view pattern, char placeholder, char& separator) {
+    TPatternConverter converter(static_cast<locale_t>(0), placeholder);
+    std::string format = converter.Convert(pattern);
+    separator = converter.separator;
+    return format;
+}
+
 TFormatSettings TFormatSettings::FromLocale() {
+    return FromLocale("");
+}
+
+TFormatSettings TFormatSettings::FromLocale(const char* localeName) {
     TFormatSettings s;
-    // The environment's locale, read without making it the process's own:
-    // switching the process locale would change how the C library reads and
-    // writes numbers everywhere.
-    locale_t locale = newlocale(LC_ALL_MASK, "", static_cast<locale_t>(0));
+    // The locale is read without making it the process's own: switching the
+    // process locale would change how the C library reads and writes numbers
+    // everywhere.
+    locale_t locale = newlocale(LC_ALL_MASK, localeName, static_cast<locale_t>(0));
     if (locale == static_cast<locale_t>(0)) return s;
     // The plain C locale has no regional habits; keep the built-in defaults.
     if (!IsPlainCLocale(locale)) {

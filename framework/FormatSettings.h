@@ -4,6 +4,7 @@
 
 #include <array>
 #include <string>
+#include <string_view>
 
 namespace zr {
 
@@ -39,7 +40,17 @@ struct TFormatSettings {
     // The settings of the process's current locale (LC_TIME, LC_NUMERIC,
     // LC_MONETARY), falling back to Default() for what the locale leaves out.
     static TFormatSettings FromLocale();
+    // The same for a named locale ("de_DE.UTF-8"); the defaults when the
+    // system does not have it.
+    static TFormatSettings FromLocale(const char* localeName);
 };
+
+// Turns a C library date or time pattern ("%d.%m.%Y") into this framework's
+// tokens ("dd/mm/yyyy"): the first separator between fields is written as
+// `placeholder` ('/' for dates, ':' for times) and returned in `separator`
+// (0 when there is none); other literal text is quoted. Two-digit years
+// become four, as a century lost in a log cannot be recovered.
+std::string FormatFromStrftime(std::string_view pattern, char placeholder, char& separator);
 
 // The process-wide settings every conversion uses unless given its own.
 // Filled from the process locale (as set by the environment) at start-up.

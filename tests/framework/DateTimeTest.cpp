@@ -172,5 +172,53 @@ TEST(DateTimeToStr, LeavesOutTheTimeAtMidnightOnly) {
     EXPECT_EQ(DateTimeToStr(Sample(), UsEnglish()), "3/7/2006 2:05:09 PM");
 }
 
+TEST(LocaleSettings, DatePatternsOfTheCLibraryBecomeTokens) {
+    char separator = 0;
+    EXPECT_EQ(FormatFromStrftime("%d.%m.%Y", '/', separator), "dd/mm/yyyy");
+    EXPECT_EQ(separator, '.');
+    EXPECT_EQ(FormatFromStrftime("%m/%d/%y", '/', separator), "mm/dd/yyyy");
+    EXPECT_EQ(separator, '/');
+    EXPECT_EQ(FormatFromStrftime("%F", '/', separator), "yyyy/mm/dd");
+    EXPECT_EQ(separator, '-');
+    EXPECT_EQ(FormatFromStrftime("%e-%b-%Y", '/', separator), "d/mmm/yyyy");
+    EXPECT_EQ(FormatFromStrftime("%r", ':', separator), "hh:nn:ss AMPM");
+    EXPECT_EQ(separator, ':');
+    EXPECT_EQ(FormatFromStrftime("%H.%M Uhr", ':', separator), "hh:nn\" Uhr\"");
+    EXPECT_EQ(separator, '.');
+}
+
+TEST(LocaleSettings, LiteralTextOfAPatternIsWrittenAsItStands) {
+    // Words between the fields are quoted so that none of their letters
+    // turn into tokens.
+    char separator = 0;
+    TFormatSettings s = Iso();
+    s.ShortDateFormat =
+        FormatFromStrftime("%Y\xE5\xB9\xB4%m\xE6\x9C\x88%d\xE6\x97\xA5 day", '/', separator);
+    EXPECT_EQ(separator, 0);
+    EXPECT_EQ(FormatDateTime("ddddd", Sample(), s),
+              "2006\xE5\xB9\xB4"
+              "03\xE6\x9C\x88"
+              "07\xE6\x97\xA5 day");
+}
+
+TEST(LocaleSettings, AnUnknownLocaleGivesTheDefaults) {
+    TFormatSettings s = TFormatSettings::FromLocale("xx_NOWHERE.UTF-8");
+    TFormatSettings d = TFormatSettings::Default();
+    EXPECT_EQ(s.ShortDateFormat, d.ShortDateFormat);
+    EXPECT_EQ(s.LongTimeFormat, d.LongTimeFormat);
+    EXPECT_EQ(s.DecimalSeparator, '.');
+    EXPECT_EQ(s.LongMonthNames[0], "January");
+}
+
+TEST(LocaleSettings, AGermanLocaleWhereTheSystemHasOne) {
+    TFormatSettings s = TFormatSettings::FromLocale("de_DE.UTF-8");
+    if (s.LongMonthNames[0] == "January") GTEST_SKIP() << "no de_DE.UTF-8 locale here";
+    EXPECT_EQ(s.DecimalSeparator, ',');
+    EXPECT_EQ(s.DateSeparator, '.');
+    EXPECT_EQ(s.ShortDateFormat, "dd/mm/yyyy");
+    EXPECT_EQ(s.LongTimeFormat, "hh:nn:ss");
+    EXPECT_EQ(s.LongMonthNames[2], "M\xC3\xA4rz");
+}
+
 }  // namespace
 }  // namespace zr
