@@ -4,10 +4,9 @@
 #include <memory>
 
 #include "framework/Controls.h"
+#include "framework/Graphics.h"
 
 namespace zr {
-
-class TPicture;
 
 class TImage : public TGraphicControl {
     ZR_CLASS(TImage, TGraphicControl)

@@ -16,7 +16,6 @@
 
 namespace zr {
 
-class TIcon;
 class TButton;
 
 enum TPosition {

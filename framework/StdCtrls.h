@@ -8,11 +8,9 @@
 #include <string>
 
 #include "framework/Controls.h"
+#include "framework/Strings.h"
 
 namespace zr {
-
-class TStrings;
-class TStringList;
 
 enum TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
 ZR_ENUM(TScrollStyle, ssNone, ssHorizontal, ssVertical, ssBoth);
