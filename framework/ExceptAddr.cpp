@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <typeinfo>
 
 #include "framework/Exceptions.h"
@@ -265,8 +264,11 @@ std::unique_ptr<Exception> WrapException(std::exception_ptr error) {
     } catch (const Exception& e) {
         return std::make_unique<TCapturedException>(error, e);
     } catch (const std::exception& e) {
-        return std::make_unique<TForeignException>(Demangle(typeid(e).name()), e.what(),
-                                                   RecordedThrowAddress(&e, typeid(e)));
+        // The thrown object is the most derived one, wherever std::exception
+        // sits among its bases.
+        return std::make_unique<TForeignException>(
+            Demangle(typeid(e).name()), e.what(),
+            RecordedThrowAddress(dynamic_cast<const void*>(&e), typeid(e)));
     } catch (...) {
         const std::type_info* type = abi::__cxa_current_exception_type();
         return std::make_unique<TForeignException>(

@@ -22,6 +22,16 @@ struct ParseFailure : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// std::exception is not the first base here, so its address is not the
+// thrown object's.
+struct Tagged {
+    virtual ~Tagged() = default;
+    int tag = 7;
+};
+struct TaggedFailure : Tagged, std::runtime_error {
+    TaggedFailure() : std::runtime_error("tagged") {}
+};
+
 TEST(ExceptionClasses, MembershipFollowsTheWholeTree) {
     EDivByZero divide("x");
     EXPECT_STREQ(divide.ClassName(), "EDivByZero");
@@ -128,6 +138,20 @@ TEST(WrappedExceptions, ForeignExceptionsReportTheirTypeAndText) {
         EXPECT_EQ(wrapped->Message(), "");
     }
     EXPECT_EQ(WrapException(nullptr), nullptr);
+}
+
+TEST(WrappedExceptions, KnowWhereTheyWereThrown) {
+    try {
+        throw TaggedFailure();
+    } catch (...) {
+        auto wrapped = WrapException(std::current_exception());
+        EXPECT_STREQ(wrapped->ClassName(), "zr::(anonymous namespace)::TaggedFailure");
+        ASSERT_NE(wrapped->RaiseAddress(), nullptr);
+        std::string text = ExceptionErrorMessage(*wrapped, wrapped->RaiseAddress());
+        EXPECT_NE(text.find(" in module " + ExtractFileName(ParamStr(0)) + " at "),
+                  std::string::npos)
+            << text;
+    }
 }
 
 TEST(WrappedExceptions, FrameworkExceptionsKeepTheirClass) {
