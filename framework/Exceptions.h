@@ -33,9 +33,10 @@ class Exception : public std::exception {
     virtual bool InheritsFrom(std::string_view className) const { return className == "Exception"; }
     const char* what() const noexcept override { return message_.c_str(); }
 
-    // Where the exception object was made: the first return address outside
-    // the suite's own libraries, in the executable's map-file form (see
-    // ReportedAddress in ExceptAddr.h). Taken by the constructor.
+    // Where the exception object was made: the code that made it or, when
+    // that is one of the suite's own libraries, the first caller outside
+    // them; in the executable's map-file form (see ReportedAddress in
+    // ExceptAddr.h). Taken by the constructor.
     void* RaiseAddress() const { return raiseAddress_; }
     void SetRaiseAddress(void* address) { raiseAddress_ = address; }
 
