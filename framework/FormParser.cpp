@@ -390,8 +390,10 @@ class FormTextParser {
         }
     }
 
+    // Lists and collections count as a level only for what they hold, so an
+    // empty `()` or `<>` is as deep as the property it belongs to: the
+    // writer's count of levels is the same.
     void ParseList(TFormValue& value) {
-        NestingGuard guard(*this);
         Advance();  // '('
         for (;;) {
             SkipBlanks();
@@ -400,12 +402,12 @@ class FormTextParser {
                 Advance();
                 return;
             }
+            NestingGuard guard(*this);
             value.Items.push_back(ParseValue());
         }
     }
 
     void ParseCollection(TFormValue& value) {
-        NestingGuard guard(*this);
         Advance();  // '<'
         for (;;) {
             SkipBlanks();
@@ -414,6 +416,7 @@ class FormTextParser {
                 return;
             }
             if (AtEnd() || !IsIdentStart(Peek())) Fail("'>' expected");
+            NestingGuard guard(*this);
             TFormItem item;
             item.Line = line_;
             if (!SameWord(ReadIdent(), "item")) Fail("'item' expected");

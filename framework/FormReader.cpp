@@ -48,6 +48,7 @@ class FormReader {
     // Reads `tree` into the root; the root's own csLoading/csReading are set
     // here, its name and class are the caller's business.
     void Read(const TFormObject& tree) {
+        fileRootName_ = tree.Name;
         BeginLoading(root_);
         const std::string context = tree.Name.empty() ? tree.ClassName : tree.Name;
         try {
@@ -363,12 +364,15 @@ class FormReader {
 
     // ---- after the last object -------------------------------------------
 
-    // A name of the form's own, the form itself, or (written as
+    // The form itself, a component of the form's own, or (written as
     // "Form2.Edit1") a component of another form that the same owner holds.
+    // The form's name comes first, as the file gives it (the form itself may
+    // have been renamed to stay unique); a component that shares it is
+    // written as "Form1.Form1".
     TComponent* FindReference(const std::string& name) const {
         const std::vector<std::string> parts = SplitPath(name);
-        TComponent* found = root_->FindComponent(parts[0]);
-        if (!found && SameName(parts[0], root_->Name())) found = root_;
+        const bool form = SameName(parts[0], root_->Name()) || SameName(parts[0], fileRootName_);
+        TComponent* found = form ? root_ : root_->FindComponent(parts[0]);
         for (TComponent* o = root_->Owner(); !found && o; o = o->Owner())
             found = o->FindComponent(parts[0]);
         for (size_t i = 1; found && i < parts.size(); ++i) found = found->FindComponent(parts[i]);
@@ -405,6 +409,7 @@ class FormReader {
     std::vector<std::pair<TComponent*, std::weak_ptr<const void>>> created_;
     std::vector<std::pair<TComponent*, std::weak_ptr<const void>>> loaded_;
     std::vector<Reference> references_;
+    std::string fileRootName_;
     bool annotated_ = false;
 };
 

@@ -549,10 +549,20 @@ TEST_F(FormFile, ReadingIntoAnExistingRoot) {
 }
 
 TEST_F(FormFile, TheSameFormTwiceGetsAFreshName) {
-    const std::string text = "object frmTwice: TFormTestForm\n  Caption = 'x'\nend\n";
-    EXPECT_EQ(Read(text)->Name(), "frmTwice");
-    EXPECT_EQ(Read(text)->Name(), "frmTwice_1");
+    const std::string text =
+        "object frmTwice: TFormTestForm\n"
+        "  Caption = 'x'\n"
+        "  object wA: TFormTestWidget\n"
+        "    Buddy = frmTwice\n"
+        "  end\n"
+        "end\n";
+    TFormTestForm* first = Read(text);
+    EXPECT_EQ(first->Name(), "frmTwice");
+    TFormTestForm* second = Read(text);
+    EXPECT_EQ(second->Name(), "frmTwice_1");
     EXPECT_EQ(Read(text)->Name(), "frmTwice_2");
+    // The file's name for the form still means this form, not its namesake.
+    EXPECT_EQ(Widget(second, "wA")->Buddy(), second);
 }
 
 TEST_F(FormFile, ReferencesToAnotherFormOfTheSameOwner) {
@@ -574,6 +584,15 @@ TEST_F(FormFile, ReferencesToAnotherFormOfTheSameOwner) {
     TFormTestForm* main = Read(text);
     EXPECT_EQ(Widget(main, "wA")->Buddy(), Widget(other, "wTarget"));
     EXPECT_EQ(WriteComponentToText(main), text);
+
+    // A component that shares the form's name is reached through the form.
+    auto* twin = new TFormTestWidget(main);
+    twin->SetName("frmMain");
+    Widget(main, "wA")->SetBuddy(twin);
+    const std::string twinText = WriteComponentToText(main);
+    EXPECT_NE(twinText.find("Buddy = frmMain.frmMain\n"), std::string::npos);
+    TFormTestForm* copy = Read(twinText);
+    EXPECT_EQ(Widget(copy, "wA")->Buddy(), copy->FindComponent("frmMain"));
 
     // A component the reader could not find from the form is not written.
     TFormTestWidget stray(nullptr);
