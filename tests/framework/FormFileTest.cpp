@@ -115,8 +115,6 @@ class TFormTestWidget : public TComponent {
     void SetColor(TFormTestColor v) { color_ = v, Note(*this, "Color"); }
     TFormTestColors Colors() const { return colors_; }
     void SetColors(TFormTestColors v) { colors_ = v, Note(*this, "Colors"); }
-    bool Enabled() const { return enabled_; }
-    void SetEnabled(bool v) { enabled_ = v, Note(*this, "Enabled"); }
     bool Active() const { return active_; }
     void SetActive(bool v) { active_ = v, Note(*this, "Active"); }
     TFormTestSettings* Settings() const { return settings_.get(); }
@@ -168,7 +166,6 @@ class TFormTestWidget : public TComponent {
     std::int64_t size_ = 0;
     TFormTestColor color_ = ftRed;
     TFormTestColors colors_{ftRed};
-    bool enabled_ = true;
     bool active_ = false;
     std::unique_ptr<TFormTestSettings> settings_ = std::make_unique<TFormTestSettings>();
     std::unique_ptr<TCollection> items_;
@@ -188,7 +185,6 @@ ZR_REGISTER_CLASS(TFormTestWidget, c) {
     c.Property("Size", &W::Size, &W::SetSize).Default(0);
     c.Property("Color", &W::Color, &W::SetColor).Default(ftRed);
     c.Property("Colors", &W::Colors, &W::SetColors).Default(TFormTestColors{ftRed});
-    c.Property("Enabled", &W::Enabled, &W::SetEnabled).Default(true);
     c.Property("Active", &W::Active, &W::SetActive).NoDefault();
     c.Property("Settings", &W::Settings, nullptr);
     c.Property("Items", &W::Items, nullptr);
@@ -263,7 +259,6 @@ const char* const kWrittenForm =
     "    Ratio = 0.1\n"
     "    Color = ftBlue\n"
     "    Colors = [ftGreen, ftBlack]\n"
-    "    Enabled = False\n"
     "    Active = True\n"
     "    Settings.EMail = 'a@b.c'\n"
     "    Settings.Files.Strings = (\n"
@@ -315,7 +310,6 @@ TEST_F(FormFile, WritesStoredValuesAndReadsThemBack) {
     first->SetRatio(0.1);
     first->SetColor(ftBlue);
     first->SetColors({ftGreen, ftBlack});
-    first->SetEnabled(false);
     first->SetActive(true);
     first->Settings()->SetEMail("a@b.c");
     first->Settings()->Files()->Add("x.log");
