@@ -35,17 +35,48 @@ bool Contains(std::string_view line, std::string_view text) {
     return line.find(text) != std::string_view::npos;
 }
 
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
 // The 8 hexadecimal digits at `column`, read as the framework's StrToInt reads
 // "$" and the digits. A field that the line cuts short does not convert.
+// Lookups convert every kept line anew, so the usual field of eight digits is
+// read here directly; anything else (blanks, signs) goes to StrToInt's rules.
 bool ConvertOffset(std::string_view line, size_t column, std::uint32_t& offset) {
     if (line.size() < column + kOffsetWidth) return false;
-    char text[1 + kOffsetWidth];
-    text[0] = '$';
-    line.copy(text + 1, kOffsetWidth, column);
-    int value = 0;
-    if (!TryStrToInt(std::string_view(text, sizeof text), value)) return false;
-    offset = static_cast<std::uint32_t>(value);
+    std::uint32_t value = 0;
+    for (size_t i = column; i < column + kOffsetWidth; ++i) {
+        int digit = HexDigit(line[i]);
+        if (digit < 0) {
+            char text[1 + kOffsetWidth];
+            text[0] = '$';
+            line.copy(text + 1, kOffsetWidth, column);
+            int converted = 0;
+            if (!TryStrToInt(std::string_view(text, sizeof text), converted)) return false;
+            offset = static_cast<std::uint32_t>(converted);
+            return true;
+        }
+        value = value << 4 | static_cast<std::uint32_t>(digit);
+    }
+    offset = value;
     return true;
+}
+
+// A line number field: decimal, trimmed. Plain digits, as the map writes
+// them, are read directly; anything else goes to StrToInt's rules.
+bool ConvertLineNumber(std::string_view field, int& number) {
+    constexpr size_t kPlainDigits = 9;  // cannot overflow an int
+    if (!field.empty() && field.size() <= kPlainDigits &&
+        field.find_first_not_of("0123456789") == std::string_view::npos) {
+        number = 0;
+        for (char c : field) number = number * 10 + (c - '0');
+        return true;
+    }
+    return TryStrToInt(field, number);
 }
 
 // Blanks and control characters around a field, as Trim removes them.
@@ -206,7 +237,7 @@ void TKVMapFile::ResolveLine() {
             lastAddress = offset;
             if (offset > codeOffset_) break;
             int number = 0;
-            if (!TryStrToInt(TrimView(line.substr(column, kEntryLineWidth)), number)) break;
+            if (!ConvertLineNumber(TrimView(line.substr(column, kEntryLineWidth)), number)) break;
             lastLine = number;
             if (offset == codeOffset_) break;
         }

@@ -1,0 +1,180 @@
+// Looking an address up in the map of a program of 10 000 functions, against
+// one run of the binary tools' address-to-line program for the same address.
+//
+// The program is generated and compiled (with -g, by $CXX or c++) when the
+// benchmark starts, and its map is written by zrmap: $ZR_ZRMAP, else the
+// zrmap of the build tree this benchmark belongs to.
+//
+//   BM_FirstLookup      a new reader: reads the map, then resolves
+//   BM_LaterLookup      the same reader again: the kept lines only
+//   BM_Addr2lineProcess one `addr2line -f -C -e <program> <address>` process
+#include <benchmark/benchmark.h>
+#include <elf.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "exception/KVMapFile.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr int kFunctions = 10000;
+// Near the end of the code, so the lookups scan (nearly) every kept line.
+constexpr int kTargetFunction = kFunctions - 3;
+
+struct TProgram {
+    std::string Folder, Executable, Map;
+    std::uint64_t CodeStart = 0;  // link-time start of the first code segment
+    std::uint32_t Offset = 0;     // the looked-up address, as a map offset
+    std::string Expected;         // the procedure the map must name there
+};
+TProgram program;
+
+// Runs a program and waits for it; its output goes to /dev/null when quiet.
+int Spawn(const std::vector<std::string>& args, bool quiet) {
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (quiet) posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    int error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) return -1;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void WriteSource(const std::string& path) {
+    std::ofstream out(path);
+    out << "namespace gen {\n";
+    for (int i = 0; i < kFunctions; ++i)
+        out << "[[gnu::noinline]] int f" << i << "(int x) {\n    int y = x * " << (i % 7 + 2)
+            << " + " << i << ";\n    if (y > 1000) y -= x;\n    return y;\n}\n";
+    out << "}  // namespace gen\nint (*const table[])(int) = {\n";
+    for (int i = 0; i < kFunctions; ++i) out << "    gen::f" << i << ",\n";
+    out << "};\nint main(int argc, char**) { return table[argc % " << kFunctions
+        << "](argc) & 1; }\n";
+}
+
+std::string ZrMapPath() {
+    if (const char* path = std::getenv("ZR_ZRMAP"); path && *path) return path;
+    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe");
+    return (self.parent_path().parent_path() / "tools" / "zrmap" / "zrmap").string();
+}
+
+// The first loadable segment with execute permission, as the map counts.
+bool ReadCodeStart(const std::string& path, std::uint64_t& start) {
+    std::ifstream in(path, std::ios::binary);
+    Elf64_Ehdr header{};
+    if (!in.read(reinterpret_cast<char*>(&header), sizeof header)) return false;
+    for (int i = 0; i < header.e_phnum; ++i) {
+        Elf64_Phdr segment{};
+        in.seekg(static_cast<std::streamoff>(header.e_phoff + i * sizeof segment));
+        if (!in.read(reinterpret_cast<char*>(&segment), sizeof segment)) return false;
+        if (segment.p_type == PT_LOAD && (segment.p_flags & PF_X)) {
+            start = segment.p_vaddr;
+            return true;
+        }
+    }
+    return false;
+}
+
+const void* MapAddress() {
+    return reinterpret_cast<const void*>(std::uintptr_t{zr::TKVMapFile::kCodeBase} +
+                                         program.Offset);
+}
+
+bool Prepare() {
+    char folder[] = "/tmp/zr-bench-map-XXXXXX";
+    if (mkdtemp(folder) == nullptr) return false;
+    program.Folder = folder;
+    program.Executable = program.Folder + "/generated";
+    program.Map = program.Executable + ".map";
+    std::string source = program.Folder + "/generated.cpp";
+    WriteSource(source);
+    const char* cxx = std::getenv("CXX");
+    std::fprintf(stderr, "compiling a program of %d functions...\n", kFunctions);
+    if (Spawn({cxx && *cxx ? cxx : "c++", "-g", "-O1", "-o", program.Executable, source}, false) !=
+            0 ||
+        Spawn({ZrMapPath(), program.Executable}, false) != 0 ||
+        !ReadCodeStart(program.Executable, program.CodeStart))
+        return false;
+
+    // Find the target function's offset among the map's publics.
+    program.Expected = "gen::f" + std::to_string(kTargetFunction) + "(int)";
+    zr::TKVMapFile map;
+    map.SetMapFileName(program.Map);
+    map.LoadMapFile();
+    for (const std::string& line : map.Publics().Lines())
+        if (line.size() > 21 && line.substr(21) == program.Expected)
+            program.Offset =
+                static_cast<std::uint32_t>(std::stoul(line.substr(6, 8), nullptr, 16)) + 4;
+    map.LoadExceptionData(MapAddress());
+    std::fprintf(stderr, "map %s: %d public lines, %d line-number lines; %s is in %s, line %d\n",
+                 program.Map.c_str(), map.Publics().Count(), map.LineNumbers().Count(),
+                 program.Expected.c_str(), map.UnitName().c_str(), map.LineNumber());
+    return map.ProcedureName() == program.Expected && map.LineNumber() > 0;
+}
+
+void BM_FirstLookup(benchmark::State& state) {
+    for (auto _ : state) {
+        zr::TKVMapFile map;
+        map.SetMapFileName(program.Map);
+        map.LoadExceptionData(MapAddress());
+        benchmark::DoNotOptimize(map.LineNumber());
+    }
+}
+BENCHMARK(BM_FirstLookup)->Unit(benchmark::kMillisecond);
+
+void BM_LaterLookup(benchmark::State& state) {
+    zr::TKVMapFile map;
+    map.SetMapFileName(program.Map);
+    map.LoadExceptionData(MapAddress());
+    for (auto _ : state) {
+        map.LoadExceptionData(MapAddress());
+        benchmark::DoNotOptimize(map.LineNumber());
+    }
+}
+BENCHMARK(BM_LaterLookup)->Unit(benchmark::kMillisecond);
+
+void BM_Addr2lineProcess(benchmark::State& state) {
+    char address[32];
+    std::snprintf(address, sizeof address, "0x%" PRIx64, program.CodeStart + program.Offset);
+    for (auto _ : state) {
+        if (Spawn({"addr2line", "-f", "-C", "-e", program.Executable, address}, true) != 0) {
+            state.SkipWithError("addr2line failed");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_Addr2lineProcess)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    bool ready = Prepare();
+    if (ready)
+        benchmark::RunSpecifiedBenchmarks();
+    else
+        std::fprintf(stderr, "could not build the generated program and its map\n");
+    benchmark::Shutdown();
+    std::filesystem::remove_all(program.Folder);
+    return ready ? 0 : 1;
+}
