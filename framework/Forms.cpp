@@ -295,12 +295,12 @@ void TCustomForm::Release() {
 }
 
 TModalResult TCustomForm::ShowModal() {
-    if (Visible() || !Enabled() || modal_)
-        throw EInvalidOperation("Cannot make a visible window modal");
     // The loop serves the main thread's queue; anywhere else it would spin
     // without ever seeing a message.
     if (!IsMainThread())
         throw EInvalidOperation("A form can be shown modally only on the main thread");
+    if (Visible() || !Enabled() || modal_)
+        throw EInvalidOperation("Cannot make a visible window modal");
 
     const std::weak_ptr<const void> alive = Liveness();
     // The other forms wait while this one is up.
