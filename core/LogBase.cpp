@@ -1,6 +1,6 @@
 #include "core/LogBase.h"
 
-#include <memory>
+#include <optional>
 
 #include "framework/Exceptions.h"
 #include "framework/FileStream.h"
@@ -96,24 +96,26 @@ namespace {
 
 constexpr std::uint16_t kAppendMode = fmOpenReadWrite | fmShareDenyWrite;  // 0x22
 
-// Opens the log for appending: an existing file so that others may read it
-// but not write it, a missing one created new and held exclusively. The open
-// itself is the existence test (one system call fewer per write); a failed
-// open of a file that is not there turns into creating it.
-std::unique_ptr<TFileStream> OpenLog(const std::string& fileName) {
+// Opens the log for appending into `stream`: an existing file so that others
+// may read it but not write it, a missing one created new and held
+// exclusively. The open itself is the existence test (one system call fewer
+// per write); a failed open of a file that is not there turns into creating it.
+void OpenLog(std::optional<TFileStream>& stream, const std::string& fileName) {
     try {
-        return std::make_unique<TFileStream>(fileName, kAppendMode);
+        stream.emplace(fileName, kAppendMode);
+        return;
     } catch (const EFOpenError&) {
         if (FileExists(fileName)) throw;
     }
     try {
-        return std::make_unique<TFileStream>(fileName, fmCreate, TExistingFile::Fail);
+        stream.emplace(fileName, fmCreate, TExistingFile::Fail);
+        return;
     } catch (const EFCreateError&) {
         if (!FileExists(fileName)) throw;
     }
     // Another process created the file after our test: add to what it wrote
     // instead of replacing it.
-    return std::make_unique<TFileStream>(fileName, kAppendMode);
+    stream.emplace(fileName, kAppendMode);
 }
 
 void Append(TFileStream& stream, const std::string& text) {
@@ -136,7 +138,8 @@ void TKVLogBase::WriteAsString(const std::string& value) {
     if (value.empty()) return;
     std::lock_guard guard(KVLogLock());
     // The stream closes before the lock is left, also when the write fails.
-    std::unique_ptr<TFileStream> stream = OpenLog(logFile_);
+    std::optional<TFileStream> stream;
+    OpenLog(stream, logFile_);
     Append(*stream, value);
 }
 

@@ -60,7 +60,8 @@ bool LocksUnsupported(int error) {
     return error == ENOLCK || error == EOPNOTSUPP || error == EINVAL;
 }
 
-bool CanTakeSharedLocks(int fd) {
+bool CanTakeSharedLocks(int fd, const ShareRequest& request) {
+    if (request.read) return true;  // spares a system call on every open that reads
     int flags = ::fcntl(fd, F_GETFL);
     return flags != -1 && (flags & O_ACCMODE) != O_WRONLY;
 }
@@ -111,7 +112,7 @@ int AcquireShare(int fd, const ShareRequest& request) {
                                             request.read};
 
     std::lock_guard guard(OpenersMutex());
-    if (CanTakeSharedLocks(fd)) {
+    if (CanTakeSharedLocks(fd, request)) {
         int rc = ForEachRun(own, [fd](int first, int count) {
             struct flock lock = MarkerRange(F_RDLCK, first, count);
             return RetryingFcntl(fd, F_OFD_SETLK, &lock);
