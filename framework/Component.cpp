@@ -12,8 +12,9 @@
 // dying component turn inert before any notice goes out.
 #include "framework/Component.h"
 
+#include "framework/SysUtils.h"
+
 #include <algorithm>
-#include <cctype>
 
 namespace zr {
 
@@ -48,16 +49,12 @@ void TPersistent::AssignTo(TPersistent* dest) const {
 
 namespace {
 
-bool SameText(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 bool IsIdentifier(const std::string& name) {
-    auto letter = [](char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; };
-    auto digit = [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; };
+    // ASCII only, whatever the locale: names end up in form files and code.
+    auto letter = [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+    };
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
     if (name.empty() || !letter(name.front())) return false;
     return std::all_of(name.begin(), name.end(), [&](char c) { return letter(c) || digit(c); });
 }

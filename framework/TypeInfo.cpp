@@ -1,5 +1,7 @@
 #include "framework/TypeInfo.h"
 
+#include "framework/SysUtils.h"
+
 #include <algorithm>
 #include <cctype>
 #include <map>
@@ -8,19 +10,6 @@
 namespace zr {
 
 namespace {
-
-bool SameText(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-std::string LowerCase(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
 
 std::string_view TrimSpaces(std::string_view text) {
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
