@@ -212,8 +212,8 @@ std::size_t ReadMasksAndPalette(const ByteReader& in, std::size_t at, DibHeader&
 void ReadRows(const ByteReader& in, std::size_t bitsAt, bool topDown, TDibImage& image) {
     const std::size_t row = image.RowSize();
     in.Need(bitsAt, 0);
-    if (row != 0 && static_cast<std::uint64_t>(image.Height) > (in.Size() - bitsAt) / row)
-        Invalid();
+    if (row == 0) return;
+    if (static_cast<std::uint64_t>(image.Height) > (in.Size() - bitsAt) / row) Invalid();
     for (int y = 0; y < image.Height; ++y) {
         const int src = topDown ? y : image.Height - 1 - y;
         std::memcpy(image.Row(y), in.At(bitsAt + row * static_cast<std::size_t>(src)), row);
@@ -232,6 +232,9 @@ TDibImage ReadDib(const ByteReader& in, std::size_t at, std::size_t bitsAt, int 
     std::int64_t height = topDown ? -h.height : h.height;
     if (height % heightDivisor != 0) Invalid();
     height /= heightDivisor;
+    // A picture without width or without height holds nothing: keep it 0 x 0
+    // so no caller walks millions of empty rows.
+    if (h.width == 0 || height == 0) h.width = height = 0;
     const std::size_t row = DibRowSize(static_cast<std::uint64_t>(h.width), h.bitsPerPixel);
     if (h.width != 0 && row == 0) Invalid();
     // The pixels must be in the bytes, which also bounds what we allocate.

@@ -259,6 +259,7 @@ void WritePixel(TDibImage& image, int x, int y, TColor c) {
 // palette indices are copied as they are when both use the same palette.
 void CopyPixels(const TDibImage& from, TDibImage& to) {
     const int w = std::min(from.Width, to.Width), h = std::min(from.Height, to.Height);
+    if (w <= 0 || h <= 0) return;
     const bool sameLayout = from.BitsPerPixel == to.BitsPerPixel && from.Rgb565 == to.Rgb565 &&
                             (from.BitsPerPixel > 8 || from.Palette == to.Palette);
     if (sameLayout && from.BitsPerPixel >= 8) {

@@ -173,6 +173,14 @@ TEST(BitmapFile, ReadsTopDownCoreAndV5Headers) {
     bitmap.LoadFromBytes(core);
     EXPECT_EQ(bitmap.PixelFormat(), pf1bit);
     EXPECT_EQ(bitmap.Pixels(0, 0), clLime);
+
+    // No width but two billion rows: an empty picture, read at once.
+    BmpBuilder hollow;
+    hollow.width = 0;
+    hollow.height = 0x7FFFFFFF;
+    bitmap.LoadFromBytes(hollow.Build());
+    EXPECT_TRUE(bitmap.Empty());
+    EXPECT_EQ(bitmap.Height(), 0);
 }
 
 struct BadBmp {
