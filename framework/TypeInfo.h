@@ -219,6 +219,8 @@ class TClassBuilder {
         auto set = [setter](TObject* o, auto&& v) {
             if constexpr (writable)
                 std::invoke(setter, *static_cast<T*>(o), std::forward<decltype(v)>(v));
+            else
+                (void)setter;  // read-only: clang would call the capture unused
         };
         if constexpr (std::is_same_v<V, bool>) {
             p.Kind = tkEnumeration;
@@ -312,6 +314,12 @@ class TClassBuilder {
     TClassBuilder& Default(double value) { return SetDefault(value); }
     TClassBuilder& Default(const char* value) { return SetDefault(std::string(value)); }
     TClassBuilder& Default(std::string value) { return SetDefault(std::move(value)); }
+    // Any other integer (unsigned colours, 64-bit sizes) without an
+    // ambiguous choice among the overloads above.
+    template <class I, std::enable_if_t<std::is_integral_v<I> && !std::is_same_v<I, bool>, int> = 0>
+    TClassBuilder& Default(I value) {
+        return SetDefault(static_cast<int64_t>(value));
+    }
     template <class E, std::enable_if_t<std::is_enum_v<E>, int> = 0>
     TClassBuilder& Default(E value) {
         return SetDefault(static_cast<int64_t>(value));
