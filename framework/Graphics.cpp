@@ -11,6 +11,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "framework/FileStream.h"
 #include "platform/ScreenCapture.h"
 
 namespace zr {
@@ -46,6 +47,18 @@ void TGraphic::SetTransparent(bool value) {
 void TGraphic::Changed() {
     modified_ = true;
     if (onChange_) onChange_(this);
+}
+
+void TGraphic::LoadFromStream(TStream& stream) {
+    const std::int64_t left = std::max<std::int64_t>(stream.Size() - stream.Position(), 0);
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(left));
+    stream.ReadBuffer(bytes.data(), left);
+    LoadFromBytes(bytes);
+}
+
+void TGraphic::SaveToStream(TStream& stream) const {
+    const std::vector<std::uint8_t> bytes = SaveToBytes();
+    stream.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
 }
 
 void TGraphic::LoadFromStream(std::istream& stream) {

@@ -18,6 +18,8 @@
 
 namespace zr {
 
+class TStream;
+
 // ---- colours ----------------------------------------------------------------
 
 // 0x00BBGGRR for a plain colour; system colours have the top bit set and
@@ -108,6 +110,8 @@ class TGraphic : public TPersistent {
     virtual std::vector<std::uint8_t> SaveToBytes() const = 0;
 
     // The stream forms read the rest of the stream and write at its position.
+    void LoadFromStream(TStream& stream);
+    void SaveToStream(TStream& stream) const;
     void LoadFromStream(std::istream& stream);
     void SaveToStream(std::ostream& stream) const;
     // EFOpenError / EFCreateError "Cannot open file "<name>". <reason>".

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "framework/Exceptions.h"
+#include "framework/FileStream.h"
 #include "framework/Graphics.h"
 
 namespace zr {
@@ -124,6 +125,21 @@ TEST(BitmapFile, FileOnDiskHasTheStandardLayout) {
     EXPECT_EQ(loaded.Pixels(0, 1), clBlue);
     EXPECT_THROW(loaded.LoadFromFile(path), EFOpenError);
     EXPECT_EQ(loaded.Pixels(0, 0), clRed);
+
+    // Through a stream: the graphic is written at the position and read from it.
+    {
+        TFileStream out(path, fmCreate);
+        out.WriteBuffer("head", 4);
+        loaded.SaveToStream(out);
+    }
+    TBitmap streamed;
+    {
+        TFileStream in(path, fmOpenRead | fmShareDenyWrite);
+        in.SetPosition(4);
+        streamed.LoadFromStream(in);
+    }
+    std::filesystem::remove(path);
+    EXPECT_EQ(streamed.Image(), loaded.Image());
 }
 
 TEST(BitmapFile, ReadsTopDownCoreAndV5Headers) {
