@@ -420,7 +420,7 @@ std::string UniqueRootName(const TComponent* root, const std::string& name) {
         const TComponent* other = owner ? owner->FindComponent(candidate) : nullptr;
         return other && other != root;
     };
-    if (name.empty() || !taken(name)) return name;
+    if (!taken(name)) return name;
     for (int i = 1;; ++i) {
         std::string candidate = name + "_" + std::to_string(i);
         if (!taken(candidate)) return candidate;
@@ -428,8 +428,7 @@ std::string UniqueRootName(const TComponent* root, const std::string& name) {
 }
 
 void NameRoot(TComponent* root, const TFormObject& tree) {
-    // The designer names its roots itself.
-    if (root->IsDesigning()) return;
+    if (tree.Name.empty()) return;  // an unnamed file keeps the root's name
     try {
         root->SetName(UniqueRootName(root, tree.Name));
     } catch (Exception& e) {
