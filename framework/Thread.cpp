@@ -96,7 +96,7 @@ TThread::TThread(bool createSuspended)
 }
 
 TThread::~TThread() {
-    const bool self = std::this_thread::get_id() == threadId_;
+    const bool self = std::this_thread::get_id() == threadId_.load();
     if (started_.load() && !self &&
         os::WaitForSingleObject(finishedEvent_, 0) != os::WAIT_OBJECT_0) {
         Terminate();
@@ -134,7 +134,7 @@ void TThread::Terminate() {
 }
 
 int TThread::WaitFor() {
-    if (std::this_thread::get_id() == threadId_)
+    if (std::this_thread::get_id() == threadId_.load())
         throw EThread("Cannot wait for a thread from within the thread itself");
     if (!started_.load()) Start();
     if (IsMainThread()) WaitServingMainThread(finishedEvent_, nullptr);
@@ -147,6 +147,12 @@ int TThread::WaitFor() {
 }
 
 void TThread::Run() {
+    {
+        // Start assigns thread_ and threadId_ under this lock; waiting for it
+        // here lets the thread rely on them (WaitFor and the destructor ask
+        // whether they run on the thread itself).
+        std::lock_guard guard(startLock_);
+    }
     try {
         Execute();
     } catch (...) {
@@ -207,11 +213,16 @@ void TThread::Synchronize(TThread* thread, std::function<void()> method) {
     }
     q.changed.notify_all();
     WakeMainThread();
+    std::exception_ptr error;
     {
         std::unique_lock guard(q.lock);
         q.changed.wait(guard, [&] { return request->done; });
+        // Taken out so that the exception dies on this thread, whichever
+        // thread lets go of the request last.
+        error = std::move(request->error);
+        request->error = nullptr;
     }
-    if (request->error) std::rethrow_exception(request->error);
+    if (error) std::rethrow_exception(error);
 }
 
 void TThread::Queue(TThread* thread, std::function<void()> method) {

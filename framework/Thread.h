@@ -80,7 +80,7 @@ class TThread : public TObject {
     // Signalled (manual reset) when the thread has finished: wait on it
     // together with other handles.
     os::HANDLE Handle() const { return finishedEvent_; }
-    std::thread::id ThreadID() const { return threadId_; }
+    std::thread::id ThreadID() const { return threadId_.load(); }
     int ReturnValue() const { return returnValue_.load(); }
 
     // Runs `method` on the main thread and returns after it ran there: at
@@ -116,7 +116,7 @@ class TThread : public TObject {
     void Finish();
 
     std::thread thread_;
-    std::thread::id threadId_;
+    std::atomic<std::thread::id> threadId_{};
     std::atomic<bool> started_{false};
     std::atomic<bool> terminated_{false};
     std::atomic<bool> finished_{false};
