@@ -2,6 +2,7 @@
 // designer read and write by name.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,6 +42,8 @@ class TTiWidget : public TComponent {
     const std::vector<std::string>& Lines() const { return lines_; }
     void SetLines(const std::vector<std::string>& v) { lines_ = v; }
     int Version() const { return 7; }
+    std::uint32_t Colour() const { return colour_; }
+    void SetColour(std::uint32_t v) { colour_ = v; }
 
     void ClickHandler(TObject*) { ++clicks; }
     bool CaptionStored() const { return storeCaption; }
@@ -57,6 +60,7 @@ class TTiWidget : public TComponent {
     TComponent* buddy_ = nullptr;
     TNotifyEvent onClick_;
     std::vector<std::string> lines_;
+    std::uint32_t colour_ = 0xFF00FF;
 };
 
 ZR_REGISTER_CLASS(TTiWidget, c) {
@@ -72,6 +76,7 @@ ZR_REGISTER_CLASS(TTiWidget, c) {
     c.Property("OnClick", &TTiWidget::OnClick, &TTiWidget::SetOnClick);
     c.Property("Lines", &TTiWidget::Lines, &TTiWidget::SetLines);
     c.Property("Version", &TTiWidget::Version, nullptr);
+    c.Property("Colour", &TTiWidget::Colour, &TTiWidget::SetColour).Default(0xFF00FFu);
     c.Method("ClickHandler", &TTiWidget::ClickHandler);
 }
 
@@ -84,7 +89,7 @@ TEST(TypeInfoTest, KindsFollowTheReadersAndPropertiesComeInPublishedOrder) {
     for (const TPropInfo* p : info.AllProperties()) names.push_back(p->Name);
     EXPECT_EQ(names, (std::vector<std::string>{"Name", "Tag", "Count", "Enabled", "Ratio",
                                                "Caption", "Shade", "Shades", "Buddy", "OnClick",
-                                               "Lines", "Version"}));
+                                               "Lines", "Version", "Colour"}));
 
     auto kind = [&](const char* name) { return info.FindProperty(name)->Kind; };
     EXPECT_EQ(kind("count"), tkInteger);
@@ -151,7 +156,8 @@ TEST(TypeInfoTest, IsStoredPropComparesWithTheDeclaredDefault) {
     auto stored = [&](const char* name) {
         return IsStoredProp(&w, *w.ClassInfo().FindProperty(name));
     };
-    for (const char* name : {"Count", "Enabled", "Ratio", "Caption", "Shade", "Shades", "Tag"})
+    for (const char* name :
+         {"Count", "Enabled", "Ratio", "Caption", "Shade", "Shades", "Colour", "Tag"})
         EXPECT_FALSE(stored(name)) << name << " holds its default";
     EXPECT_TRUE(stored("Buddy")) << "no declared default: always stored";
     EXPECT_TRUE(stored("Lines"));
