@@ -36,7 +36,13 @@ TColor ColorToRGB(TColor color) {
 
 // ---- TGraphic ----------------------------------------------------------------
 
-ZR_REGISTER_CLASS(TGraphic, c) {}
+ZR_REGISTER_CLASS(TGraphic, c) {
+    c.Property("Data", &TGraphic::Data, &TGraphic::SetData).Stored(&TGraphic::HasData);
+}
+
+void TGraphic::SetData(const std::vector<std::uint8_t>& data) {
+    LoadFromBytes(data);
+}
 
 void TGraphic::SetTransparent(bool value) {
     if (value == transparent_) return;
@@ -360,8 +366,10 @@ void TBitmap::SetSize(int width, int height) {
 void TBitmap::SetPixelFormat(TPixelFormat value) {
     if (value == pfCustom) throw EInvalidGraphic("Invalid pixel format");
     const TPixelFormat real = value == pfDevice ? DevicePixelFormat() : value;
-    Resolve();
-    if (FormatOf(image_) != real) {
+    const bool unsized = image_.Width == 0 && image_.Height == 0 && image_.Bits.empty();
+    if (unsized) {
+        image_ = BlankImage(0, 0, real, nullptr);
+    } else if (FormatOf(image_) != real) {
         TDibImage converted = BlankImage(image_.Width, image_.Height, real, nullptr);
         CopyPixels(image_, converted);
         image_ = std::move(converted);
@@ -471,6 +479,29 @@ std::vector<std::uint8_t> TBitmap::SaveToBytes() const {
         return WriteBmpFile(empty);
     }
     return WriteBmpFile(image_);
+}
+
+std::vector<std::uint8_t> TBitmap::Data() const {
+    const std::vector<std::uint8_t> file = SaveToBytes();
+    const auto size = static_cast<std::uint32_t>(file.size());
+    std::vector<std::uint8_t> data;
+    data.reserve(file.size() + 4);
+    for (int shift = 0; shift < 32; shift += 8)
+        data.push_back(static_cast<std::uint8_t>(size >> shift));
+    data.insert(data.end(), file.begin(), file.end());
+    return data;
+}
+
+void TBitmap::SetData(const std::vector<std::uint8_t>& data) {
+    if (data.empty()) {
+        Assign(nullptr);
+        return;
+    }
+    if (data.size() < 4) throw EInvalidGraphic("Bitmap image is not valid");
+    const std::uint32_t size =
+        data[0] | (data[1] << 8) | (data[2] << 16) | (std::uint32_t{data[3]} << 24);
+    if (size > data.size() - 4) throw EInvalidGraphic("Bitmap image is not valid");
+    LoadFromBytes(std::span<const std::uint8_t>(data).subspan(4, size));
 }
 
 // pfDevice: the format the image itself has.
@@ -842,13 +873,8 @@ std::vector<std::uint8_t> TPicture::Data() const {
     std::vector<std::uint8_t> data;
     data.push_back(static_cast<std::uint8_t>(name.size()));
     data.insert(data.end(), name.begin(), name.end());
-    const std::vector<std::uint8_t> bytes = graphic_->SaveToBytes();
-    if (dynamic_cast<const TBitmap*>(graphic_.get())) {
-        const auto size = static_cast<std::uint32_t>(bytes.size());
-        for (int shift = 0; shift < 32; shift += 8)
-            data.push_back(static_cast<std::uint8_t>(size >> shift));
-    }
-    data.insert(data.end(), bytes.begin(), bytes.end());
+    const std::vector<std::uint8_t> own = graphic_->Data();
+    data.insert(data.end(), own.begin(), own.end());
     return data;
 }
 
@@ -864,15 +890,8 @@ void TPicture::SetData(const std::vector<std::uint8_t>& data) {
     const TClassInfo* cls = GetClass(name);
     if (!cls) throw EInvalidGraphic("Unknown picture format " + name);
     std::unique_ptr<TGraphic> graphic = NewGraphic(*cls);
-    std::span<const std::uint8_t> rest(data.data() + 1 + nameLength, data.size() - 1 - nameLength);
-    if (dynamic_cast<TBitmap*>(graphic.get())) {
-        if (rest.size() < 4) throw EInvalidGraphic("Picture data is not valid");
-        const std::uint32_t size =
-            rest[0] | (rest[1] << 8) | (rest[2] << 16) | (std::uint32_t{rest[3]} << 24);
-        if (size > rest.size() - 4) throw EInvalidGraphic("Picture data is not valid");
-        rest = rest.subspan(4, size);
-    }
-    graphic->LoadFromBytes(rest);
+    graphic->SetData(std::vector<std::uint8_t>(
+        data.begin() + 1 + static_cast<std::ptrdiff_t>(nameLength), data.end()));
     Hold(std::move(graphic));
 }
 

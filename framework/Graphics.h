@@ -118,6 +118,13 @@ class TGraphic : public TPersistent {
     void LoadFromFile(const std::string& fileName);
     void SaveToFile(const std::string& fileName) const;
 
+    // Published "Data", how a form file keeps the graphic (Icon.Data = {...}):
+    // its file bytes; a bitmap puts their 32-bit size first. Stored unless
+    // the graphic is empty; empty data empties it.
+    virtual std::vector<std::uint8_t> Data() const { return SaveToBytes(); }
+    virtual void SetData(const std::vector<std::uint8_t>& data);
+    bool HasData() const { return !Empty(); }
+
   protected:
     // Marks the graphic modified and fires OnChange.
     virtual void Changed();
@@ -204,8 +211,11 @@ class TBitmap : public TGraphic {
 
     void LoadFromBytes(std::span<const std::uint8_t> bytes) override;
     std::vector<std::uint8_t> SaveToBytes() const override;
+    std::vector<std::uint8_t> Data() const override;
+    void SetData(const std::vector<std::uint8_t>& data) override;
 
     void Assign(const TPersistent* source) override;
+
     // The whole picture, for code that works on it in bulk.
     const TDibImage& Image() const { return image_; }
     void SetImage(TDibImage image, TPixelFormat format);

@@ -383,6 +383,17 @@ TEST(Icon, StockIconAndIcoFilesRoundTrip) {
     EXPECT_EQ(copy.Mask().Image(), icon.Mask().Image());
     EXPECT_THROW(copy.LoadFromBytes(Bytes{0, 0, 1, 0, 1, 0}), EInvalidGraphic);
     EXPECT_EQ(copy.Width(), 32);
+
+    // A form file keeps a form's icon as its published Data.
+    const TPropInfo* data = GetPropInfo(&icon, "Data");
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(data->Kind, tkBinary);
+    EXPECT_TRUE(IsStoredProp(&icon, *data));
+    TIcon fromForm;
+    data->SetBytes(&fromForm, data->GetBytes(&icon));
+    EXPECT_EQ(fromForm.Image().Image(), icon.Image().Image());
+    TIcon none;
+    EXPECT_FALSE(IsStoredProp(&none, *data));
 }
 
 TEST(Picture, BitmapAccessReplacesOtherGraphicsWithAnEmptyBitmap) {
