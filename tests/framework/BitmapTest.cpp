@@ -11,7 +11,10 @@
 #include <vector>
 
 #include "framework/Exceptions.h"
+#include "framework/ExtCtrls.h"
 #include "framework/FileStream.h"
+#include "framework/FormReader.h"
+#include "framework/FormWriter.h"
 #include "framework/Graphics.h"
 
 namespace zr {
@@ -462,6 +465,29 @@ TEST(Picture, AssignCopiesAndDataRoundTrips) {
     restored.Assign(nullptr);
     EXPECT_EQ(restored.Graphic(), nullptr);
     EXPECT_TRUE(restored.Data().empty());
+}
+
+TEST(Picture, FormFileKeepsAnImagesPicture) {
+    TImage image(nullptr);
+    image.SetName("imgMark");
+    TBitmap* bitmap = image.Picture()->Bitmap();
+    bitmap->SetPixelFormat(pf8bit);
+    bitmap->SetSize(16, 16);
+    bitmap->FillRect(0, 0, 16, 16, clFuchsia);
+    bitmap->SetPixels(8, 8, clRed);
+
+    const std::string text = WriteComponentToText(&image);
+    EXPECT_NE(text.find("Picture.Data = {"), std::string::npos) << text;
+    std::unique_ptr<TComponent> read(ReadComponentFromText(text, nullptr));
+    auto* copy = dynamic_cast<TImage*>(read.get());
+    ASSERT_NE(copy, nullptr);
+    TBitmap* restored = copy->Picture()->Bitmap();
+    EXPECT_EQ(restored->PixelFormat(), pf8bit);
+    EXPECT_EQ(restored->Image(), bitmap->Image());
+
+    TImage blank(nullptr);
+    blank.SetName("imgBlank");
+    EXPECT_EQ(WriteComponentToText(&blank).find("Picture.Data"), std::string::npos);
 }
 
 TEST(Picture, LoadFromFileChoosesTheGraphicByExtension) {
