@@ -1,11 +1,11 @@
 // Feeds arbitrary bytes to the map file reader as a map file, then looks up
 // addresses taken from the input and lists the units. The reader must never
 // raise on a map's content, and a lookup must give the same answer twice.
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -15,20 +15,23 @@
 
 namespace {
 
+// The map lives in memory: a memory file reached through its /proc path, so
+// the fuzzer leaves nothing behind on disk.
+int MapDescriptor() {
+    static const int fd = memfd_create("zr-fuzz-map", MFD_CLOEXEC);
+    if (fd < 0) std::abort();
+    return fd;
+}
+
 const std::string& MapPath() {
-    static const std::string path = [] {
-        const char* tmp = std::getenv("TMPDIR");
-        return std::string(tmp && *tmp ? tmp : "/tmp") + "/zr-fuzz-map-" +
-               std::to_string(::getpid()) + ".map";
-    }();
+    static const std::string path = "/proc/self/fd/" + std::to_string(MapDescriptor());
     return path;
 }
 
 void WriteMap(const std::uint8_t* data, std::size_t size) {
-    std::FILE* file = std::fopen(MapPath().c_str(), "wb");
-    if (file == nullptr) std::abort();
-    if (size > 0 && std::fwrite(data, 1, size, file) != size) std::abort();
-    std::fclose(file);
+    if (ftruncate(MapDescriptor(), 0) != 0) std::abort();
+    if (size > 0 && pwrite(MapDescriptor(), data, size, 0) != static_cast<ssize_t>(size))
+        std::abort();
 }
 
 struct TResult {

@@ -136,34 +136,21 @@ TMapText TwoUnits() {
 
 // ---- splitting the file ----
 
-TEST_F(KVMapFileTest, KeepsTheThreeSectionsWithoutTheirHeaders) {
-    TKVMapFile& map = Reader(TwoUnits());
-    map.LoadMapFile();
-    EXPECT_TRUE(map.MapLoaded());
-    ASSERT_EQ(map.Segments().Count(), 4);  // two segments and the two empty lines before the stop
-    EXPECT_EQ(map.Segments().Strings(0), Segment(0, 0x100, "Main"));
-    EXPECT_EQ(map.Segments().Strings(3), "");
-    ASSERT_EQ(map.Publics().Count(), 5);
-    EXPECT_EQ(map.Publics().Strings(0), Public(0, "main"));
-    ASSERT_EQ(map.LineNumbers().Count(), 8);
-    EXPECT_EQ(map.LineNumbers().Strings(0), "Line numbers for Main(Main.cpp) segment .text");
-}
-
-TEST_F(KVMapFileTest, ShortHeaderFormsSplitLikeLongOnes) {
+TEST_F(KVMapFileTest, KeepsTheThreeSectionsWithoutTheirHeadersInEitherForm) {
     TMapText text = TwoUnits();
-    TKVMapFile& longForm = Reader(text);
-    longForm.LoadMapFile();
-    std::vector<std::string> segments = longForm.Segments().ToVector();
-    std::vector<std::string> publics = longForm.Publics().ToVector();
-    std::vector<std::string> lines = longForm.LineNumbers().ToVector();
-
-    text.ShortHeaders = true;
-    TKVMapFile shortForm;
-    shortForm.SetMapFileName(WriteMap(text.Lines(), "short.map"));
-    shortForm.LoadMapFile();
-    EXPECT_EQ(shortForm.Segments().ToVector(), segments);
-    EXPECT_EQ(shortForm.Publics().ToVector(), publics);
-    EXPECT_EQ(shortForm.LineNumbers().ToVector(), lines);
+    for (bool shortHeaders : {false, true}) {
+        text.ShortHeaders = shortHeaders;
+        TKVMapFile& map = Reader(text);
+        map.LoadMapFile();
+        EXPECT_TRUE(map.MapLoaded());
+        // Two segments and the two empty lines before the stop line.
+        EXPECT_EQ(map.Segments().ToVector(),
+                  (std::vector<std::string>{text.Segments[0], text.Segments[1], "", ""}));
+        EXPECT_EQ(
+            map.Publics().ToVector(),
+            (std::vector<std::string>{text.Publics[0], text.Publics[1], text.Publics[2], "", ""}));
+        EXPECT_EQ(map.LineNumbers().ToVector(), text.LineBlocks);
+    }
 }
 
 TEST_F(KVMapFileTest, MissingHeadersEmptyEveryLaterSection) {

@@ -309,14 +309,5 @@ TEST_F(ZrMapLayoutTest, FunctionsWithoutALineTableHaveNoUnit) {
     EXPECT_EQ(units.ToVector(), std::vector<std::string>{"Unit"});
 }
 
-TEST(ZrMapNamesTest, UnitNamesAreBaseNamesWithoutExtension) {
-    EXPECT_EQ(zrmap::UnitNameOf("/src/util/Strings.cpp"), "Strings");
-    EXPECT_EQ(zrmap::UnitNameOf("archive.tar.gz"), "archive.tar");
-    EXPECT_EQ(zrmap::UnitNameOf("/usr/include/c++/12/vector"), "vector");
-    EXPECT_EQ(zrmap::UnitNameOf("/home/u/.hidden"), ".hidden");
-    EXPECT_EQ(zrmap::Demangle("_ZN4demo4FailEi.cold"), "demo::Fail(int) [clone .cold]");
-    EXPECT_EQ(zrmap::Demangle("main"), "main");
-}
-
 }  // namespace
 }  // namespace zr
