@@ -1,4 +1,4 @@
-// A scratch folder per test and helpers to read what a log wrote.
+// A scratch folder per test, reading back what a log wrote, and forked children.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -21,21 +21,17 @@ class ScratchFolder : public ::testing::Test {
         dir_ = pattern;
     }
     void TearDown() override { std::filesystem::remove_all(dir_); }
-
     std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+    static bool Exists(const std::string& path) { return std::filesystem::exists(path); }
     static std::string Content(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
         std::ostringstream out;
-        out << in.rdbuf();
+        out << std::ifstream(path, std::ios::binary).rdbuf();
         return out.str();
     }
-    static bool Exists(const std::string& path) { return std::filesystem::exists(path); }
-
     std::string dir_;
 };
 
-// Runs `body` in a forked child and returns its exit status (-1 when it did
-// not exit normally). The child never returns into the test.
+// Runs `body` in a forked child; its exit status, or -1 when it did not exit.
 template <class F>
 int RunInChild(F body) {
     pid_t pid = ::fork();
