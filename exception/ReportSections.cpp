@@ -27,8 +27,10 @@ std::string Trimmed(const std::string& text) {
 std::string WindowsName(const OSVersionInfo& v) {
     const std::string csd = Trimmed(v.csdVersion);
     if (v.platform == VER_PLATFORM_WIN32_WINDOWS) {
-        if (v.minorVersion < 10) return csd == "B" ? "Microsoft Windows 95 OSR 2" : "Microsoft Windows 95";
-        if (v.minorVersion < 90) return csd == "A" ? "Microsoft Windows 98 SE" : "Microsoft Windows 98";
+        if (v.minorVersion < 10)
+            return csd == "B" ? "Microsoft Windows 95 OSR 2" : "Microsoft Windows 95";
+        if (v.minorVersion < 90)
+            return csd == "A" ? "Microsoft Windows 98 SE" : "Microsoft Windows 98";
         if (v.minorVersion == 90) return "Microsoft Winsows ME";
         return {};
     }
@@ -114,11 +116,16 @@ OSVersionInfo RunningOSVersion() {
 
 std::string ProcessorName(int level) {
     switch (level) {
-        case 3: return "80386";
-        case 4: return "80486";
-        case 5: return "Pentium";
-        case 6: return "Pentium Pro";
-        default: return IntToStr(level);
+        case 3:
+            return "80386";
+        case 4:
+            return "80486";
+        case 5:
+            return "Pentium";
+        case 6:
+            return "Pentium Pro";
+        default:
+            return IntToStr(level);
     }
 }
 

@@ -13,9 +13,9 @@ constexpr int VER_PLATFORM_WIN32_NT = 2;
 constexpr int VER_PLATFORM_LINUX = 100;
 
 extern int Win32Platform;
-extern int Win32MajorVersion;   // the kernel's major version here
-extern int Win32MinorVersion;   // the kernel's minor version here
-extern int Win32BuildNumber;    // the kernel's patch level here
+extern int Win32MajorVersion;  // the kernel's major version here
+extern int Win32MinorVersion;  // the kernel's minor version here
+extern int Win32BuildNumber;   // the kernel's patch level here
 extern std::string Win32CSDVersion;
 
 // Linux only: the distribution's PRETTY_NAME from /etc/os-release ("Linux"

@@ -42,7 +42,8 @@ static std::uint64_t ProcessVirtualSize() {
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line)) {
-        if (line.rfind("VmSize:", 0) == 0) return std::strtoull(line.c_str() + 7, nullptr, 10) * 1024;
+        if (line.rfind("VmSize:", 0) == 0)
+            return std::strtoull(line.c_str() + 7, nullptr, 10) * 1024;
     }
     return 0;
 }
@@ -110,7 +111,8 @@ static std::vector<std::string> DrmConnectors() {
     for (const auto& entry : std::filesystem::directory_iterator("/sys/class/drm", ec)) {
         const std::string name = entry.path().filename().string();
         // Connectors are named card<N>-<type>-<index>; plain card<N> is the adapter.
-        if (name.rfind("card", 0) == 0 && name.find('-') != std::string::npos) names.push_back(name);
+        if (name.rfind("card", 0) == 0 && name.find('-') != std::string::npos)
+            names.push_back(name);
     }
     std::sort(names.begin(), names.end());
     return names;
@@ -204,10 +206,9 @@ void GetSystemInfo(SYSTEM_INFO* info) {
     info->dwPageSize = pageSize > 0 ? static_cast<DWORD>(pageSize) : 4096;
     info->dwAllocationGranularity = 65536;
     info->dwNumberOfProcessors = processors > 0 ? static_cast<DWORD>(processors) : 1;
-    info->dwActiveProcessorMask =
-        info->dwNumberOfProcessors >= sizeof(std::uintptr_t) * 8
-            ? ~std::uintptr_t{0}
-            : (std::uintptr_t{1} << info->dwNumberOfProcessors) - 1;
+    info->dwActiveProcessorMask = info->dwNumberOfProcessors >= sizeof(std::uintptr_t) * 8
+                                      ? ~std::uintptr_t{0}
+                                      : (std::uintptr_t{1} << info->dwNumberOfProcessors) - 1;
     info->wProcessorLevel = static_cast<WORD>(CurrentSystemProbe().ProcessorFamily());
 }
 
@@ -215,8 +216,7 @@ std::uint64_t ReadTimeStampCounter() {
 #if defined(__x86_64__) || defined(__i386__)
     return __rdtsc();
 #else
-    return static_cast<std::uint64_t>(
-        std::chrono::steady_clock::now().time_since_epoch().count());
+    return static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
 #endif
 }
 
@@ -225,15 +225,23 @@ std::uint64_t ReadTimeStampCounter() {
 // nice value of the calling thread; both map back without loss for the
 // values they produce, so saving and restoring leaves things as they were.
 
-PSEUDO_HANDLE GetCurrentProcess() { return -1; }
-PSEUDO_HANDLE GetCurrentThread() { return -2; }
+PSEUDO_HANDLE GetCurrentProcess() {
+    return -1;
+}
+PSEUDO_HANDLE GetCurrentThread() {
+    return -2;
+}
 
 static int NiceForClass(DWORD priorityClass) {
     switch (priorityClass) {
-        case IDLE_PRIORITY_CLASS: return 19;
-        case HIGH_PRIORITY_CLASS: return -10;
-        case REALTIME_PRIORITY_CLASS: return -20;
-        default: return 0;
+        case IDLE_PRIORITY_CLASS:
+            return 19;
+        case HIGH_PRIORITY_CLASS:
+            return -10;
+        case REALTIME_PRIORITY_CLASS:
+            return -20;
+        default:
+            return 0;
     }
 }
 
@@ -260,7 +268,8 @@ int GetThreadPriority(PSEUDO_HANDLE) {
 
 BOOL SetThreadPriority(PSEUDO_HANDLE, int priority) {
     const auto tid = static_cast<id_t>(syscall(SYS_gettid));
-    const int nice = priority >= THREAD_PRIORITY_TIME_CRITICAL ? -20 : std::clamp(-2 * priority, -19, 19);
+    const int nice =
+        priority >= THREAD_PRIORITY_TIME_CRITICAL ? -20 : std::clamp(-2 * priority, -19, 19);
     return setpriority(PRIO_PROCESS, tid, nice) == 0;
 }
 

@@ -19,7 +19,7 @@ using BOOL = int;
 
 // What the probe reads from the machine. The default reads the running system.
 class SystemProbe {
-public:
+  public:
     virtual ~SystemProbe() = default;
     virtual std::string ComputerName();  // "" when it cannot be had
     virtual std::string UserName();      // "" when it cannot be had

@@ -11,7 +11,7 @@ const std::string Sep = "\r\n======\r\n";
 
 // A machine staged for the report: names, memory and displays as a test says.
 class StagedMachine : public os::SystemProbe {
-public:
+  public:
     std::string computer = "HOST";
     std::string user = "anna";
     Memory memory;
@@ -26,7 +26,7 @@ public:
 };
 
 class StagedMachineTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         machine = std::make_shared<StagedMachine>();
         previous = os::SetSystemProbe(machine);
@@ -39,7 +39,8 @@ protected:
 TEST(ReportSourceSection, EmptyUntilLoadedThenOneLinePerFoundItem) {
     EXPECT_EQ(SourceSection(false, "Main", "Run", 12), "");
     EXPECT_EQ(SourceSection(true, "", "", 0), "\r\n");
-    EXPECT_EQ(SourceSection(true, "Main", "Run", 12), "\r\nUnit: Main\r\nProcedure: Run\r\nLine No: 12");
+    EXPECT_EQ(SourceSection(true, "Main", "Run", 12),
+              "\r\nUnit: Main\r\nProcedure: Run\r\nLine No: 12");
     // Without a line number the section ends with the procedure's line break.
     EXPECT_EQ(SourceSection(true, "Main", "Run", 0), "\r\nUnit: Main\r\nProcedure: Run\r\n");
 }
@@ -55,7 +56,8 @@ TEST(ReportActiveControlSection, FormControlBothOrNeither) {
     EXPECT_EQ(ActiveControlSection({}), "");
     EXPECT_EQ(ActiveControlSection({true, "frmMain", "Main window", false, ""}),
               Sep + "Active Form: frmMain, Main window");
-    EXPECT_EQ(ActiveControlSection({false, "", "", true, "edName"}), Sep + "Active Control: edName");
+    EXPECT_EQ(ActiveControlSection({false, "", "", true, "edName"}),
+              Sep + "Active Control: edName");
     EXPECT_EQ(ActiveControlSection({true, "frmMain", "Main", true, "edName"}),
               Sep + "Active Form: frmMain, Main\r\nActive Control: edName");
 }
