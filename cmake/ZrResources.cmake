@@ -1,8 +1,9 @@
-# zr_add_resources(target dir): compiles every file under <dir>/resources into
-# the target as a named resource of that module (name = file name without its
-# last extension, upper-cased). A generated source holds the bytes and
-# registers them, when the module is loaded, under the module's own instance
-# handle (framework/Resources.h).
+# zr_add_resources(target dir [FILES file...]): compiles every file under
+# <dir>/resources, and each file listed after FILES (relative to the calling
+# folder), into the target as a named resource of that module (name = file
+# name without its last extension, upper-cased). A generated source holds the
+# bytes and registers them, when the module is loaded, under the module's own
+# instance handle (framework/Resources.h).
 #
 # Run with -P, this same file writes that generated source.
 
@@ -53,8 +54,12 @@ endif()
 set(ZR_RESOURCES_SCRIPT ${CMAKE_CURRENT_LIST_FILE})
 
 function(zr_add_resources target dir)
+  cmake_parse_arguments(PARSE_ARGV 2 arg "" "" "FILES")
   set(resource_dir ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/resources)
   file(GLOB files LIST_DIRECTORIES false CONFIGURE_DEPENDS ${resource_dir}/*)
+  foreach(file IN LISTS arg_FILES)
+    list(APPEND files ${CMAKE_CURRENT_SOURCE_DIR}/${file})
+  endforeach()
   list(SORT files)
   set(seen "")
   foreach(file IN LISTS files)

@@ -1,0 +1,230 @@
+// The exception log: a log component that takes over the application's
+// exception handler, decides by an exception's class whether to log it,
+// writes a report of it (time, address, class, message, source position from
+// the map file, and sections about the application and the machine), and
+// answers the user with nothing, the standard message or the error dialog,
+// from which the log can be mailed or the support page opened.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "core/LogBase.h"
+#include "exception/KVMapFile.h"
+#include "framework/Application.h"
+#include "framework/Event.h"
+#include "framework/Set.h"
+
+namespace zr {
+
+enum TKVLErrorDialog { edNone, edStandard, edExtended };
+ZR_ENUM(TKVLErrorDialog, edNone, edStandard, edExtended);
+
+enum TKVLAOption { laShowSendEMail, laShowSupportLink, laShowSourceLine };
+ZR_ENUM(TKVLAOption, laShowSendEMail, laShowSupportLink, laShowSourceLine);
+using TKVLAOptions = Set<TKVLAOption>;
+
+enum TKVLFormat {
+    lfDate,
+    lfTime,
+    lfPhysAddress,
+    lfExceptionClassName,
+    lfMessage,
+    lfSeparator,
+    lfSourceLine,
+    lfApplication,
+    lfActiveControl,
+    lfComputerInfo,
+    lfOSInfo,
+    lfCPUInfo,
+    lfMemoryInfo,
+    lfVideoCard
+};
+ZR_ENUM(TKVLFormat, lfDate, lfTime, lfPhysAddress, lfExceptionClassName, lfMessage, lfSeparator,
+        lfSourceLine, lfApplication, lfActiveControl, lfComputerInfo, lfOSInfo, lfCPUInfo,
+        lfMemoryInfo, lfVideoCard);
+using TKVLFormats = Set<TKVLFormat>;
+
+// Each ef value stands for the framework exception class of the same name
+// with "E" for "ef"; the filter tests them in the order of these three lists.
+enum TKVExceptionStandard {
+    efAbort,
+    efOutOfMemory,
+    efInOutError,
+    efIntError,
+    efDivByZero,
+    efRangeError,
+    efIntOverflow,
+    efMathError,
+    efInvalidOp,
+    efZeroDivide,
+    efOverflow,
+    efUnderflow,
+    efInvalidPointer,
+    efInvalidCast,
+    efConvertError,
+    efAccessViolation,
+    efPrivilege,
+    efStackOverflow,
+    efControlC,
+    efVariantError,
+    efPropReadOnly,
+    efPropWriteOnly,
+    efExternalException,
+    efAssertionFailed,
+    efAbstractError,
+    efIntfCastError,
+    efInvalidContainer,
+    efInvalidInsert,
+    efPackageError,
+    efWin32Error
+};
+ZR_ENUM(TKVExceptionStandard, efAbort, efOutOfMemory, efInOutError, efIntError, efDivByZero,
+        efRangeError, efIntOverflow, efMathError, efInvalidOp, efZeroDivide, efOverflow,
+        efUnderflow, efInvalidPointer, efInvalidCast, efConvertError, efAccessViolation,
+        efPrivilege, efStackOverflow, efControlC, efVariantError, efPropReadOnly, efPropWriteOnly,
+        efExternalException, efAssertionFailed, efAbstractError, efIntfCastError,
+        efInvalidContainer, efInvalidInsert, efPackageError, efWin32Error);
+using TKVExceptionStandards = Set<TKVExceptionStandard>;
+
+enum TKVExceptionClass {
+    efStreamError,
+    efFCreateError,
+    efFOpenError,
+    efFilerError,
+    efReadError,
+    efWriteError,
+    efClassNotFound,
+    efMethodNotFound,
+    efInvalidImage,
+    efResNotFound,
+    efListError,
+    efBitsError,
+    efStringListError,
+    efComponentError,
+    efParserError,
+    efOutOfResources,
+    efInvalidOperation,
+    efThread
+};
+ZR_ENUM(TKVExceptionClass, efStreamError, efFCreateError, efFOpenError, efFilerError, efReadError,
+        efWriteError, efClassNotFound, efMethodNotFound, efInvalidImage, efResNotFound, efListError,
+        efBitsError, efStringListError, efComponentError, efParserError, efOutOfResources,
+        efInvalidOperation, efThread);
+using TKVExceptionClasses = Set<TKVExceptionClass>;
+
+enum TKVExceptionGraphic { efInvalidGraphic, efInvalidGraphicOperation };
+ZR_ENUM(TKVExceptionGraphic, efInvalidGraphic, efInvalidGraphicOperation);
+using TKVExceptionGraphics = Set<TKVExceptionGraphic>;
+
+// The defaults, as the masks that form files store.
+inline constexpr TKVExceptionStandards KVLAllStandardExceptions =
+    TKVExceptionStandards::FromMask(0x3FFFFFFF);
+inline constexpr TKVExceptionClasses KVLAllClassExceptions = TKVExceptionClasses::FromMask(0x3FFFF);
+inline constexpr TKVExceptionGraphics KVLAllGraphicExceptions = TKVExceptionGraphics::FromMask(3);
+inline constexpr TKVLFormats KVLDefaultFormats{lfDate,          lfTime,        lfPhysAddress,
+                                               lfMessage,       lfSeparator,   lfApplication,
+                                               lfActiveControl, lfComputerInfo};  // 951
+inline constexpr TKVLAOptions KVLDefaultAOptions{laShowSendEMail, laShowSupportLink};
+
+// Raised with each composed report before it is written: the handler may
+// change LogText, or clear Accept to keep the report out of the log.
+using TKVLSaveExceptionEvent =
+    TClosure<TObject* /*Sender*/, Exception& /*E*/, std::string& /*LogText*/, bool& /*Accept*/>;
+
+class TKVExceptionLog : public TKVLogBase {
+    ZR_CLASS(TKVExceptionLog, TKVLogBase)
+  public:
+    // Points the map file reader at the executable's map (its path with
+    // ".map") and, outside the designer, installs DoException as the
+    // application's exception handler after keeping the one installed
+    // before. The handler is installed whatever Active holds: Active only
+    // decides whether reports are written and the configured dialog shown.
+    explicit TKVExceptionLog(TComponent* owner);
+    // Clears the application's exception handler (it does not put the saved
+    // one back).
+    ~TKVExceptionLog() override;
+
+    // The application's exception handler. Calls the handler installed
+    // before this one and OnException, then, when Active and the class
+    // filter lets E through, writes the report and answers by ErrorDialog;
+    // otherwise shows the standard message. An exception that arrives while
+    // one is being handled gets the standard message only.
+    //
+    // A failure of its own (the log cannot be written, the map cannot be
+    // read, a handler raises, the dialog cannot be made) never leaves here:
+    // the user gets the standard message for E, the report that could not
+    // be written goes to standard error, and the next exception is handled
+    // normally.
+    void DoException(TObject* sender, Exception& e);
+
+    // Whether the class filter lets E through: the first of the 50 filter
+    // classes that E is an instance of decides; a class matching none is
+    // logged.
+    bool IsLogged(const Exception& e) const;
+
+    // The report for E as DoException writes it, from the current Formats.
+    std::string ComposeReport(const Exception& e);
+
+    // The support page (SendLogByWWW); the error dialog's web button.
+    void ActiveWeb(TObject* sender);
+    // Mails the log (SendLogByMail) with or without a screenshot; the
+    // SendTo.AttachScreenShot setting is put back afterwards, also when the
+    // mail fails. The error dialog's mail button.
+    void ActivateMail(TObject* sender, bool includeScreenshot);
+
+    // ---- report sections, from the map file's last lookup and the system ----
+    std::string GetFormattedSource();
+    std::string GetApplicationDetails();
+    std::string GetActiveControlDetails();
+    std::string GetComputerInfo();
+    std::string GetOSInfo();
+    // `measureClock` also measures the clock rate (blocks about half a second).
+    std::string GetCPUInfo(bool measureClock);
+    std::string GetMemoryInfo();
+    std::string GetVideoCardInfo();
+
+    // ---- published ----
+    TKVLErrorDialog ErrorDialog() const { return errorDialog_; }
+    void SetErrorDialog(TKVLErrorDialog value) { errorDialog_ = value; }
+    TKVExceptionStandards FilterStandard() const { return filterStandard_; }
+    void SetFilterStandard(TKVExceptionStandards value) { filterStandard_ = value; }
+    TKVExceptionClasses FilterClasses() const { return filterClasses_; }
+    void SetFilterClasses(TKVExceptionClasses value) { filterClasses_ = value; }
+    TKVExceptionGraphics FilterGraphics() const { return filterGraphics_; }
+    void SetFilterGraphics(TKVExceptionGraphics value) { filterGraphics_ = value; }
+    TKVLFormats Formats() const { return formats_; }
+    void SetFormats(TKVLFormats value) { formats_ = value; }
+    TKVLAOptions Options() const { return options_; }
+    void SetOptions(TKVLAOptions value) { options_ = value; }
+    const TExceptionEvent& OnException() const { return onException_; }
+    void SetOnException(const TExceptionEvent& handler) { onException_ = handler; }
+    const TKVLSaveExceptionEvent& OnSaveException() const { return onSaveException_; }
+    void SetOnSaveException(const TKVLSaveExceptionEvent& handler) { onSaveException_ = handler; }
+
+    // ---- state ----
+    // Set while DoException handles an exception.
+    bool Busy() const { return busy_; }
+    // The application's handler when this component installed its own.
+    const TExceptionEvent& PrevOnException() const { return prevOnException_; }
+    TKVMapFile* MapFile() const { return mapFile_.get(); }
+
+  private:
+    void HandleLogged(TObject* sender, Exception& e, std::string& unwritten);
+    void ShowErrorDialog(Exception& e);
+    void ReportFailure(const Exception& original, const std::string& unwritten);
+
+    bool busy_ = false;
+    TExceptionEvent prevOnException_;
+    TExceptionEvent onException_;
+    TKVLSaveExceptionEvent onSaveException_;
+    TKVLErrorDialog errorDialog_ = edExtended;
+    TKVExceptionStandards filterStandard_ = KVLAllStandardExceptions;
+    TKVExceptionClasses filterClasses_ = KVLAllClassExceptions;
+    TKVExceptionGraphics filterGraphics_ = KVLAllGraphicExceptions;
+    TKVLFormats formats_ = KVLDefaultFormats;
+    TKVLAOptions options_ = KVLDefaultAOptions;
+    std::unique_ptr<TKVMapFile> mapFile_;
+};
+
+}  // namespace zr
