@@ -19,4 +19,10 @@ struct Stop {
 bool AddStop(Stop stop);
 const std::vector<Stop>& Stops();
 
+// What the command line asked of the tour; main fills it before any stop runs.
+struct TourSettings {
+    std::string logPath;  // --log: the exception log's file; empty: a folder of its own
+};
+TourSettings& Settings();
+
 }  // namespace zrdemo
