@@ -67,10 +67,11 @@ std::size_t SequenceLength(unsigned char lead) {
     return 1;
 }
 
-// Encoded words of at most 75 characters each, cut between characters,
+// Encoded words of at most 68 characters each, cut between characters,
 // never inside one, as each word must decode to whole characters.
 std::vector<std::string> EncodedWords(std::string_view text) {
-    constexpr std::size_t kBytesPerWord = 45;  // 60 base64 digits + 12 of framing
+    // 56 base64 digits and 12 of framing: a word fits a line after "Subject: ".
+    constexpr std::size_t kBytesPerWord = 42;
     std::vector<std::string> words;
     std::size_t start = 0;
     while (start < text.size()) {
