@@ -46,7 +46,10 @@ class ApplicationFixture : public ::testing::Test {
         Application = app_.get();
         presenter_ = std::make_shared<RecordingPresenter>();
         previousPresenter_ = SetDialogPresenter(presenter_);
-        app_->ProcessMessages();
+        // Leaves no message or wake-up of an earlier test behind.
+        do {
+            app_->ProcessMessages();
+        } while (WaitMessageTimeout(0));
     }
     void TearDown() override {
         app_->ProcessMessages();
@@ -486,7 +489,10 @@ TEST_F(ApplicationThreadTest, ADialogAskedForByAWorkerIsShownOnTheMainThread) {
     std::atomic<int> answer{-1};
     std::thread worker([&] { answer = MessageDlg("From a worker", mtInformation, {mbOK}, 0); });
     auto limit = std::chrono::steady_clock::now() + 5s;
-    while (answer.load() == -1 && std::chrono::steady_clock::now() < limit) App().HandleMessage();
+    while (answer.load() == -1 && std::chrono::steady_clock::now() < limit) {
+        App().ProcessMessages();
+        WaitMessageTimeout(10);
+    }
     worker.join();
     EXPECT_EQ(answer.load(), mrOk);
     ASSERT_EQ(Shown().onMainThread.size(), 1u);
