@@ -1,10 +1,13 @@
-// Reads back a MIME message the way a mail reader does, independently of
-// the code that wrote it: unfolded headers, the parts of a multipart body,
-// and the base64, quoted-printable and encoded-word decodings.
+// Helpers of the mail tests: environment variables set for a scope, and a
+// MIME reader that reads a message back the way a mail reader does,
+// independently of the code that wrote it (unfolded headers, the parts of a
+// multipart body, base64, quoted-printable and encoded words).
 #pragma once
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
+#include <algorithm>
 #include <cctype>
 #include <map>
 #include <optional>
@@ -12,6 +15,30 @@
 #include <vector>
 
 namespace zr::testing {
+
+// Sets (or, with nullopt, removes) an environment variable for a scope.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        if (value)
+            ::setenv(name, value->c_str(), 1);
+        else
+            ::unsetenv(name);
+    }
+    ~ScopedEnv() {
+        if (old_)
+            ::setenv(name_, old_->c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
 
 inline std::string DecodeBase64(const std::string& text) {
     auto value = [](char c) -> int {
@@ -60,25 +87,20 @@ inline std::string DecodeQuotedPrintable(const std::string& text) {
 
 // "=?UTF-8?B?...?=" words decoded; the blanks between two of them dropped.
 inline std::string DecodeEncodedWords(const std::string& value) {
+    const std::string open = "=?UTF-8?B?";
     std::string out;
-    std::size_t i = 0;
-    bool lastWasWord = false;
-    while (i < value.size()) {
-        if (value.compare(i, 10, "=?UTF-8?B?") == 0) {
-            const std::size_t end = value.find("?=", i + 10);
-            out += DecodeBase64(value.substr(i + 10, end - i - 10));
-            i = end + 2;
-            lastWasWord = true;
-            continue;
-        }
-        const std::size_t blanks = value.find_first_not_of(' ', i);
-        if (lastWasWord && blanks != std::string::npos && blanks > i &&
-            value.compare(blanks, 10, "=?UTF-8?B?") == 0) {
-            i = blanks;
-            continue;
-        }
-        out += value[i++];
-        lastWasWord = false;
+    bool afterWord = false;
+    for (std::size_t at = 0; at < value.size();) {
+        const std::size_t word = value.find(open, at);
+        const std::string between = value.substr(at, word - at);
+        if (!afterWord || word == std::string::npos ||
+            between.find_first_not_of(' ') != std::string::npos)
+            out += between;
+        if (word == std::string::npos) break;
+        const std::size_t end = value.find("?=", word + open.size());
+        out += DecodeBase64(value.substr(word + open.size(), end - word - open.size()));
+        at = end + 2;
+        afterWord = true;
     }
     return out;
 }
@@ -122,25 +144,12 @@ inline MimePart ReadPart(const std::string& text, const std::string& nl) {
     const std::size_t end = text.find(nl + nl);
     part.rawHeaders = text.substr(0, end == std::string::npos ? text.size() : end + nl.size());
     part.body = end == std::string::npos ? std::string() : text.substr(end + 2 * nl.size());
-    std::string unfolded;
-    for (std::size_t i = 0; i < part.rawHeaders.size(); ++i) {
-        if (part.rawHeaders.compare(i, nl.size(), nl) == 0) {
-            const std::size_t next = i + nl.size();
-            if (next < part.rawHeaders.size() && part.rawHeaders[next] == ' ') {
-                i = next - 1;  // a fold: the line goes on
-                continue;
-            }
-            unfolded += '\n';
-            i = next - 1;
-            continue;
-        }
-        unfolded += part.rawHeaders[i];
-    }
-    std::size_t start = 0;
-    while (start < unfolded.size()) {
-        const std::size_t stop = unfolded.find('\n', start);
+    std::string unfolded = part.rawHeaders;
+    for (std::size_t fold; (fold = unfolded.find(nl + " ")) != std::string::npos;)
+        unfolded.erase(fold, nl.size());
+    for (std::size_t start = 0, stop; start < unfolded.size(); start = stop + nl.size()) {
+        stop = std::min(unfolded.find(nl, start), unfolded.size());
         const std::string line = unfolded.substr(start, stop - start);
-        start = stop == std::string::npos ? unfolded.size() : stop + 1;
         const std::size_t colon = line.find(": ");
         if (colon == std::string::npos) continue;
         std::string name = line.substr(0, colon);
