@@ -170,25 +170,6 @@ TEST(MessageQueue, WindowsThatAreGoneReceiveNothing) {
     EXPECT_EQ(DispatchMessage(msg), 0);
 }
 
-TEST(MessageQueue, PeekFiltersByWindowAndRangeAndCanLeaveTheMessage) {
-    Drain();
-    Window a, b;
-    PostMessage(a.handle, WM_USER + 10);
-    PostMessage(b.handle, WM_USER + 20);
-    PostMessage(a.handle, WM_USER + 30);
-    TMsg msg;
-    ASSERT_TRUE(PeekMessage(msg, b.handle, 0, 0, PM_NOREMOVE));
-    EXPECT_EQ(msg.message, WM_USER + 20);
-    ASSERT_TRUE(PeekMessage(msg, nullptr, WM_USER + 25, WM_USER + 35, PM_REMOVE));
-    EXPECT_EQ(msg.message, WM_USER + 30);
-    ASSERT_TRUE(PeekMessage(msg, nullptr, 0, 0, PM_REMOVE));
-    EXPECT_EQ(msg.message, WM_USER + 10) << "the others keep their order";
-    ASSERT_TRUE(PeekMessage(msg, nullptr, 0, 0, PM_REMOVE));
-    EXPECT_EQ(msg.message, WM_USER + 20);
-    EXPECT_EQ(msg.hwnd, b.handle);
-    EXPECT_FALSE(PeekMessage(msg, nullptr, 0, 0, PM_REMOVE));
-}
-
 TEST(MessageQueue, GetMessageReportsQuitAsFalse) {
     Drain();
     Window window;

@@ -229,32 +229,3 @@ TEST(SyncThreadWait, AnAutoEventWakesExactlyOneOfManyWaiters) {
     for (auto& t : waiters) t.join();
     EXPECT_EQ(woken.load(), 1);
 }
-
-TEST(SyncThreadWait, CriticalSectionsExcludeAndNest) {
-    CRITICAL_SECTION section;
-    InitializeCriticalSection(&section);
-    TCriticalSection object;
-    long counter = 0;
-    std::vector<std::thread> workers;
-    for (int t = 0; t < 4; ++t)
-        workers.emplace_back([&] {
-            for (int i = 0; i < 5000; ++i) {
-                EnterCriticalSection(&section);
-                EnterCriticalSection(&section);  // the owner may enter again
-                object.Enter();
-                ++counter;
-                object.Leave();
-                LeaveCriticalSection(&section);
-                LeaveCriticalSection(&section);
-            }
-        });
-    for (auto& w : workers) w.join();
-    EXPECT_EQ(counter, 20000);
-
-    EnterCriticalSection(&section);
-    bool otherGotIn = true;
-    std::thread([&] { otherGotIn = TryEnterCriticalSection(&section) != FALSE; }).join();
-    EXPECT_FALSE(otherGotIn);
-    LeaveCriticalSection(&section);
-    DeleteCriticalSection(&section);
-}
