@@ -19,6 +19,7 @@
 #include "framework/Exceptions.h"
 #include "framework/Forms.h"
 #include "platform/MailProvider.h"
+#include "platform/Process.h"
 
 namespace zrdemo {
 namespace {
@@ -94,8 +95,10 @@ void ShowMail(std::ostream& out) {
             std::make_unique<os::TScopedMailProvider>(os::MakeOutboxProvider(scratch + "/outbox"));
     }
     const std::string outbox = OutboxOf(setting);
-    out << "Mail goes to ZORIRIVE_MAIL=" << setting << " (the " << os::MailProvider()->Kind()
-        << " provider)\n";
+    const std::string kind = os::MailProvider()->Kind();
+    out << "Mail goes to ZORIRIVE_MAIL=" << setting << " (the " << kind << " provider)\n";
+    if (kind == "client" && os::FindProgram("xdg-email").empty())
+        out << "This machine has no xdg-email: the mail client cannot be reached.\n";
 
     TComponent form(nullptr);
     auto* log = new TKVLogBase(&form);  // the form frees it
