@@ -1,7 +1,6 @@
 // Delivery of a log: by mail through Simple MAPI, with a screenshot and the
 // log file attached, and by opening the support web page.
 #include <array>
-#include <cstring>
 #include <deque>
 #include <string>
 #include <vector>
