@@ -54,7 +54,8 @@ class TfrmExceptionTour : public TForm {
 
     // The log's OnException: every exception that reaches it, logged or not.
     void ExceptionLogException(TObject* sender, Exception& e) {
-        if (out) *out << "OnException: " << e.ClassName() << ": " << e.Message() << "\n";
+        // Flushed, so that it stands before what the log may write to standard error.
+        if (out) *out << "OnException: " << e.ClassName() << ": " << e.Message() << std::endl;
     }
 };
 
@@ -263,6 +264,8 @@ void PrintOutbox(const std::string& folder, std::ostream& out) {
 void ShowExceptionLog(std::ostream& out) {
     std::string logFile = Settings().logPath;
     if (logFile.empty()) logFile = NewScratchFolder() + "/kvevents.log";
+    const std::string folder = ExtractFilePath(ExpandFileName(logFile));
+    if (!ForceDirectories(folder)) throw EFCreateError("Cannot create the folder " + folder);
     const std::string outbox = ChooseOutbox(logFile, out);
     const std::uintmax_t logBefore = SizeOf(logFile);
 

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -40,6 +42,27 @@ void RaiseThroughApplication(E e) {
     } catch (...) {
         Application->HandleException(Application);
     }
+}
+
+// A map whose only unit, Payroll, covers the code offsets 0 to 0xFF:
+// Payroll::Run() from 0 (lines 41, 42 and 43 at 0, 0x10 and 0x30), then
+// Payroll::Close() from 0x80.
+inline std::string WritePayrollMap(const std::string& path) {
+    std::ofstream(path, std::ios::binary)
+        << "Detailed map of segments\n\n"
+           " 0001:00000000 00000100 C=CODE     S=.text    G=(none)   M=Payroll ACBP=A9\n\n"
+           "  Address         Publics by Name\n\n"
+           "  Address         Publics by Value\n\n\n"
+           " 0001:00000000       Payroll::Run()\n"
+           " 0001:00000080       Payroll::Close()\n\n"
+           "Line numbers for Payroll(payroll.cpp) segment .text\n\n"
+           "    41 0001:00000000    42 0001:00000010    43 0001:00000030\n";
+    return path;
+}
+
+// An address at `offset` into the code that such a map describes.
+inline void* InPayrollMap(std::uintptr_t offset) {
+    return reinterpret_cast<void*>(std::uintptr_t{TKVMapFile::kCodeBase} + offset);
 }
 
 // The error dialog as it was when it opened.
