@@ -41,8 +41,8 @@ void PrintHelp(std::ostream& out) {
     for (const auto& stop : zrdemo::Stops()) out << "  - " << stop.name << "\n";
     out << "\nThe exception stop reads its main form, which holds an exception log, from a\n"
            "form file and raises four exceptions through the message loop: an EConvertError\n"
-           "from StrToInt, an EDivByZero, a std::out_of_range and an EListError, which the\n"
-           "log's class filter leaves out. The three that are logged open the error dialog.\n"
+           "from StrToInt, an EDivByZero, a std::out_of_range and an EStringListError, which\n"
+           "the log's class filter leaves out. The three logged ones open the error dialog.\n"
            "At a terminal you answer it with keys; otherwise the tour answers it itself: the\n"
            "first time it mails the log with a screenshot (to an outbox folder beside the\n"
            "log unless ZORIRIVE_MAIL says otherwise), then it closes it. The log is printed\n"
