@@ -111,6 +111,16 @@ TCustomForm::~TCustomForm() {
     focusedControl_ = nullptr;
 }
 
+void TCustomForm::GetChildren(const std::function<void(TComponent*)>& proc, TComponent* root) {
+    TWinControl::GetChildren(proc, root);
+    if (root != this) return;
+    // Copied: the callback may add or free components.
+    std::vector<TComponent*> owned;
+    for (int i = 0; i < ComponentCount(); ++i) owned.push_back(Components(i));
+    for (TComponent* c : owned)
+        if (!c->HasParent()) proc(c);
+}
+
 void TCustomForm::SetParent(TWinControl* parent) {
     if (parent) throw EInvalidOperation("A form cannot be placed inside another control");
 }

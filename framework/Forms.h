@@ -45,6 +45,9 @@ class TCustomForm : public TWinControl {
 
     // A form is the top of its own tree: it has no parent (EInvalidOperation).
     void SetParent(TWinControl* parent) override;
+    // Writes the child controls, then the components it owns that sit on no
+    // parent (non-visual components), so a form file keeps both.
+    void GetChildren(const std::function<void(TComponent*)>& proc, TComponent* root) override;
 
     // The frame around the client area follows BorderStyle; the client size
     // is kept when the style changes, so the order in which a form file

@@ -576,3 +576,30 @@ TEST_F(Forms, AFormWithEveryControlPropertyWritesAndReadsBack) {
     EXPECT_FALSE(again.Visible());
     EXPECT_EQ(edit2->TabOrder(), 5);
 }
+
+namespace zr {
+namespace {
+
+// Non-visual components sit on no parent; a form still writes them, after its
+// controls, so reading the text back brings them back.
+TEST(FormFileOfForm, KeepsNonVisualComponentsBesideControls) {
+    TForm form(nullptr);
+    form.SetName("frmHost");
+    auto* button = new TButton(&form);
+    button->SetName("btnOk");
+    button->SetParent(&form);
+    auto* list = new TComponent(&form);
+    list->SetName("Helper");
+    list->SetTag(7);
+
+    const std::string text = WriteComponentToText(&form);
+    EXPECT_LT(text.find("object btnOk: TButton"), text.find("object Helper: TComponent")) << text;
+    std::unique_ptr<TComponent> copy(ReadComponentFromText(text, nullptr));
+    auto* helper = copy->FindComponent("Helper");
+    ASSERT_NE(helper, nullptr);
+    EXPECT_EQ(helper->Tag(), 7);
+    EXPECT_EQ(WriteComponentToText(copy.get()), text);
+}
+
+}  // namespace
+}  // namespace zr
