@@ -140,7 +140,8 @@ void TApplication::Idle() {
         HandleException(this);
     }
     if (TThread::CheckSynchronize()) done = false;
-    if (done) WaitMessage();
+    if (ServiceInputSources()) done = false;
+    if (done) WaitForInput();
 }
 
 void TApplication::HandleMessage() {
@@ -161,7 +162,7 @@ void TApplication::ProcessMessages() {
         bool more = true;
         try {
             TMsg msg;
-            more = ProcessMessage(msg) || TThread::CheckSynchronize();
+            more = ProcessMessage(msg) || TThread::CheckSynchronize() || ServiceInputSources();
         } catch (...) {
             HandleException(this);
         }
@@ -176,6 +177,60 @@ void TApplication::Run() {
 void TApplication::Terminate() {
     terminated_ = true;
     PostQuitMessage(0);
+}
+
+// ---- input sources ----------------------------------------------------------
+
+int TApplication::AddInputSource(int fd, std::function<bool()> service) {
+    TInputSource source;
+    source.Id = nextInputSource_++;
+    source.Handle = os::CreateFdHandle(fd, false);
+    source.Service = std::make_shared<std::function<bool()>>(std::move(service));
+    inputSources_.push_back(std::move(source));
+    return inputSources_.back().Id;
+}
+
+void TApplication::RemoveInputSource(int id) {
+    auto it = std::find_if(inputSources_.begin(), inputSources_.end(),
+                           [id](const TInputSource& s) { return s.Id == id; });
+    if (it == inputSources_.end()) return;
+    os::CloseHandle(it->Handle);
+    inputSources_.erase(it);
+}
+
+bool TApplication::ServiceInputSources() {
+    // A service may add or remove sources (its own included) while it runs.
+    std::vector<std::shared_ptr<std::function<bool()>>> services;
+    for (const auto& source : inputSources_) services.push_back(source.Service);
+    bool handled = false;
+    for (const auto& service : services) {
+        const bool stillThere =
+            std::any_of(inputSources_.begin(), inputSources_.end(),
+                        [&](const TInputSource& s) { return s.Service == service; });
+        if (stillThere && (*service)()) handled = true;
+    }
+    return handled;
+}
+
+void TApplication::WaitForInput() {
+    if (inputSources_.empty()) {
+        WaitMessage();
+        return;
+    }
+    if (WaitMessageTimeout(0)) return;
+    std::vector<os::HANDLE> handles{MainThreadWakeEvent()};
+    for (const auto& source : inputSources_) handles.push_back(source.Handle);
+    const os::DWORD result = os::WaitForMultipleObjects(static_cast<os::DWORD>(handles.size()),
+                                                        handles.data(), os::FALSE, os::INFINITE);
+    if (result == os::WAIT_FAILED) {
+        // A descriptor closed under its source must not make the loop spin.
+        WaitMessageTimeout(50);
+        return;
+    }
+    const std::size_t slot = result - os::WAIT_OBJECT_0;
+    if (slot == 0 || slot >= handles.size()) return;
+    const auto source = inputSources_[slot - 1].Service;
+    (*source)();
 }
 
 // ---- the main window --------------------------------------------------------

@@ -108,6 +108,17 @@ class TApplication : public TComponent {
     void Terminate();
     bool Terminated() const { return terminated_; }
 
+    // ---- input from outside the queue (main thread) ----
+    // While the loop waits for messages it also waits for `fd` to become
+    // readable (a window system's connection). `service` runs when it is,
+    // and each time the loop goes idle, as the source may hold input it has
+    // read already; it returns true when it handled something, which keeps
+    // the loop from waiting. Exceptions from it go to HandleException like
+    // those of a message. Returns an id for RemoveInputSource, which may be
+    // called from inside `service`.
+    int AddInputSource(int fd, std::function<bool()> service);
+    void RemoveInputSource(int id);
+
     // ---- the main window ----
     HWND Handle() const { return handle_; }
     // Hooks see every message for the main window, in the order hooked,
@@ -208,6 +219,18 @@ class TApplication : public TComponent {
     bool ShowHintText(TControl* control, const std::string& text, TPoint cursorPos);
     void CheckTimeZoneVariable();
     void StartSettingsWatcher();
+    // Runs every input source's service; true when one handled something.
+    bool ServiceInputSources();
+    // WaitMessage that also wakes (and services) a readable input source.
+    void WaitForInput();
+
+    struct TInputSource {
+        int Id = 0;
+        void* Handle = nullptr;  // the wait handle of the source's descriptor
+        std::shared_ptr<std::function<bool()>> Service;
+    };
+    std::vector<TInputSource> inputSources_;
+    int nextInputSource_ = 1;
 
     HWND handle_ = nullptr;
     bool terminated_ = false;

@@ -4,22 +4,44 @@ namespace zr {
 
 namespace {
 
-// Headless: the model is the whole truth and nothing needs to be told.
-TFormBackend& HeadlessBackend() {
-    static TFormBackend backend;
+TFormBackend* installed = nullptr;
+TFormBackendProvider provider = nullptr;
+
+// The default: the model is the whole truth; a form being shown is the
+// moment a window backend may step in.
+class TDefaultBackend : public TFormBackend {
+  public:
+    void FormShown(TCustomForm& form) override {
+        if (!provider) return;
+        TFormBackend* offered = provider();
+        if (!offered || offered == this) return;
+        installed = offered;
+        offered->FormShown(form);
+    }
+};
+
+TFormBackend& DefaultBackend() {
+    static TDefaultBackend backend;
     return backend;
 }
-
-TFormBackend* installed = nullptr;
 
 }  // namespace
 
 TFormBackend& FormBackend() {
-    return installed ? *installed : HeadlessBackend();
+    return installed ? *installed : DefaultBackend();
 }
 
 void SetFormBackend(TFormBackend* backend) {
     installed = backend;
+}
+
+void SetFormBackendProvider(TFormBackendProvider value) {
+    provider = value;
+}
+
+TFormBackend& HeadlessFormBackend() {
+    static TFormBackend backend;
+    return backend;
 }
 
 }  // namespace zr

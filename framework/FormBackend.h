@@ -29,4 +29,15 @@ class TFormBackend {
 TFormBackend& FormBackend();
 void SetFormBackend(TFormBackend* backend);
 
+// A window backend offers itself through a provider: when a form is shown
+// while the default is in use, the provider is asked, and the backend it
+// returns is installed and told about the form. nullptr: it cannot show
+// windows now (it is asked again for the next form).
+using TFormBackendProvider = TFormBackend* (*)();
+void SetFormBackendProvider(TFormBackendProvider provider);
+
+// A backend that shows nothing and never asks the provider: installing it
+// keeps every form headless whatever display there is.
+TFormBackend& HeadlessFormBackend();
+
 }  // namespace zr

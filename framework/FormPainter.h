@@ -1,0 +1,36 @@
+// Draws a form and its controls from the model, in the classic raised and
+// sunken look, and finds the control under a point. The model keeps every
+// state; the only thing kept here is how far the user scrolled a memo, which
+// belongs to the view and not to the memo's text.
+#pragma once
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "framework/FormText.h"
+#include "framework/Geometry.h"
+#include "platform/X11Canvas.h"
+
+namespace zr {
+
+class TControl;
+class TCustomForm;
+
+struct TFormView {
+    // The first line shown of each memo that was scrolled.
+    std::unordered_map<const TControl*, int> MemoTopLine;
+};
+
+// Paints the form's client area.
+void PaintForm(const TCustomForm& form, os::TXCanvas& canvas, TFormView& view);
+
+// The deepest visible control under `point` (client coordinates): windowed
+// controls lie over the graphic ones beside them, later ones over earlier
+// ones. nullptr when the point is on the form itself.
+TControl* ControlAtPoint(const TCustomForm& form, TPoint point);
+
+// The control's rectangle in the form's client coordinates.
+TRect ClientRectOf(const TControl& control);
+
+}  // namespace zr

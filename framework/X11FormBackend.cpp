@@ -1,0 +1,433 @@
+#include "framework/X11FormBackend.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <typeinfo>
+#include <unordered_map>
+
+#include "framework/Application.h"
+#include "framework/Dialogs.h"
+#include "framework/FormBackend.h"
+#include "framework/FormPainter.h"
+#include "framework/Forms.h"
+#include "framework/MessageForm.h"
+#include "framework/MessageQueue.h"
+#include "framework/X11FormInput.h"
+#include "platform/X11Canvas.h"
+#include "platform/X11Display.h"
+
+namespace zr {
+
+namespace {
+
+using os::TXInput;
+using os::TXWindow;
+
+// A display that could not be opened is not tried again for every form.
+constexpr auto kRetryAfter = std::chrono::seconds(5);
+
+std::uint32_t Rgb(TColor colour) {
+    return static_cast<std::uint32_t>(ColorToRGB(colour)) & 0xFFFFFF;
+}
+
+bool Sizeable(const TCustomForm& form) {
+    return form.BorderStyle() == bsSizeable || form.BorderStyle() == bsSizeToolWin;
+}
+
+// What the window of one form is and what it was last told.
+struct TFormWindow {
+    TXWindow Window = 0;
+    bool Mapped = false;
+    bool Dirty = true;
+    bool WasActive = false;
+    int Left = 0;
+    int Top = 0;
+    int Width = 0;  // the model's client size (the window is at least 1 x 1)
+    int Height = 0;
+    std::string Title;
+    std::uint32_t Background = 0;
+    bool Fixed = false;
+    unsigned long ResizeSerial = 0;
+    TFormView View;
+    TPointerState Pointer;
+};
+
+class TX11FormBackend : public TFormBackend {
+  public:
+    bool Start();
+    void Stop();
+    bool Running() const { return display_ && !display_->Lost() && &FormBackend() == this; }
+    TXWindow WindowOf(const TCustomForm& form) const {
+        auto it = forms_.find(&form);
+        return it == forms_.end() ? 0 : it->second.Window;
+    }
+
+    void FormDestroying(TCustomForm& form) override;
+    void FormShown(TCustomForm& form) override;
+    void FormHidden(TCustomForm& form) override;
+    void FormChanged(TCustomForm& form) override;
+    void FocusChanged(TCustomForm& form, TWinControl* control) override;
+
+  private:
+    bool Usable() const { return display_ && !display_->Lost() && IsMainThread(); }
+    TFormWindow* Find(const TCustomForm& form) {
+        auto it = forms_.find(&form);
+        return it == forms_.end() ? nullptr : &it->second;
+    }
+    TFormWindow& Open(TCustomForm& form);
+    void Apply(TCustomForm& form, TFormWindow& w);
+    void FollowActivation(TCustomForm& form, TFormWindow& w);
+    void ShowVisibleForms();
+    bool Service();
+    bool Dispatch(const TXInput& input);
+    bool TakeSize(TCustomForm& form, const TXInput& input);
+    void Redraw();
+    void DropWindows(bool tellServer);
+    void ConnectionLost();
+    void InstallPresenter();
+    void RemovePresenter();
+
+    std::unique_ptr<os::TXDisplay> display_;
+    int inputSource_ = 0;
+    std::unordered_map<const TCustomForm*, TFormWindow> forms_;
+    std::unordered_map<TXWindow, TCustomForm*> windows_;
+    std::shared_ptr<TDialogPresenter> presenter_;
+};
+
+TX11FormBackend& Backend() {
+    // Never freed: forms may outlive every static object.
+    static auto* backend = new TX11FormBackend;
+    return *backend;
+}
+
+// Message boxes in windows while the backend runs; on standard error again
+// as soon as it does not (nobody could answer a window that is not there).
+class TWindowDialogPresenter : public TDialogPresenter {
+  public:
+    TModalResult Show(const TMessageDialog& dialog) override {
+        if (Backend().Running()) return ShowMessageForm(dialog);
+        return TStandardErrorPresenter().Show(dialog);
+    }
+};
+
+// ---- lifetime -----------------------------------------------------------------
+
+bool TX11FormBackend::Start() {
+    if (!IsMainThread()) return false;
+    if (Running()) return true;
+    // Windows made while another backend was installed may belong to forms
+    // that are gone by now; they are dropped, not looked at.
+    DropWindows(true);
+    if (display_ && display_->Lost()) Stop();
+    if (!display_) {
+        display_ = os::TXDisplay::Open();
+        if (!display_) return false;
+        if (Application)
+            inputSource_ =
+                Application->AddInputSource(display_->Fd(), [this] { return Service(); });
+    }
+    SetFormBackend(this);
+    InstallPresenter();
+    ShowVisibleForms();
+    display_->Flush();
+    return true;
+}
+
+void TX11FormBackend::Stop() {
+    DropWindows(display_ && !display_->Lost());
+    if (inputSource_ && Application) Application->RemoveInputSource(inputSource_);
+    inputSource_ = 0;
+    display_.reset();
+    if (&FormBackend() == this) SetFormBackend(nullptr);
+    RemovePresenter();
+}
+
+void TX11FormBackend::DropWindows(bool tellServer) {
+    if (tellServer && display_)
+        for (auto& [form, w] : forms_) display_->DestroyWindow(w.Window);
+    forms_.clear();
+    windows_.clear();
+}
+
+void TX11FormBackend::ConnectionLost() {
+    // The forms that were waiting for the user close as if the window had
+    // been closed; the rest stay up in the model.
+    std::vector<std::pair<TCustomForm*, std::weak_ptr<const void>>> modal;
+    for (auto& [form, w] : forms_) {
+        auto* f = const_cast<TCustomForm*>(form);
+        if (f->Modal() && f->Visible()) modal.emplace_back(f, f->Liveness());
+    }
+    Stop();
+    for (auto& [form, alive] : modal)
+        if (!alive.expired()) form->Close();
+}
+
+void TX11FormBackend::InstallPresenter() {
+    // Only the standard presenter gives way: one the application chose stays.
+    std::shared_ptr<TDialogPresenter> current = DialogPresenter();
+    if (current && typeid(*current) != typeid(TStandardErrorPresenter)) return;
+    if (!presenter_) presenter_ = std::make_shared<TWindowDialogPresenter>();
+    SetDialogPresenter(presenter_);
+}
+
+void TX11FormBackend::RemovePresenter() {
+    if (presenter_ && DialogPresenter() == presenter_) SetDialogPresenter(nullptr);
+}
+
+// ---- the model's news ----------------------------------------------------------
+
+TFormWindow& TX11FormBackend::Open(TCustomForm& form) {
+    if (TFormWindow* existing = Find(form)) return *existing;
+    os::TXWindowSpec spec;
+    spec.Left = form.Left();
+    spec.Top = form.Top();
+    spec.Width = form.ClientWidth();
+    spec.Height = form.ClientHeight();
+    spec.Title = form.Caption();
+    spec.Background = Rgb(form.Color());
+    spec.FixedSize = !Sizeable(form);
+    spec.Dialog = form.BorderStyle() == bsDialog || form.Modal();
+    // A dialog belongs to the form in front of it, so it stays above it.
+    for (int i = 0; i < Screen->CustomFormCount(); ++i) {
+        TCustomForm* other = Screen->CustomForms(i);
+        const TFormWindow* w = other == &form ? nullptr : Find(*other);
+        if (w && other->Visible()) {
+            spec.TransientFor = w->Window;
+            break;
+        }
+    }
+    TFormWindow& w = forms_[&form];
+    w.Window = display_->CreateWindow(spec);
+    w.Left = spec.Left;
+    w.Top = spec.Top;
+    w.Width = spec.Width;
+    w.Height = spec.Height;
+    w.Title = spec.Title;
+    w.Background = spec.Background;
+    w.Fixed = spec.FixedSize;
+    if (w.Window) windows_[w.Window] = &form;
+    return w;
+}
+
+void TX11FormBackend::Apply(TCustomForm& form, TFormWindow& w) {
+    const int width = form.ClientWidth();
+    const int height = form.ClientHeight();
+    if (form.Left() != w.Left || form.Top() != w.Top || width != w.Width || height != w.Height) {
+        w.ResizeSerial = display_->MoveResize(w.Window, form.Left(), form.Top(), width, height);
+        w.Left = form.Left();
+        w.Top = form.Top();
+        w.Width = width;
+        w.Height = height;
+        if (w.Fixed) display_->SetFixedSize(w.Window, width, height, true);
+    }
+    if (form.Caption() != w.Title) {
+        w.Title = form.Caption();
+        display_->SetTitle(w.Window, w.Title);
+    }
+    if (Rgb(form.Color()) != w.Background) {
+        w.Background = Rgb(form.Color());
+        display_->SetBackground(w.Window, w.Background);
+    }
+}
+
+void TX11FormBackend::FollowActivation(TCustomForm& form, TFormWindow& w) {
+    // The window of the form that became active comes to the front with the
+    // keyboard; only a viewable window can take it, so an unmapped one waits
+    // for its map notice.
+    const bool active = form.Active();
+    if (active && !w.WasActive && w.Mapped) display_->RaiseAndFocus(w.Window);
+    w.WasActive = active;
+}
+
+void TX11FormBackend::FormShown(TCustomForm& form) {
+    if (!Usable()) return;
+    TFormWindow& w = Open(form);
+    Apply(form, w);
+    w.Dirty = true;
+    display_->Map(w.Window);
+    display_->Flush();
+}
+
+void TX11FormBackend::FormHidden(TCustomForm& form) {
+    if (!Usable()) return;
+    TFormWindow* w = Find(form);
+    if (!w) return;
+    display_->Unmap(w->Window);
+    w->Mapped = false;
+    w->WasActive = false;
+    w->Pointer = TPointerState();
+    display_->Flush();
+}
+
+void TX11FormBackend::FormDestroying(TCustomForm& form) {
+    auto it = forms_.find(&form);
+    if (it == forms_.end()) return;
+    windows_.erase(it->second.Window);
+    if (display_ && IsMainThread()) {
+        display_->DestroyWindow(it->second.Window);
+        display_->Flush();
+    }
+    forms_.erase(it);
+}
+
+void TX11FormBackend::FormChanged(TCustomForm& form) {
+    if (!Usable()) return;
+    TFormWindow* w = Find(form);
+    if (!w) {
+        // A form that was up before the backend came gets its window now.
+        if (form.Visible()) FormShown(form);
+        return;
+    }
+    Apply(form, *w);
+    w->Dirty = true;
+}
+
+void TX11FormBackend::FocusChanged(TCustomForm& form, TWinControl*) {
+    if (!Usable()) return;
+    if (TFormWindow* w = Find(form)) {
+        w->Dirty = true;
+        FollowActivation(form, *w);
+    }
+}
+
+void TX11FormBackend::ShowVisibleForms() {
+    for (int i = Screen->CustomFormCount() - 1; i >= 0; --i) {
+        TCustomForm* form = Screen->CustomForms(i);
+        if (form->Visible()) FormShown(*form);
+    }
+}
+
+// ---- the display's news ----------------------------------------------------------
+
+bool TX11FormBackend::Service() {
+    if (!display_) return false;
+    // Replaced by another backend: the forms this one knew may be gone.
+    if (&FormBackend() != this) {
+        DropWindows(!display_->Lost());
+        display_->Flush();
+        return false;
+    }
+    bool handled = false;
+    TXInput input;
+    // What the input does may run a nested loop that services the display
+    // itself, or even stop the backend; each round looks again.
+    while (display_ && !display_->Lost() && display_->NextInput(input))
+        if (Dispatch(input)) handled = true;
+    if (!display_) return handled;
+    if (display_->Lost()) {
+        ConnectionLost();
+        return true;
+    }
+    Redraw();
+    display_->Flush();
+    return handled;
+}
+
+bool TX11FormBackend::Dispatch(const TXInput& input) {
+    auto it = windows_.find(input.Window);
+    if (it == windows_.end()) return false;
+    TCustomForm& form = *it->second;
+    TFormWindow& w = forms_[&form];
+    switch (input.Kind) {
+        case TXInput::kExpose:
+            w.Dirty = true;
+            return false;
+        case TXInput::kMapped:
+            w.Mapped = true;
+            w.Dirty = true;
+            w.WasActive = false;
+            FollowActivation(form, w);
+            return false;
+        case TXInput::kResized:
+            return TakeSize(form, input);
+        case TXInput::kButtonDown:
+            return HandleButtonDown(form, input, w.Pointer, w.View);
+        case TXInput::kButtonUp:
+            return HandleButtonUp(form, input, w.Pointer);
+        case TXInput::kKey:
+            return HandleKey(form, input);
+        case TXInput::kCloseRequest:
+            if (!form.Visible() || !form.Enabled()) return false;
+            form.Close();
+            return true;
+        case TXInput::kNone:
+            break;
+    }
+    return false;
+}
+
+bool TX11FormBackend::TakeSize(TCustomForm& form, const TXInput& input) {
+    TFormWindow& w = forms_[&form];
+    // A notice made before our last resize was handled tells an old size.
+    if (input.Serial < w.ResizeSerial) return false;
+    if (input.Width == std::max(w.Width, 1) && input.Height == std::max(w.Height, 1)) return false;
+    if (!Sizeable(form)) return false;
+    // The user resized the window: the model follows.
+    w.Width = input.Width;
+    w.Height = input.Height;
+    w.Dirty = true;
+    form.SetClientWidth(input.Width);
+    form.SetClientHeight(input.Height);
+    return true;
+}
+
+void TX11FormBackend::Redraw() {
+    for (auto& [form, w] : forms_) {
+        if (!w.Dirty || !w.Mapped || !w.Window || !form->Visible()) continue;
+        w.Dirty = false;
+        os::TXCanvas canvas(*display_, w.Window, w.Width, w.Height);
+        PaintForm(*form, canvas, w.View);
+        canvas.Present();
+    }
+}
+
+// ---- offering itself ---------------------------------------------------------------
+
+bool HeadlessRequested() {
+    const char* value = std::getenv("ZORIRIVE_HEADLESS");
+    return value && std::strcmp(value, "1") == 0;
+}
+
+TFormBackend* OfferBackend() {
+    static std::chrono::steady_clock::time_point failedAt;
+    static std::string failedDisplay;
+    static bool failed = false;
+    if (HeadlessRequested() || !IsMainThread()) return nullptr;
+    const char* name = std::getenv("DISPLAY");
+    if (!name || !*name) return nullptr;
+    const auto now = std::chrono::steady_clock::now();
+    if (failed && failedDisplay == name && now - failedAt < kRetryAfter) return nullptr;
+    if (Backend().Start()) {
+        failed = false;
+        return &Backend();
+    }
+    failed = true;
+    failedDisplay = name;
+    failedAt = now;
+    return nullptr;
+}
+
+const bool offered = (SetFormBackendProvider(&OfferBackend), true);
+
+}  // namespace
+
+bool StartX11FormBackend() {
+    return Backend().Start();
+}
+
+void StopX11FormBackend() {
+    Backend().Stop();
+}
+
+bool X11FormBackendRunning() {
+    return Backend().Running();
+}
+
+unsigned long X11WindowOf(const TCustomForm& form) {
+    return Backend().WindowOf(form);
+}
+
+}  // namespace zr
