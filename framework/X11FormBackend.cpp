@@ -42,7 +42,6 @@ struct TFormWindow {
     TXWindow Window = 0;
     bool Mapped = false;
     bool Dirty = true;
-    bool WasActive = false;
     int Left = 0;
     int Top = 0;
     int Width = 0;  // the model's client size (the window is at least 1 x 1)
@@ -79,7 +78,7 @@ class TX11FormBackend : public TFormBackend {
     }
     TFormWindow& Open(TCustomForm& form);
     void Apply(TCustomForm& form, TFormWindow& w);
-    void FollowActivation(TCustomForm& form, TFormWindow& w);
+    void FollowActivation(const TCustomForm& form, const TFormWindow& w);
     void ShowVisibleForms();
     bool Service();
     bool Dispatch(const TXInput& input);
@@ -95,6 +94,11 @@ class TX11FormBackend : public TFormBackend {
     std::unordered_map<const TCustomForm*, TFormWindow> forms_;
     std::unordered_map<TXWindow, TCustomForm*> windows_;
     std::shared_ptr<TDialogPresenter> presenter_;
+    // The form whose window was last given the keyboard.
+    const TCustomForm* keyboardForm_ = nullptr;
+    // Set while the model takes a size the user gave the window, which the
+    // window has already.
+    bool followingWindow_ = false;
 };
 
 TX11FormBackend& Backend() {
@@ -150,6 +154,7 @@ void TX11FormBackend::DropWindows(bool tellServer) {
         for (auto& [form, w] : forms_) display_->DestroyWindow(w.Window);
     forms_.clear();
     windows_.clear();
+    keyboardForm_ = nullptr;
 }
 
 void TX11FormBackend::ConnectionLost() {
@@ -215,13 +220,22 @@ TFormWindow& TX11FormBackend::Open(TCustomForm& form) {
 void TX11FormBackend::Apply(TCustomForm& form, TFormWindow& w) {
     const int width = form.ClientWidth();
     const int height = form.ClientHeight();
-    if (form.Left() != w.Left || form.Top() != w.Top || width != w.Width || height != w.Height) {
+    // While the model takes the user's size, width and height arrive one
+    // after the other; asking the window for the half-changed size between
+    // would fight the user.
+    const bool moved =
+        form.Left() != w.Left || form.Top() != w.Top || width != w.Width || height != w.Height;
+    if (moved && !followingWindow_) {
         w.ResizeSerial = display_->MoveResize(w.Window, form.Left(), form.Top(), width, height);
         w.Left = form.Left();
         w.Top = form.Top();
         w.Width = width;
         w.Height = height;
         if (w.Fixed) display_->SetFixedSize(w.Window, width, height, true);
+    }
+    if (Sizeable(form) == w.Fixed) {
+        w.Fixed = !Sizeable(form);
+        display_->SetFixedSize(w.Window, width, height, w.Fixed);
     }
     if (form.Caption() != w.Title) {
         w.Title = form.Caption();
@@ -233,13 +247,13 @@ void TX11FormBackend::Apply(TCustomForm& form, TFormWindow& w) {
     }
 }
 
-void TX11FormBackend::FollowActivation(TCustomForm& form, TFormWindow& w) {
+void TX11FormBackend::FollowActivation(const TCustomForm& form, const TFormWindow& w) {
     // The window of the form that became active comes to the front with the
     // keyboard; only a viewable window can take it, so an unmapped one waits
     // for its map notice.
-    const bool active = form.Active();
-    if (active && !w.WasActive && w.Mapped) display_->RaiseAndFocus(w.Window);
-    w.WasActive = active;
+    if (!form.Active() || !w.Mapped || keyboardForm_ == &form) return;
+    display_->RaiseAndFocus(w.Window);
+    keyboardForm_ = &form;
 }
 
 void TX11FormBackend::FormShown(TCustomForm& form) {
@@ -257,8 +271,8 @@ void TX11FormBackend::FormHidden(TCustomForm& form) {
     if (!w) return;
     display_->Unmap(w->Window);
     w->Mapped = false;
-    w->WasActive = false;
     w->Pointer = TPointerState();
+    if (keyboardForm_ == &form) keyboardForm_ = nullptr;
     display_->Flush();
 }
 
@@ -266,6 +280,7 @@ void TX11FormBackend::FormDestroying(TCustomForm& form) {
     auto it = forms_.find(&form);
     if (it == forms_.end()) return;
     windows_.erase(it->second.Window);
+    if (keyboardForm_ == &form) keyboardForm_ = nullptr;
     if (display_ && IsMainThread()) {
         display_->DestroyWindow(it->second.Window);
         display_->Flush();
@@ -338,7 +353,7 @@ bool TX11FormBackend::Dispatch(const TXInput& input) {
         case TXInput::kMapped:
             w.Mapped = true;
             w.Dirty = true;
-            w.WasActive = false;
+            if (keyboardForm_ == &form) keyboardForm_ = nullptr;
             FollowActivation(form, w);
             return false;
         case TXInput::kResized:
@@ -369,8 +384,15 @@ bool TX11FormBackend::TakeSize(TCustomForm& form, const TXInput& input) {
     w.Width = input.Width;
     w.Height = input.Height;
     w.Dirty = true;
-    form.SetClientWidth(input.Width);
-    form.SetClientHeight(input.Height);
+    followingWindow_ = true;
+    try {
+        form.SetClientWidth(input.Width);
+        form.SetClientHeight(input.Height);
+    } catch (...) {
+        followingWindow_ = false;
+        throw;
+    }
+    followingWindow_ = false;
     return true;
 }
 

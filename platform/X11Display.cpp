@@ -9,9 +9,11 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/X11Text.h"
@@ -79,6 +81,9 @@ struct TXDisplayErrors {
 
 namespace {
 
+constexpr int kOpenAttempts = 3;
+constexpr auto kOpenRetryDelay = std::chrono::milliseconds(20);
+
 // Our connections are quiet about their own end; the standard IO error
 // handler's message about it is kept for everybody else's connections.
 XIOErrorHandler previousIOHandler = nullptr;
@@ -106,7 +111,13 @@ std::string ProgramName() {
 std::unique_ptr<TXDisplay> TXDisplay::Open() {
     const char* name = std::getenv("DISPLAY");
     if (!name || !*name) return nullptr;
-    Display* display = XOpenDisplay(nullptr);
+    // A server busy with clients coming and going now and then resets a new
+    // connection; that is no reason to go without windows.
+    Display* display = nullptr;
+    for (int attempt = 0; attempt < kOpenAttempts && !display; ++attempt) {
+        if (attempt > 0) std::this_thread::sleep_for(kOpenRetryDelay);
+        display = XOpenDisplay(nullptr);
+    }
     if (!display) return nullptr;
     return std::unique_ptr<TXDisplay>(new TXDisplay(display));
 }

@@ -48,8 +48,13 @@ class XClient {
                   Load(attributes_, "XGetWindowAttributes") && Load(fetchName_, "XFetchName") &&
                   Load(free_, "XFree") && Load(sendEvent_, "XSendEvent") &&
                   Load(keycode_, "XKeysymToKeycode") && Load(internAtom_, "XInternAtom") &&
-                  Load(flush_, "XFlush");
-        if (ok) display_ = open_(nullptr);
+                  Load(flush_, "XFlush") && Load(getFocus_, "XGetInputFocus") &&
+                  Load(resize_, "XResizeWindow");
+        // A server with clients coming and going now and then resets one.
+        for (int attempt = 0; ok && !display_ && attempt < 3; ++attempt) {
+            if (attempt > 0) std::this_thread::sleep_for(20ms);
+            display_ = open_(nullptr);
+        }
     }
     ~XClient() {
         if (display_) close_(display_);
@@ -99,6 +104,14 @@ class XClient {
         return info;
     }
 
+    // The window that has the keyboard.
+    unsigned long Focus() {
+        Window focus = 0;
+        int revert = 0;
+        getFocus_(display_, &focus, &revert);
+        return focus;
+    }
+
     void Click(unsigned long window, int x, int y) {
         for (int type : {ButtonPress, ButtonRelease}) {
             XEvent e{};
@@ -126,6 +139,12 @@ class XClient {
         e.xkey.state = state;
         e.xkey.same_screen = True;
         sendEvent_(display_, window, False, KeyPressMask, &e);
+        flush_(display_);
+    }
+
+    // What a window manager does when the user drags the window's border.
+    void Resize(unsigned long window, int width, int height) {
+        resize_(display_, window, static_cast<unsigned>(width), static_cast<unsigned>(height));
         flush_(display_);
     }
 
@@ -161,11 +180,13 @@ class XClient {
     decltype(&XKeysymToKeycode) keycode_ = nullptr;
     decltype(&XInternAtom) internAtom_ = nullptr;
     decltype(&XFlush) flush_ = nullptr;
+    decltype(&XGetInputFocus) getFocus_ = nullptr;
+    decltype(&XResizeWindow) resize_ = nullptr;
 };
 
-// Runs the application's loop until `done` holds; false after a while.
-bool PumpUntil(const std::function<bool()>& done) {
-    const auto limit = std::chrono::steady_clock::now() + 5s;
+// Runs the application's loop until `done` holds; false after `patience`.
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds patience = 5s) {
+    const auto limit = std::chrono::steady_clock::now() + patience;
     while (std::chrono::steady_clock::now() < limit) {
         Application->ProcessMessages();
         if (done()) return true;
@@ -257,6 +278,23 @@ TEST_F(X11BackendTest, AFormShownHasAWindowOfItsCaptionPlaceAndSizeThatFollowsIt
     EXPECT_TRUE(PumpUntil([&] { return !client_->Exists(window); }));
 }
 
+TEST_F(X11BackendTest, ASizeableFormTakesTheSizeTheUserGivesItsWindow) {
+    auto form = NewForm("Sizeable");
+    form->SetBorderStyle(bsSizeable);
+    form->SetClientWidth(300);
+    form->Show();
+    const unsigned long window = X11WindowOf(*form);
+    ASSERT_TRUE(PumpUntil([&] { return client_->Describe(window).Viewable; }));
+    client_->Resize(window, 410, 230);
+    ASSERT_TRUE(
+        PumpUntil([&] { return form->ClientWidth() == 410 && form->ClientHeight() == 230; }));
+    // The window keeps what the user gave it.
+    PumpUntil([] { return false; }, 200ms);
+    auto info = client_->Describe(window);
+    EXPECT_EQ(info.Width, 410);
+    EXPECT_EQ(info.Height, 230);
+}
+
 TEST_F(X11BackendTest, TheBackendComesByItselfUnlessHeadlessIsAskedFor) {
     StopX11FormBackend();
     EXPECT_FALSE(X11FormBackendRunning());
@@ -329,6 +367,24 @@ TEST_F(X11BackendTest, ClicksAndKeysInTheWindowReachTheModelAndCloseTheModalForm
         ModalScript script(*client_, *form, [&](unsigned long w) { client_->AskToClose(w); });
         EXPECT_EQ(form->ShowModal(), mrCancel);
     }
+}
+
+TEST_F(X11BackendTest, TheKeyboardGoesToTheWindowOfTheActiveFormAndComesBackAfterADialog) {
+    auto main = NewForm("Main");
+    main->Show();
+    const unsigned long mainWindow = X11WindowOf(*main);
+    ASSERT_TRUE(PumpUntil([&] { return client_->Focus() == mainWindow; }));
+
+    auto dialog = NewForm("Dialog");
+    AddButton(*dialog, "OK", 10, mrOk);
+    bool dialogHadIt = false;
+    ModalScript script(*client_, *dialog, [&](unsigned long w) {
+        dialogHadIt = PumpUntil([&] { return client_->Focus() == w; });
+        client_->Click(w, 20, 110);
+    });
+    EXPECT_EQ(dialog->ShowModal(), mrOk);
+    EXPECT_TRUE(dialogHadIt);
+    EXPECT_TRUE(PumpUntil([&] { return client_->Focus() == mainWindow; }));
 }
 
 TEST_F(X11BackendTest, TheWindowShowsTheFormsControlsInTheirColours) {
