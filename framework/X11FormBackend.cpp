@@ -359,6 +359,7 @@ bool TX11FormBackend::Dispatch(const TXInput& input) {
         case TXInput::kResized:
             return TakeSize(form, input);
         case TXInput::kButtonDown:
+            w.Dirty = true;  // the wheel scrolls the view without the model knowing
             return HandleButtonDown(form, input, w.Pointer, w.View);
         case TXInput::kButtonUp:
             return HandleButtonUp(form, input, w.Pointer);
