@@ -24,8 +24,9 @@ class TFormBackend {
     virtual void FocusChanged(TCustomForm& form, TWinControl* control) {}
 };
 
-// The backend in use; never null (the default does nothing). Installing
-// nullptr puts the default back. The backend must outlive the forms it saw.
+// The backend in use; never null (the default shows nothing, and asks the
+// provider below when a form is shown). Installing nullptr puts the default
+// back. The backend must outlive the forms it saw.
 TFormBackend& FormBackend();
 void SetFormBackend(TFormBackend* backend);
 
