@@ -173,7 +173,10 @@ void TX11FormBackend::ConnectionLost() {
 void TX11FormBackend::InstallPresenter() {
     // Only the standard presenter gives way: one the application chose stays.
     std::shared_ptr<TDialogPresenter> current = DialogPresenter();
-    if (current && typeid(*current) != typeid(TStandardErrorPresenter)) return;
+    if (current) {
+        const TDialogPresenter& shown = *current;
+        if (typeid(shown) != typeid(TStandardErrorPresenter)) return;
+    }
     if (!presenter_) presenter_ = std::make_shared<TWindowDialogPresenter>();
     SetDialogPresenter(presenter_);
 }
