@@ -1,9 +1,12 @@
 #include "exception/LogDlg.h"
 
+#include <cstdio>
 #include <span>
 #include <string>
 
 #include "exception/LogDlgTerminal.h"
+#include "framework/Application.h"
+#include "framework/X11FormBackend.h"
 #include "framework/Exceptions.h"
 #include "framework/FormReader.h"
 #include "framework/Resources.h"
@@ -57,6 +60,28 @@ void TfrmKVLogErrorDialog::btnGoWEBClick(TObject* sender) {
 void TfrmKVLogErrorDialog::btnEmailClick(TObject* sender) {
     const bool includeScreenshot = cbAttachScreenshot->Checked() && cbAttachScreenshot->Visible();
     if (onActivateMail_) onActivateMail_(sender, includeScreenshot);
+}
+
+bool TfrmKVLogErrorDialog::Unattended() const {
+    return terminals_ == 0 && !X11FormBackendRunning();
+}
+
+TModalResult TfrmKVLogErrorDialog::ShowModal() {
+    const TIdleEvent saved = Application->OnIdle();
+    const std::weak_ptr<const void> alive = Liveness();
+    Application->SetOnIdle(
+        TIdleEvent::FromFunction([this, saved, alive](TObject* sender, bool& done) {
+            if (saved) saved(sender, done);
+            if (alive.expired() || !Unattended() || ModalResult() != mrNone) return;
+            std::fprintf(stderr, "%s: %s\n", Caption().c_str(), lblErrorText->Text().c_str());
+            SetModalResult(btnClose->ModalResult() != mrNone ? btnClose->ModalResult() : mrOk);
+            done = false;
+        }));
+    struct RestoreIdle {
+        TIdleEvent saved;
+        ~RestoreIdle() { Application->SetOnIdle(saved); }
+    } restore{saved};
+    return TForm::ShowModal();
 }
 
 void TfrmKVLogErrorDialog::DoShow() {

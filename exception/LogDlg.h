@@ -56,6 +56,16 @@ class TfrmKVLogErrorDialog : public TForm {
     const TKVOnActivateMail& OnActivateMail() const { return onActivateMail_; }
     void SetOnActivateMail(const TKVOnActivateMail& handler) { onActivateMail_ = handler; }
 
+    // Nobody can answer a dialog that has neither a window nor a terminal (a
+    // service, a batch job): once everything already queued for it has run
+    // and the loop goes idle, it writes its text to standard error and closes
+    // as its close button would, instead of waiting for ever.
+    TModalResult ShowModal() override;
+    bool Unattended() const;
+    // A terminal front end reading keys for this dialog (counted, as a test
+    // may attach its own beside the standard one).
+    void TerminalAttached(bool attached) { terminals_ += attached ? 1 : -1; }
+
   protected:
     // The terminal front end follows the dialog while it is up.
     void DoShow() override;
@@ -67,6 +77,7 @@ class TfrmKVLogErrorDialog : public TForm {
 
     TNotifyEvent onActivateWeb_;
     TKVOnActivateMail onActivateMail_;
+    int terminals_ = 0;  // before terminal_: the front end reports to it as it goes
     std::unique_ptr<TLogDlgTerminal> terminal_;
 };
 

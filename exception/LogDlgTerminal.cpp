@@ -73,6 +73,7 @@ TLogDlgTerminal::TLogDlgTerminal(TfrmKVLogErrorDialog& dialog, int input, int ou
 
 TLogDlgTerminal::~TLogDlgTerminal() {
     if (reader_.joinable()) {
+        dialog_.TerminalAttached(false);
         const char stop = 0;
         // The reader wakes on the pipe whatever this write returns.
         [[maybe_unused]] auto written = ::write(stopPipe_[1], &stop, 1);
@@ -89,6 +90,7 @@ void TLogDlgTerminal::Start() {
     window_ = AllocateHWnd(TWndMethod(this, &TLogDlgTerminal::WndProc));
     Print(true);
     reader_ = std::thread([this] { ReadKeys(); });
+    dialog_.TerminalAttached(true);
 }
 
 std::vector<TLogDlgTerminal::Choice> TLogDlgTerminal::Choices() const {

@@ -275,3 +275,23 @@ TEST_F(ErrorDialogPreparation, TheMailButtonMailsTheLogAndPutsTheScreenshotSetti
     EXPECT_THROW(Log().ActivateMail(nullptr, false), EConvertError);
     EXPECT_TRUE(Log().SendTo()->AttachScreenShot());
 }
+
+// A program with no display and no terminal has nobody to answer the dialog:
+// what was queued for it still runs, then it closes by itself instead of
+// waiting for ever, and its text is not lost.
+TEST_F(ErrorDialog, UnattendedItClosesOnceItsQueuedInputHasRun) {
+    if (TLogDlgTerminal::Available()) GTEST_SKIP() << "a terminal can answer";
+    TfrmKVLogErrorDialog dialog(nullptr);
+    Listen(dialog);
+    dialog.btnEmail->SetVisible(true);
+    dialog.lblErrorText->SetText("Disk full");
+    ASSERT_TRUE(dialog.Unattended());
+    Poster poster;
+    poster.Post([&] { dialog.btnEmail->Click(); });  // queued before the dialog opens
+    ::testing::internal::CaptureStderr();
+    const TModalResult result = dialog.ShowModal();
+    const std::string shown = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(mails.size(), 1u);
+    EXPECT_NE(shown.find("Disk full"), std::string::npos) << shown;
+}
