@@ -3,6 +3,8 @@
 #include <map>
 #include <mutex>
 
+#include "framework/SysUtils.h"
+
 namespace zr {
 
 namespace {
@@ -13,14 +15,6 @@ struct ConstsRegistry {
     std::mutex lock;
     std::map<const TPropInfo*, TIntegerConsts> names;
 };
-
-bool SameName(std::string_view a, std::string_view b) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i])) return false;
-    return true;
-}
 
 ConstsRegistry& Registry() {
     static ConstsRegistry registry;
@@ -49,7 +43,7 @@ std::optional<std::int64_t> IdentToInteger(const TPropInfo& prop, std::string_vi
     auto it = r.names.find(&prop);
     if (it == r.names.end()) return std::nullopt;
     for (const auto& [ident, value] : it->second)
-        if (SameName(ident, name)) return value;
+        if (SameText(ident, name)) return value;
     return std::nullopt;
 }
 

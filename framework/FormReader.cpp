@@ -8,18 +8,11 @@
 #include "framework/Collection.h"
 #include "framework/FormConsts.h"
 #include "framework/FormParser.h"
+#include "framework/SysUtils.h"
 
 namespace zr {
 
 namespace {
-
-bool SameName(std::string_view a, std::string_view b) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i])) return false;
-    return true;
-}
 
 std::vector<std::string> SplitPath(const std::string& path) {
     std::vector<std::string> parts;
@@ -157,7 +150,7 @@ class FormReader {
     TComponent* FindInherited(const TFormObject& node) {
         TComponent* component = root_->FindComponent(node.Name);
         if (!component) Fail("Ancestor for '" + node.Name + "' not found", "", node.Line);
-        if (!SameName(component->ClassName(), node.ClassName) &&
+        if (!SameText(component->ClassName(), node.ClassName) &&
             !component->InheritsFrom(FindClassOrFail(node)))
             Fail(node.Name + " is a " + component->ClassName() + ", not a " + node.ClassName, "",
                  node.Line);
@@ -198,7 +191,7 @@ class FormReader {
         for (size_t i = 0; i + 1 < parts.size(); ++i) {
             const TPropInfo* prop = FindProp(obj, parts[i], context, p.Line);
             if (prop->Kind == tkStrings && i + 2 == parts.size() &&
-                SameName(parts.back(), "Strings"))
+                SameText(parts.back(), "Strings"))
                 return {obj, prop};
             TObject* sub =
                 prop->Kind == tkClass && prop->GetObject ? prop->GetObject(obj) : nullptr;
@@ -278,11 +271,11 @@ class FormReader {
             value = static_cast<double>(v.Integer);
         } else if (v.Type == TFormValue::fvIdent) {
             // The writer's names for the values that have no digits.
-            if (SameName(v.Text, "NaN"))
+            if (SameText(v.Text, "NaN"))
                 value = std::numeric_limits<double>::quiet_NaN();
-            else if (SameName(v.Text, "Inf"))
+            else if (SameText(v.Text, "Inf"))
                 value = std::numeric_limits<double>::infinity();
-            else if (SameName(v.Text, "-Inf"))
+            else if (SameText(v.Text, "-Inf"))
                 value = -std::numeric_limits<double>::infinity();
             else
                 BadValue(v, context);
@@ -331,7 +324,7 @@ class FormReader {
         if (v.Type == TFormValue::fvCollection) return ReadCollection(t, v, context);
         if (v.Type != TFormValue::fvIdent) BadValue(v, context);
         if (!t.Prop->SetObject) ReadOnly(*t.Prop, v, context);
-        if (SameName(v.Text, "nil")) return t.Prop->SetObject(t.Instance, nullptr);
+        if (SameText(v.Text, "nil")) return t.Prop->SetObject(t.Instance, nullptr);
         references_.push_back(
             {t.Instance, t.Instance->Liveness(), t.Prop, v.Text, context, v.Line});
     }
@@ -371,7 +364,7 @@ class FormReader {
     // written as "Form1.Form1".
     TComponent* FindReference(const std::string& name) const {
         const std::vector<std::string> parts = SplitPath(name);
-        const bool form = SameName(parts[0], root_->Name()) || SameName(parts[0], fileRootName_);
+        const bool form = SameText(parts[0], root_->Name()) || SameText(parts[0], fileRootName_);
         TComponent* found = form ? root_ : root_->FindComponent(parts[0]);
         for (TComponent* o = root_->Owner(); !found && o; o = o->Owner())
             found = o->FindComponent(parts[0]);
@@ -466,7 +459,7 @@ void ReadComponentInto(TComponent* root, const std::string& text) {
     const TFormObject tree = ParseForm(text);
     bool matches = false;
     for (const TClassInfo* c = &root->ClassInfo(); c && !matches; c = c->Parent)
-        matches = SameName(c->Name, tree.ClassName);
+        matches = SameText(c->Name, tree.ClassName);
     if (!matches)
         throw EReadError("Cannot read a " + tree.ClassName + " into a " + root->ClassName() +
                          OnLine(tree.Line));

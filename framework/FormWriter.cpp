@@ -8,6 +8,7 @@
 #include "framework/Collection.h"
 #include "framework/FormConsts.h"
 #include "framework/FormParser.h"
+#include "framework/SysUtils.h"
 
 namespace zr {
 
@@ -17,14 +18,6 @@ namespace {
 constexpr size_t PieceLength = 64;
 // Bytes per line of a binary block.
 constexpr size_t BytesPerLine = 32;
-
-bool SameName(std::string_view a, std::string_view b) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i])) return false;
-    return true;
-}
 
 bool IsContinuationByte(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
@@ -324,7 +317,7 @@ class FormWriter {
         std::string path = component->Name();
         for (const TComponent* o = component->Owner(); !path.empty(); o = o->Owner()) {
             if (!o) return "";
-            if (o == root_ && SameName(path.substr(0, path.find('.')), root_->Name()))
+            if (o == root_ && SameText(path.substr(0, path.find('.')), root_->Name()))
                 return root_->Name() + "." + path;  // the reader takes the bare name for the form
             if (o == root_ || HoldsRoot(o)) return path;
             path = o->Name().empty() ? "" : o->Name() + "." + path;
