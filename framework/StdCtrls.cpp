@@ -7,6 +7,19 @@
 
 namespace zr {
 
+namespace {
+
+// A list property keeps its own list: setting it copies the lines in, and
+// setting nil empties it rather than dropping the list.
+void AssignOrClear(TStrings& own, const TStrings* value) {
+    if (value)
+        own.Assign(value);
+    else
+        own.Clear();
+}
+
+}  // namespace
+
 ZR_REGISTER_CLASS(TCustomEdit, c) {
     c.Property("BorderStyle", &TCustomEdit::BorderStyle, &TCustomEdit::SetBorderStyle)
         .Default(bsSingle);
@@ -142,10 +155,7 @@ TStrings* TMemo::Lines() const {
 }
 
 void TMemo::SetLines(const TStrings* value) {
-    if (value)
-        lines_->Assign(value);
-    else
-        lines_->Clear();
+    AssignOrClear(*lines_, value);
 }
 
 std::string TMemo::GetText() const {
@@ -249,10 +259,7 @@ TStrings* TComboBox::Items() const {
 }
 
 void TComboBox::SetItems(const TStrings* value) {
-    if (value)
-        items_->Assign(value);
-    else
-        items_->Clear();
+    AssignOrClear(*items_, value);
 }
 
 int TComboBox::ItemIndex() const {
