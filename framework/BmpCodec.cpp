@@ -25,6 +25,21 @@ constexpr std::uint64_t kMaxImageBytes = std::uint64_t{1} << 31;
     throw EInvalidGraphic("Bitmap image is not valid");
 }
 
+// The bits per pixel a bitmap file can hold; reading and writing accept the same set.
+bool IsBitmapDepth(int bitsPerPixel) {
+    switch (bitsPerPixel) {
+        case 1:
+        case 4:
+        case 8:
+        case 16:
+        case 24:
+        case 32:
+            return true;
+        default:
+            return false;
+    }
+}
+
 // Little-endian reads that refuse to step past the end of the bytes.
 class ByteReader {
   public:
@@ -108,17 +123,7 @@ DibHeader ReadHeader(const ByteReader& in, std::size_t at) {
 
 void CheckHeader(const DibHeader& h) {
     if (h.width < 0 || h.height == std::numeric_limits<std::int32_t>::min()) Invalid();
-    switch (h.bitsPerPixel) {
-        case 1:
-        case 4:
-        case 8:
-        case 16:
-        case 24:
-        case 32:
-            break;
-        default:
-            Invalid();
-    }
+    if (!IsBitmapDepth(h.bitsPerPixel)) Invalid();
     const bool fields = h.compression == kBiBitFields || h.compression == kBiAlphaBitFields;
     if (h.compression != kBiRgb && !fields) Invalid();  // RLE, JPEG and PNG are refused
     if (fields && h.bitsPerPixel != 16 && h.bitsPerPixel != 32) Invalid();
@@ -286,17 +291,8 @@ void WritePalette(ByteWriter& w, const std::vector<TBmpRgbQuad>& palette) {
 }
 
 void CheckWritable(const TDibImage& image) {
-    switch (image.BitsPerPixel) {
-        case 1:
-        case 4:
-        case 8:
-        case 16:
-        case 24:
-        case 32:
-            break;
-        default:
-            throw EInvalidGraphicOperation("Bitmap format cannot be saved");
-    }
+    if (!IsBitmapDepth(image.BitsPerPixel))
+        throw EInvalidGraphicOperation("Bitmap format cannot be saved");
     if (image.Width < 0 || image.Height < 0 ||
         image.Bits.size() < image.RowSize() * static_cast<std::size_t>(image.Height))
         throw EInvalidGraphicOperation("Bitmap format cannot be saved");
