@@ -11,6 +11,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "framework/ByteFile.h"
 #include "framework/FileStream.h"
 #include "platform/ScreenCapture.h"
 
@@ -88,13 +89,7 @@ void TGraphic::LoadFromFile(const std::string& fileName) {
 
 void TGraphic::SaveToFile(const std::string& fileName) const {
     const std::vector<std::uint8_t> bytes = SaveToBytes();  // fails before the file is touched
-    std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
-    if (!file)
-        throw EFCreateError("Cannot create file \"" + fileName + "\". " + std::strerror(errno));
-    file.write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    file.close();
-    if (!file) throw EWriteError("Stream write error");
+    SaveBytesToFile(fileName, bytes);
 }
 
 // ---- pixels ------------------------------------------------------------------

@@ -6,11 +6,10 @@
 #include <jpeglib.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 
+#include "framework/ByteFile.h"
 #include "framework/Exceptions.h"
 #include "framework/Graphics.h"
 
@@ -139,13 +138,7 @@ std::vector<std::uint8_t> EncodeJpeg(const TBitmap& bitmap, int quality) {
 
 void SaveJpegToFile(const TBitmap& bitmap, const std::string& fileName, int quality) {
     const std::vector<std::uint8_t> bytes = EncodeJpeg(bitmap, quality);
-    std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
-    if (!file)
-        throw EFCreateError("Cannot create file \"" + fileName + "\". " + std::strerror(errno));
-    file.write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    file.close();
-    if (!file) throw EWriteError("Stream write error");
+    SaveBytesToFile(fileName, bytes);
 }
 
 void DecodeJpeg(std::span<const std::uint8_t> bytes, TBitmap& bitmap) {
