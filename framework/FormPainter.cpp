@@ -29,14 +29,6 @@ TRect Inset(const TRect& r, int by) {
     return {r.Left + by, r.Top + by, r.Right - by, r.Bottom - by};
 }
 
-TRect Intersect(const TRect& a, const TRect& b) {
-    TRect r{std::max(a.Left, b.Left), std::max(a.Top, b.Top), std::min(a.Right, b.Right),
-            std::min(a.Bottom, b.Bottom)};
-    if (r.Right < r.Left) r.Right = r.Left;
-    if (r.Bottom < r.Top) r.Bottom = r.Top;
-    return r;
-}
-
 bool IsEmpty(const TRect& r) {
     return r.Width() <= 0 || r.Height() <= 0;
 }

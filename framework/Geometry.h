@@ -1,6 +1,8 @@
 // Points and rectangles in pixels, as messages, hints and controls use them.
 #pragma once
 
+#include <algorithm>
+
 namespace zr {
 
 struct TPoint {
@@ -22,5 +24,15 @@ struct TRect {
     }
     bool operator==(const TRect&) const = default;
 };
+
+// The part two rectangles share. Where they do not meet the result is empty
+// but never of negative size, so callers can test it with Width and Height.
+inline TRect Intersect(const TRect& a, const TRect& b) {
+    TRect r{std::max(a.Left, b.Left), std::max(a.Top, b.Top), std::min(a.Right, b.Right),
+            std::min(a.Bottom, b.Bottom)};
+    if (r.Right < r.Left) r.Right = r.Left;
+    if (r.Bottom < r.Top) r.Bottom = r.Top;
+    return r;
+}
 
 }  // namespace zr

@@ -13,14 +13,6 @@ namespace zr::os {
 
 namespace {
 
-TRect Intersect(const TRect& a, const TRect& b) {
-    TRect r{std::max(a.Left, b.Left), std::max(a.Top, b.Top), std::min(a.Right, b.Right),
-            std::min(a.Bottom, b.Bottom)};
-    if (r.Right < r.Left) r.Right = r.Left;
-    if (r.Bottom < r.Top) r.Bottom = r.Top;
-    return r;
-}
-
 std::vector<XChar2b> TwoByteText(const std::vector<std::uint32_t>& codePoints) {
     std::vector<XChar2b> glyphs;
     glyphs.reserve(codePoints.size());
