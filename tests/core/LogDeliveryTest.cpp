@@ -2,7 +2,6 @@
 // classes, names, attachments, body, flags), what the user is shown when the
 // mail system refuses, that the screenshot never outlives the call, and
 // opening the support page.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -28,6 +27,7 @@
 #include "platform/ScreenCapture.h"
 #include "tests/core/LogTestSupport.h"
 #include "tests/platform/MailTestSupport.h"
+#include "tests/platform/XlibTestSupport.h"
 
 namespace zr {
 namespace {
@@ -35,6 +35,7 @@ namespace {
 namespace fs = std::filesystem;
 using os::TRecordingMailProvider;
 using testing::ScopedEnv;
+using testing::Xlib;
 
 // A small screen with something on it, so pictures are cheap and known.
 class SmallScreen : public os::TScreenSource {
@@ -365,32 +366,6 @@ TEST_F(LogDelivery, TheSupportPageIsOpenedAsOneArgumentAndOptionsNever) {
 }
 
 // ---- a real screen ---------------------------------------------------------------------
-
-// The few Xlib calls the test draws with, taken at run time so the test
-// program needs no X library of its own.
-struct Xlib {
-    void* lib = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
-    template <class F>
-    F Get(const char* name) {
-        return lib ? reinterpret_cast<F>(dlsym(lib, name)) : nullptr;
-    }
-    void* (*OpenDisplay)(const char*) = Get<void* (*)(const char*)>("XOpenDisplay");
-    int (*CloseDisplay)(void*) = Get<int (*)(void*)>("XCloseDisplay");
-    int (*DefaultScreen)(void*) = Get<int (*)(void*)>("XDefaultScreen");
-    unsigned long (*RootWindow)(void*, int) = Get<unsigned long (*)(void*, int)>("XRootWindow");
-    void* (*DefaultGC)(void*, int) = Get<void* (*)(void*, int)>("XDefaultGC");
-    unsigned long (*WhitePixel)(void*, int) = Get<unsigned long (*)(void*, int)>("XWhitePixel");
-    int (*SetForeground)(void*, void*, unsigned long) =
-        Get<int (*)(void*, void*, unsigned long)>("XSetForeground");
-    int (*FillRectangle)(void*, unsigned long, void*, int, int, unsigned, unsigned) =
-        Get<int (*)(void*, unsigned long, void*, int, int, unsigned, unsigned)>("XFillRectangle");
-    int (*Sync)(void*, int) = Get<int (*)(void*, int)>("XSync");
-    int (*DisplayWidth)(void*, int) = Get<int (*)(void*, int)>("XDisplayWidth");
-    int (*DisplayHeight)(void*, int) = Get<int (*)(void*, int)>("XDisplayHeight");
-    ~Xlib() {
-        if (lib) dlclose(lib);
-    }
-};
 
 TEST(LogDeliveryX11, TheScreenshotIsTheWholeScreen) {
     Xlib x;

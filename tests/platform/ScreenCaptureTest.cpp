@@ -1,7 +1,6 @@
 // Screen capture and JPEG output: without a display a screenshot is a black
 // picture of the asked size; with one it is the screen, at the screen's size
 // and depth; a JPEG of it is a real picture that libjpeg reads back.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,9 +12,12 @@
 #include "framework/Graphics.h"
 #include "framework/JpegWriter.h"
 #include "platform/ScreenCapture.h"
+#include "tests/platform/XlibTestSupport.h"
 
 namespace zr {
 namespace {
+
+using testing::Xlib;
 
 // A screen of any size and depth, or none at all.
 class FakeScreen : public os::TScreenSource {
@@ -115,35 +117,6 @@ double WhiteShare(const TBitmap& bitmap, int left, int top, int right, int botto
         for (int x = left; x < right; ++x) white += bitmap.Pixels(x, y) == clWhite;
     return static_cast<double>(white) / ((right - left) * (bottom - top));
 }
-
-// The few Xlib calls the test draws with, taken at run time so the test
-// program needs no X library of its own to link.
-struct Xlib {
-    void* lib = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
-    template <class F>
-    F Get(const char* name) {
-        return lib ? reinterpret_cast<F>(dlsym(lib, name)) : nullptr;
-    }
-    void* (*OpenDisplay)(const char*) = Get<void* (*)(const char*)>("XOpenDisplay");
-    int (*CloseDisplay)(void*) = Get<int (*)(void*)>("XCloseDisplay");
-    int (*DefaultScreen)(void*) = Get<int (*)(void*)>("XDefaultScreen");
-    unsigned long (*RootWindow)(void*, int) = Get<unsigned long (*)(void*, int)>("XRootWindow");
-    void* (*DefaultGC)(void*, int) = Get<void* (*)(void*, int)>("XDefaultGC");
-    unsigned long (*WhitePixel)(void*, int) = Get<unsigned long (*)(void*, int)>("XWhitePixel");
-    int (*SetForeground)(void*, void*, unsigned long) =
-        Get<int (*)(void*, void*, unsigned long)>("XSetForeground");
-    int (*SetSubwindowMode)(void*, void*,
-                            int) = Get<int (*)(void*, void*, int)>("XSetSubwindowMode");
-    int (*FillRectangle)(void*, unsigned long, void*, int, int, unsigned, unsigned) =
-        Get<int (*)(void*, unsigned long, void*, int, int, unsigned, unsigned)>("XFillRectangle");
-    int (*Sync)(void*, int) = Get<int (*)(void*, int)>("XSync");
-    int (*DisplayWidth)(void*, int) = Get<int (*)(void*, int)>("XDisplayWidth");
-    int (*DisplayHeight)(void*, int) = Get<int (*)(void*, int)>("XDisplayHeight");
-    int (*DefaultDepth)(void*, int) = Get<int (*)(void*, int)>("XDefaultDepth");
-    ~Xlib() {
-        if (lib) dlclose(lib);
-    }
-};
 
 TEST(ScreenCaptureX11, CapturesTheRootWindowAfterDrawingOnIt) {
     Xlib x;
