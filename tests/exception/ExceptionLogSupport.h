@@ -22,6 +22,7 @@
 #include "framework/Forms.h"
 #include "framework/MessageQueue.h"
 #include "platform/RecordingMailProvider.h"
+#include "tests/framework/PosterTestSupport.h"
 
 namespace zr::testing {
 
@@ -81,24 +82,6 @@ struct DialogSeen {
     bool webVisible = false;
     int webLeft = 0;
     std::string text;
-};
-
-// Runs calls inside whatever message loop runs next (the dialog's).
-class Poster {
-  public:
-    Poster() {
-        window_ = AllocateHWnd(TWndMethod::FromFunction(
-            [this](TMessage& m) { calls_.at(static_cast<std::size_t>(m.WParam))(); }));
-    }
-    ~Poster() { DeallocateHWnd(window_); }
-    void Post(std::function<void()> call) {
-        calls_.push_back(std::move(call));
-        PostMessage(window_, WM_USER, calls_.size() - 1);
-    }
-
-  private:
-    HWND window_;
-    std::vector<std::function<void()>> calls_;
 };
 
 // Sees each error dialog as it becomes the active form, lets the test act on

@@ -15,6 +15,7 @@
 #include "framework/StdCtrls.h"
 #include "framework/Strings.h"
 #include "platform/ScreenCapture.h"
+#include "tests/framework/PosterTestSupport.h"
 
 namespace zr {
 
@@ -129,23 +130,7 @@ using namespace zr;
 
 namespace {
 
-// Runs code inside whatever message loop runs next (a modal form's).
-class Poster {
-  public:
-    Poster() {
-        window_ = AllocateHWnd(TWndMethod::FromFunction(
-            [this](TMessage& m) { calls_.at(static_cast<size_t>(m.WParam))(); }));
-    }
-    ~Poster() { DeallocateHWnd(window_); }
-    void Post(std::function<void()> call) {
-        calls_.push_back(std::move(call));
-        PostMessage(window_, WM_USER, calls_.size() - 1);
-    }
-
-  private:
-    HWND window_;
-    std::vector<std::function<void()>> calls_;
-};
+using zr::testing::Poster;
 
 void PostKey(TCustomForm& form, std::uint16_t key, TShiftState shift = {}) {
     PostMessage(form.Handle(), WM_KEYDOWN, key, static_cast<LPARAM>(shift.Mask()));
