@@ -16,6 +16,7 @@
 #include "framework/Strings.h"
 #include "platform/ScreenCapture.h"
 #include "tests/framework/PosterTestSupport.h"
+#include "tests/framework/ScreenTestSupport.h"
 
 namespace zr {
 
@@ -413,27 +414,10 @@ TEST_F(Forms, ActiveControlWaitsForTheFormToShow) {
     EXPECT_EQ(Screen->ActiveControl(), b);
 }
 
-namespace {
-
-class FakeScreen : public os::TScreenSource {
-  public:
-    FakeScreen(int width, int height) : width_(width), height_(height) {}
-    bool Describe(os::TScreenInfo& info) override {
-        if (width_ == 0) return false;
-        info = {width_, height_, 24};
-        return true;
-    }
-    bool Grab(int, int, TDibImage&) override { return false; }
-
-  private:
-    int width_;
-    int height_;
-};
-
-}  // namespace
+using zr::testing::SizedScreen;
 
 TEST_F(Forms, TheErrorDialogLayoutReadsShowsAndClosesWithResultOne) {
-    FakeScreen screen(1920, 1080);
+    SizedScreen screen(1920, 1080);
     os::TScopedScreenSource useFake(&screen);
     TCtlTestDialog dialog(nullptr);
     auto* image = dialog.Find<TImage>("imgError");

@@ -10,25 +10,13 @@
 #include "framework/Forms.h"
 #include "framework/StdCtrls.h"
 #include "platform/ScreenCapture.h"
+#include "tests/framework/ScreenTestSupport.h"
 
 using namespace zr;
 
 namespace {
 
-class SizedScreen : public os::TScreenSource {
-  public:
-    SizedScreen(int width, int height) : width_(width), height_(height) {}
-    bool Describe(os::TScreenInfo& info) override {
-        if (width_ == 0) return false;
-        info = {width_, height_, 24};
-        return true;
-    }
-    bool Grab(int, int, TDibImage&) override { return false; }
-
-  private:
-    int width_;
-    int height_;
-};
+using zr::testing::SizedScreen;
 
 // A form that is no TForm: the screen counts it among CustomForms only.
 class TCtlBareForm : public TCustomForm {
