@@ -189,33 +189,33 @@ void TX11FormBackend::RemovePresenter() {
 
 TFormWindow& TX11FormBackend::Open(TCustomForm& form) {
     if (TFormWindow* existing = Find(form)) return *existing;
-    os::TXWindowSpec spec;
-    spec.Left = form.Left();
-    spec.Top = form.Top();
-    spec.Width = form.ClientWidth();
-    spec.Height = form.ClientHeight();
-    spec.Title = form.Caption();
-    spec.Background = Rgb(form.Color());
-    spec.FixedSize = !Sizeable(form);
-    spec.Dialog = form.BorderStyle() == bsDialog || form.Modal();
+    os::TXWindowSpec windowSpec;
+    windowSpec.Left = form.Left();
+    windowSpec.Top = form.Top();
+    windowSpec.Width = form.ClientWidth();
+    windowSpec.Height = form.ClientHeight();
+    windowSpec.Title = form.Caption();
+    windowSpec.Background = Rgb(form.Color());
+    windowSpec.FixedSize = !Sizeable(form);
+    windowSpec.Dialog = form.BorderStyle() == bsDialog || form.Modal();
     // A dialog belongs to the form in front of it, so it stays above it.
     for (int i = 0; i < Screen->CustomFormCount(); ++i) {
         TCustomForm* other = Screen->CustomForms(i);
         const TFormWindow* w = other == &form ? nullptr : Find(*other);
         if (w && other->Visible()) {
-            spec.TransientFor = w->Window;
+            windowSpec.TransientFor = w->Window;
             break;
         }
     }
     TFormWindow& w = forms_[&form];
-    w.Window = display_->CreateWindow(spec);
-    w.Left = spec.Left;
-    w.Top = spec.Top;
-    w.Width = spec.Width;
-    w.Height = spec.Height;
-    w.Title = spec.Title;
-    w.Background = spec.Background;
-    w.Fixed = spec.FixedSize;
+    w.Window = display_->CreateWindow(windowSpec);
+    w.Left = windowSpec.Left;
+    w.Top = windowSpec.Top;
+    w.Width = windowSpec.Width;
+    w.Height = windowSpec.Height;
+    w.Title = windowSpec.Title;
+    w.Background = windowSpec.Background;
+    w.Fixed = windowSpec.FixedSize;
     if (w.Window) windows_[w.Window] = &form;
     return w;
 }

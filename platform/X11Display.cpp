@@ -163,18 +163,18 @@ TXDisplay::~TXDisplay() {
     TXDisplayErrors::Unregister(this);
 }
 
-TXWindow TXDisplay::CreateWindow(const TXWindowSpec& spec) {
+TXWindow TXDisplay::CreateWindow(const TXWindowSpec& windowSpec) {
     if (lost_) return 0;
-    const int width = std::max(spec.Width, 1);
-    const int height = std::max(spec.Height, 1);
+    const int width = std::max(windowSpec.Width, 1);
+    const int height = std::max(windowSpec.Height, 1);
     XSetWindowAttributes attributes{};
-    attributes.background_pixel = Pixel(spec.Background);
+    attributes.background_pixel = Pixel(windowSpec.Background);
     attributes.border_pixel = BlackPixel(display_, screen_);
     attributes.event_mask =
         ExposureMask | ButtonPressMask | ButtonReleaseMask | KeyPressMask | StructureNotifyMask;
     attributes.bit_gravity = NorthWestGravity;
     Window window = XCreateWindow(
-        display_, RootWindow(display_, screen_), spec.Left, spec.Top, static_cast<unsigned>(width),
+        display_, RootWindow(display_, screen_), windowSpec.Left, windowSpec.Top, static_cast<unsigned>(width),
         static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, CopyFromParent,
         CWBackPixel | CWBorderPixel | CWEventMask | CWBitGravity, &attributes);
     if (!window) return 0;
@@ -185,11 +185,11 @@ TXWindow TXDisplay::CreateWindow(const TXWindowSpec& spec) {
     if (hints) {
         // The model places the window; window managers should not move it.
         hints->flags = USPosition | PPosition | PSize;
-        hints->x = spec.Left;
-        hints->y = spec.Top;
+        hints->x = windowSpec.Left;
+        hints->y = windowSpec.Top;
         hints->width = width;
         hints->height = height;
-        if (spec.FixedSize) {
+        if (windowSpec.FixedSize) {
             hints->flags |= PMinSize | PMaxSize;
             hints->min_width = hints->max_width = width;
             hints->min_height = hints->max_height = height;
@@ -203,13 +203,13 @@ TXWindow TXDisplay::CreateWindow(const TXWindowSpec& spec) {
     const long pid = static_cast<long>(getpid());
     XChangeProperty(display_, window, netWmPid_, XA_CARDINAL, 32, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(&pid), 1);
-    if (spec.Dialog) {
+    if (windowSpec.Dialog) {
         Atom type = netWmWindowTypeDialog_;
         XChangeProperty(display_, window, netWmWindowType_, XA_ATOM, 32, PropModeReplace,
                         reinterpret_cast<const unsigned char*>(&type), 1);
     }
-    if (spec.TransientFor) XSetTransientForHint(display_, window, spec.TransientFor);
-    SetTitle(window, spec.Title);
+    if (windowSpec.TransientFor) XSetTransientForHint(display_, window, windowSpec.TransientFor);
+    SetTitle(window, windowSpec.Title);
     return window;
 }
 

@@ -77,7 +77,7 @@ class TXDisplay {
     bool Lost() const { return lost_; }
 
     // A new top-level window, not mapped yet; 0 when it could not be made.
-    TXWindow CreateWindow(const TXWindowSpec& spec);
+    TXWindow CreateWindow(const TXWindowSpec& windowSpec);
     void DestroyWindow(TXWindow window);
     void Map(TXWindow window);
     void Unmap(TXWindow window);
