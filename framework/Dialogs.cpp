@@ -1,5 +1,7 @@
 #include "framework/Dialogs.h"
 
+#include <typeinfo>
+
 #include <cstdio>
 #include <mutex>
 
@@ -21,6 +23,12 @@ std::shared_ptr<TDialogPresenter>& CurrentPresenter() {
 
 // Dialogs are shown by the main thread, as every window is; a worker that
 // asks waits for the answer.
+TDialogDisplayProvider displayProvider = nullptr;
+
+bool IsStandardPresenter(const TDialogPresenter& presenter) {
+    return typeid(presenter) == typeid(TStandardErrorPresenter);
+}
+
 TModalResult Present(const TMessageDialog& dialog) {
     std::shared_ptr<TDialogPresenter> presenter;
     {
@@ -28,7 +36,11 @@ TModalResult Present(const TMessageDialog& dialog) {
         presenter = CurrentPresenter();
     }
     TModalResult result = mrNone;
-    TThread::Synchronize(nullptr, [&] { result = presenter->Show(dialog); });
+    TThread::Synchronize(nullptr, [&] {
+        if (displayProvider && IsStandardPresenter(*presenter) && displayProvider())
+            presenter = DialogPresenter();
+        result = presenter->Show(dialog);
+    });
     return result;
 }
 
@@ -112,6 +124,10 @@ std::shared_ptr<TDialogPresenter> SetDialogPresenter(std::shared_ptr<TDialogPres
 std::shared_ptr<TDialogPresenter> DialogPresenter() {
     std::lock_guard guard(presenterLock);
     return CurrentPresenter();
+}
+
+void SetDialogDisplayProvider(TDialogDisplayProvider provider) {
+    displayProvider = provider;
 }
 
 TModalResult MessageDlg(const std::string& msg, TMsgDlgType type, TMsgDlgButtons buttons,

@@ -73,6 +73,13 @@ class TStandardErrorPresenter : public TDialogPresenter {
     TModalResult Show(const TMessageDialog& dialog) override;
 };
 
+// Called on the main thread when a dialog is about to go to the standard
+// presenter: a window backend that can reach a display starts there and
+// installs its own presenter (true), so the first message box of a program
+// that never showed a form still appears as a window.
+using TDialogDisplayProvider = bool (*)();
+void SetDialogDisplayProvider(TDialogDisplayProvider provider);
+
 // Replaces the presenter; null restores the default. Returns the previous one.
 std::shared_ptr<TDialogPresenter> SetDialogPresenter(std::shared_ptr<TDialogPresenter> presenter);
 std::shared_ptr<TDialogPresenter> DialogPresenter();

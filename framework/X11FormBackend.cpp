@@ -436,7 +436,15 @@ TFormBackend* OfferBackend() {
     return nullptr;
 }
 
-const bool offered = (SetFormBackendProvider(&OfferBackend), true);
+// A message box is the first window some programs show: the backend may
+// step in then too, unless the application chose headless forms.
+bool OfferForDialog() {
+    if (&FormBackend() == &HeadlessFormBackend()) return false;
+    return OfferBackend() != nullptr;
+}
+
+const bool offered =
+    (SetFormBackendProvider(&OfferBackend), SetDialogDisplayProvider(&OfferForDialog), true);
 
 }  // namespace
 

@@ -440,6 +440,35 @@ TEST_F(X11BackendTest, AMessageBoxIsAWindowWhoseButtonsAnswer) {
     EXPECT_EQ(answer, mrNo);
 }
 
+// A program whose first window is a message box (an error before any form
+// was shown) still gets a window, not a line on standard error.
+TEST_F(X11BackendTest, TheFirstMessageBoxBringsTheBackendWhenNoFormWasShown) {
+    auto saved = SetDialogPresenter(nullptr);
+    StopX11FormBackend();
+    const char* headless = std::getenv("ZORIRIVE_HEADLESS");
+    const std::string wasHeadless = headless ? headless : "";
+    unsetenv("ZORIRIVE_HEADLESS");
+
+    const TIdleEvent savedIdle = Application->OnIdle();
+    bool clicked = false;
+    Application->SetOnIdle(TIdleEvent::FromFunction([&](TObject*, bool&) {
+        TCustomForm* box = Screen->ActiveCustomForm();
+        if (clicked || !box) return;
+        const unsigned long window = X11WindowOf(*box);
+        auto* ok = dynamic_cast<TButton*>(box->FindComponent("btnOK"));
+        if (!window || !ok || !client_->Describe(window).Viewable) return;
+        clicked = true;
+        client_->Click(window, ok->Left() + 10, ok->Top() + 10);
+    }));
+    const TModalResult answer = MessageDlg("Disk full", mtError, {mbOK}, 0);
+    Application->SetOnIdle(savedIdle);
+    if (headless) setenv("ZORIRIVE_HEADLESS", wasHeadless.c_str(), 1);
+    SetDialogPresenter(saved);
+    EXPECT_TRUE(clicked);
+    EXPECT_EQ(answer, mrOk);
+    EXPECT_TRUE(X11FormBackendRunning());
+}
+
 // A display of the test's own that can be taken away.
 class PrivateDisplay {
   public:
