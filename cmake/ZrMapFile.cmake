@@ -2,12 +2,19 @@
 # beside it (its name with the extension changed to .map, where the exception
 # log looks for it), so that exception reports name unit, procedure and line.
 # The target is compiled with debug information: without the line table the
-# map can name procedures only.
+# map can name procedures only. Works in this tree and, installed with the
+# package, in an application's own build (zrmap from the package's bin folder).
 function(zr_add_map_file target)
   target_compile_options(${target} PRIVATE -g)
+  if(TARGET zrmap)
+    set(tool zrmap)
+    add_dependencies(${target} zrmap)
+  else()
+    find_program(ZR_ZRMAP zrmap HINTS "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../../../bin" REQUIRED)
+    set(tool "${ZR_ZRMAP}")
+  endif()
   add_custom_command(TARGET ${target} POST_BUILD
-    COMMAND zrmap $<TARGET_FILE:${target}>
+    COMMAND ${tool} $<TARGET_FILE:${target}>
     COMMENT "Writing the map file of ${target}"
     VERBATIM)
-  add_dependencies(${target} zrmap)
 endfunction()
