@@ -231,6 +231,25 @@ class X11BackendTest : public ::testing::Test {
         StopX11FormBackend();
     }
 
+    // Shows a message box through `show` and, once its window is up, clicks
+    // the button named `button` in it as a user would.
+    TModalResult ClickInMessageBox(const char* button, bool& clicked,
+                                   const std::function<TModalResult()>& show) {
+        const TIdleEvent savedIdle = Application->OnIdle();
+        Application->SetOnIdle(TIdleEvent::FromFunction([&](TObject*, bool&) {
+            TCustomForm* box = Screen->ActiveCustomForm();
+            if (clicked || !box) return;
+            const unsigned long window = X11WindowOf(*box);
+            auto* target = dynamic_cast<TButton*>(box->FindComponent(button));
+            if (!window || !target || !client_->Describe(window).Viewable) return;
+            clicked = true;
+            client_->Click(window, target->Left() + 10, target->Top() + 10);
+        }));
+        const TModalResult answer = show();
+        Application->SetOnIdle(savedIdle);
+        return answer;
+    }
+
     std::unique_ptr<TForm> NewForm(const std::string& caption) {
         auto form = std::make_unique<TForm>(nullptr);
         form->SetCaption(caption);
@@ -422,20 +441,10 @@ TEST_F(X11BackendTest, AMessageBoxIsAWindowWhoseButtonsAnswer) {
     StopX11FormBackend();
     ASSERT_TRUE(StartX11FormBackend());
 
-    TModalResult answer = mrNone;
-    const TIdleEvent savedIdle = Application->OnIdle();
     bool clicked = false;
-    Application->SetOnIdle(TIdleEvent::FromFunction([&](TObject*, bool&) {
-        TCustomForm* box = Screen->ActiveCustomForm();
-        if (clicked || !box) return;
-        const unsigned long window = X11WindowOf(*box);
-        auto* no = dynamic_cast<TButton*>(box->FindComponent("btnNo"));
-        if (!window || !no || !client_->Describe(window).Viewable) return;
-        clicked = true;
-        client_->Click(window, no->Left() + 10, no->Top() + 10);
-    }));
-    answer = MessageDlg("Save the changes?", mtConfirmation, mbYesNoCancel, 0);
-    Application->SetOnIdle(savedIdle);
+    const TModalResult answer = ClickInMessageBox("btnNo", clicked, [] {
+        return MessageDlg("Save the changes?", mtConfirmation, mbYesNoCancel, 0);
+    });
     SetDialogPresenter(saved);
     EXPECT_EQ(answer, mrNo);
 }
@@ -449,19 +458,9 @@ TEST_F(X11BackendTest, TheFirstMessageBoxBringsTheBackendWhenNoFormWasShown) {
     const std::string wasHeadless = headless ? headless : "";
     unsetenv("ZORIRIVE_HEADLESS");
 
-    const TIdleEvent savedIdle = Application->OnIdle();
     bool clicked = false;
-    Application->SetOnIdle(TIdleEvent::FromFunction([&](TObject*, bool&) {
-        TCustomForm* box = Screen->ActiveCustomForm();
-        if (clicked || !box) return;
-        const unsigned long window = X11WindowOf(*box);
-        auto* ok = dynamic_cast<TButton*>(box->FindComponent("btnOK"));
-        if (!window || !ok || !client_->Describe(window).Viewable) return;
-        clicked = true;
-        client_->Click(window, ok->Left() + 10, ok->Top() + 10);
-    }));
-    const TModalResult answer = MessageDlg("Disk full", mtError, {mbOK}, 0);
-    Application->SetOnIdle(savedIdle);
+    const TModalResult answer = ClickInMessageBox(
+        "btnOK", clicked, [] { return MessageDlg("Disk full", mtError, {mbOK}, 0); });
     if (headless) setenv("ZORIRIVE_HEADLESS", wasHeadless.c_str(), 1);
     SetDialogPresenter(saved);
     EXPECT_TRUE(clicked);
