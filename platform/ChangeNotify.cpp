@@ -133,10 +133,12 @@ class TChangeNotification final : public TWaitable {
             return;
         }
         if (event.mask & IN_IGNORED) return tree_.Forget(event.wd);
-        if (filter_ & KindsOf(event.mask)) Signal();
-        if (!tree_.Subtree() || !(event.mask & IN_ISDIR) || event.len == 0) return;
+        // Events still queued from a folder that has moved away belong to
+        // another tree now.
         const std::string* parent = tree_.PathOf(event.wd);
         if (!parent) return;
+        if (filter_ & KindsOf(event.mask)) Signal();
+        if (!tree_.Subtree() || !(event.mask & IN_ISDIR) || event.len == 0) return;
         const std::string path = *parent + "/" + event.name;
         if (event.mask & IN_CREATE) {
             // A new folder may already hold what was made in it before its
