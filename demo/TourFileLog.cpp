@@ -9,6 +9,7 @@
 #include <fstream>
 #include <functional>
 #include <iomanip>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -48,9 +49,11 @@ void ShowFileLog(std::ostream& out) {
     log->SetOnFileNotification(zr::TFileNotifyEvent::FromFunction(
         [&](zr::TObject*, zr::TFileNotificationOption action) {
             std::chrono::duration<double, std::milli> after = Clock::now() - changed;
-            out << "    " << zr::GetEnumName(zr::EnumInfo<zr::TFileNotificationOption>(), action)
-                << ", " << std::fixed << std::setprecision(1) << after.count()
-                << " ms after the change\n";
+            std::ostringstream line;  // keeps `out`'s number format as it was
+            line << "    " << zr::GetEnumName(zr::EnumInfo<zr::TFileNotificationOption>(), action)
+                 << ", " << std::fixed << std::setprecision(1) << after.count()
+                 << " ms after the change\n";
+            out << line.str();
         }));
     log->SetActive(true);
     out << "FolderLog watches " << dir << " and every folder below it.\n";
