@@ -223,7 +223,11 @@ void TKVFileLog::SetOptions(TFileNotificationOptions value) {
 }
 
 void TKVFileLog::Notify(TFileNotificationOption action) {
-    if (Active() && onFileNotification_) onFileNotification_(this, action);
+    if (!Active() || !onFileNotification_) return;
+    // Called through a copy: a handler may free this component, and with it
+    // the closure that is running.
+    TFileNotifyEvent handler = onFileNotification_;
+    handler(this, action);
 }
 
 }  // namespace zr
