@@ -134,7 +134,10 @@ void BM_IdleWatcherWakeUps(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_FileLogChangeToEvent)->UseManualTime()->Iterations(1000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FileLogChangeToEvent)
+    ->UseManualTime()
+    ->Iterations(1000)
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_BareInotifyRead)->UseManualTime()->Iterations(1000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_IdleWatcherWakeUps)->Iterations(1)->Unit(benchmark::kMillisecond);
 

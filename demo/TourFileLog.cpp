@@ -24,8 +24,8 @@ using Clock = std::chrono::steady_clock;
 
 std::string ScratchFolder() {
     const char* tmp = std::getenv("TMPDIR");
-    std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/zrdemo-watched-" +
-                      std::to_string(::getpid());
+    std::string dir =
+        std::string(tmp && *tmp ? tmp : "/tmp") + "/zrdemo-watched-" + std::to_string(::getpid());
     std::filesystem::create_directories(dir);
     return dir;
 }
@@ -46,8 +46,8 @@ void ShowFileLog(std::ostream& out) {
     log->SetOptions({zr::foFile, zr::foFolder, zr::foAttributes, zr::foSize, zr::foTime,
                      zr::foWatchSubFolders});
     auto changed = Clock::now();
-    log->SetOnFileNotification(zr::TFileNotifyEvent::FromFunction(
-        [&](zr::TObject*, zr::TFileNotificationOption action) {
+    log->SetOnFileNotification(
+        zr::TFileNotifyEvent::FromFunction([&](zr::TObject*, zr::TFileNotificationOption action) {
             std::chrono::duration<double, std::milli> after = Clock::now() - changed;
             std::ostringstream line;  // keeps `out`'s number format as it was
             line << "    " << zr::GetEnumName(zr::EnumInfo<zr::TFileNotificationOption>(), action)
@@ -64,9 +64,9 @@ void ShowFileLog(std::ostream& out) {
          [&] { std::filesystem::rename(dir + "/notes.txt", dir + "/todo.txt"); }},
         {"append to todo.txt", [&] { std::ofstream(dir + "/todo.txt", std::ios::app) << " more"; }},
         {"make it read-only", [&] { ::chmod((dir + "/todo.txt").c_str(), 0444); }},
-        {"make the subfolder archive", [&] { std::filesystem::create_directory(dir + "/archive"); }},
-        {"create archive/old.txt",
-         [&] { std::ofstream(dir + "/archive/old.txt") << "kept"; }},
+        {"make the subfolder archive",
+         [&] { std::filesystem::create_directory(dir + "/archive"); }},
+        {"create archive/old.txt", [&] { std::ofstream(dir + "/archive/old.txt") << "kept"; }},
         {"delete todo.txt", [&] { std::filesystem::remove(dir + "/todo.txt"); }},
         {"delete the subfolder with its file",
          [&] { std::filesystem::remove_all(dir + "/archive"); }},

@@ -21,8 +21,7 @@
 namespace zr {
 
 enum TFileNotificationOption { foFile, foFolder, foAttributes, foSize, foTime, foWatchSubFolders };
-ZR_ENUM(TFileNotificationOption, foFile, foFolder, foAttributes, foSize, foTime,
-        foWatchSubFolders);
+ZR_ENUM(TFileNotificationOption, foFile, foFolder, foAttributes, foSize, foTime, foWatchSubFolders);
 using TFileNotificationOptions = Set<TFileNotificationOption>;
 
 using TFileNotifyEvent = TClosure<TObject* /*Sender*/, TFileNotificationOption /*Action*/>;

@@ -55,15 +55,21 @@ TEST_F(ChangeNotify, EachFilterSignalsForItsOwnKindOfChangeOnly) {
         {"create an empty file",
          [&] { close(open(Path("new").c_str(), O_CREAT | O_WRONLY, 0644)); },
          {true, false, false, false, false}},
-        {"make a folder", [&] { mkdir(Path("sub").c_str(), 0755); }, {false, true, false, false, false}},
+        {"make a folder",
+         [&] { mkdir(Path("sub").c_str(), 0755); },
+         {false, true, false, false, false}},
         {"change permissions",
          [&] { chmod(Path("existing").c_str(), 0600); },
          {false, false, true, false, false}},
-        {"write to a file", [&] { MakeFile("existing", "bytes"); }, {false, false, false, true, true}},
+        {"write to a file",
+         [&] { MakeFile("existing", "bytes"); },
+         {false, false, false, true, true}},
         {"rename a file",
          [&] { rename(Path("new").c_str(), Path("renamed").c_str()); },
          {true, false, false, false, false}},
-        {"remove a folder", [&] { rmdir(Path("sub").c_str()); }, {false, true, false, false, false}},
+        {"remove a folder",
+         [&] { rmdir(Path("sub").c_str()); },
+         {false, true, false, false, false}},
     };
     std::vector<HANDLE> handles;
     for (DWORD kind : kKinds) handles.push_back(Watch(dir_, false, kind));
@@ -156,9 +162,9 @@ TEST_F(ChangeNotify, AnUnreadableFolderGivesAnInvalidHandle) {
     if (geteuid() == 0) GTEST_SKIP() << "root reads every folder";
     std::filesystem::create_directories(Path("locked"));
     chmod(Path("locked").c_str(), 0);
-    EXPECT_EQ(FindFirstChangeNotificationA(Path("locked").c_str(), FALSE,
-                                           FILE_NOTIFY_CHANGE_FILE_NAME),
-              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(
+        FindFirstChangeNotificationA(Path("locked").c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME),
+        INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     chmod(Path("locked").c_str(), 0755);
 }

@@ -260,13 +260,15 @@ TEST_F(FileLogThreadTest, AFailingHandlerGoesToTheApplicationAndWatchingGoesOn) 
 
 TEST_F(FileLogThreadTest, AnActiveLogReadFromAFormFileWatchesTheFolderStoredAfterActive) {
     TComponent owner(nullptr);
-    auto* read = static_cast<TKVFileLog*>(ReadComponentFromText(
-        "object Watcher: TKVFileLog\n"
-        "  Active = True\n"
-        "  Folder = '" + dir_ + "'\n"
-        "  Options = [foFolder]\n"
-        "end\n",
-        &owner));
+    auto* read =
+        static_cast<TKVFileLog*>(ReadComponentFromText("object Watcher: TKVFileLog\n"
+                                                       "  Active = True\n"
+                                                       "  Folder = '" +
+                                                           dir_ +
+                                                           "'\n"
+                                                           "  Options = [foFolder]\n"
+                                                           "end\n",
+                                                       &owner));
     ASSERT_NE(read->NotificationThread(), nullptr);
     read->SetOnFileNotification(log->OnFileNotification());
     MakeEmptyFile("ignored");
