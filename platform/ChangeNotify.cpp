@@ -123,6 +123,10 @@ class TChangeNotification final : public TWaitable {
                 Take(*event);
                 p += sizeof(inotify_event) + event->len;
             }
+            // A folder that left without coming back under another name
+            // has left the tree.
+            if (!movedAway_.empty()) tree_.RemoveBelow(movedAway_);
+            movedAway_.clear();
         }
     }
 
@@ -131,6 +135,12 @@ class TChangeNotification final : public TWaitable {
             Signal();
             if (tree_.Subtree()) KeepWatching(tree_.Rescan());
             return;
+        }
+        // A rename puts a folder's arrival right after its leaving; any
+        // other event next means that it left the tree.
+        if (!movedAway_.empty() && !((event.mask & IN_MOVED_TO) && event.cookie == movedCookie_)) {
+            tree_.RemoveBelow(movedAway_);
+            movedAway_.clear();
         }
         if (event.mask & IN_IGNORED) return tree_.Forget(event.wd);
         // Events still queued from a folder that has moved away belong to
@@ -146,10 +156,16 @@ class TChangeNotification final : public TWaitable {
             TFolderContents found;
             KeepWatching(tree_.AddFolder(path, &found));
             if (filter_ & KindsFound(found)) Signal();
+        } else if (event.mask & IN_MOVED_FROM) {
+            movedAway_ = path;
+            movedCookie_ = event.cookie;
+        } else if ((event.mask & IN_MOVED_TO) && !movedAway_.empty()) {
+            // Renamed within the tree: the watches follow the folder, so
+            // nothing made in it meanwhile is missed.
+            tree_.Rename(movedAway_, path);
+            movedAway_.clear();
         } else if (event.mask & IN_MOVED_TO) {
             KeepWatching(tree_.AddFolder(path, nullptr));
-        } else if (event.mask & IN_MOVED_FROM) {
-            tree_.RemoveBelow(path);
         }
     }
 
@@ -179,6 +195,10 @@ class TChangeNotification final : public TWaitable {
     std::mutex lock_;
     bool signalled_ = false;
     bool limitReported_ = false;
+    // A folder seen leaving, until the next event tells whether it arrived
+    // under another name (same cookie) or left the tree.
+    std::string movedAway_;
+    std::uint32_t movedCookie_ = 0;
     TInotifyTree tree_;
 };
 

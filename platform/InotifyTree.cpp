@@ -100,6 +100,13 @@ void TInotifyTree::RemoveBelow(const std::string& path) {
     }
 }
 
+void TInotifyTree::Rename(const std::string& from, const std::string& to) {
+    const std::string prefix = from + "/";
+    for (auto& [wd, path] : paths_) {
+        if (path == from || path.starts_with(prefix)) path = to + path.substr(from.size());
+    }
+}
+
 void TInotifyTree::Forget(int wd) {
     paths_.erase(wd);
 }

@@ -40,6 +40,9 @@ class TInotifyTree {
     int Rescan();
     // A folder that moved away: its watches and those below go.
     void RemoveBelow(const std::string& path);
+    // A folder renamed within the tree: its watches stay (they follow the
+    // folder) and stand for the new paths.
+    void Rename(const std::string& from, const std::string& to);
     // The kernel dropped a watch (its folder was deleted).
     void Forget(int wd);
 

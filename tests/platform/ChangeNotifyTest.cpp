@@ -118,6 +118,14 @@ TEST_F(ChangeNotify, SubtreeWatchFollowsFoldersMadeOrMovedInLater) {
     EXPECT_TRUE(Signalled(tree)) << "the new folder has no watch of its own";
     FindNextChangeNotification(tree);
 
+    std::filesystem::rename(Path("new"), Path("renamed"));
+    MakeFile("renamed/a/b/h");
+    EXPECT_TRUE(Signalled(tree)) << "a change right after its folder was renamed was lost";
+    FindNextChangeNotification(tree);
+    MakeFile("renamed/a/b/i");
+    EXPECT_TRUE(Signalled(tree)) << "a renamed folder is no longer watched";
+    FindNextChangeNotification(tree);
+
     const std::string outside = dir_ + "-outside";
     std::filesystem::create_directories(outside + "/moved");
     std::filesystem::rename(outside + "/moved", Path("moved"));
