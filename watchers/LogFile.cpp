@@ -1,5 +1,6 @@
 #include "watchers/LogFile.h"
 
+#include <algorithm>
 #include <thread>
 #include <utility>
 
@@ -140,7 +141,9 @@ void TNotificationThread::Execute() {
         const os::DWORD result = os::WaitForMultipleObjects(count + 1, waitOn.data(), os::FALSE,
                                                             count > 0 ? kWaitMs : os::INFINITE);
         if (result == os::WAIT_FAILED) os::Sleep(1);  // never a busy loop
-        if (result >= count) continue;                // time-out, wake-up, failure
+        // A time-out, wake-up or failure starts the next wait at once: a
+        // pause there would only double an idle watcher's wake-ups.
+        if (result >= count) continue;
         {
             std::lock_guard guard(tableLock_);
             if (version != tableVersion_) continue;  // a change seen by a table now gone
