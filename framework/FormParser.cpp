@@ -26,10 +26,17 @@ bool IsLowSurrogate(std::uint32_t code) {
 // The letter that may follow a number's digits, and the kind it marks.
 std::optional<TFloatType> FloatTypeLetter(char c) {
     switch (c) {
-        case 's': case 'S': return TFloatType::Single;
-        case 'c': case 'C': return TFloatType::Currency;
-        case 'd': case 'D': return TFloatType::DateTime;
-        default: return std::nullopt;
+        case 's':
+        case 'S':
+            return TFloatType::Single;
+        case 'c':
+        case 'C':
+            return TFloatType::Currency;
+        case 'd':
+        case 'D':
+            return TFloatType::DateTime;
+        default:
+            return std::nullopt;
     }
 }
 

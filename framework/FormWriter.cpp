@@ -242,7 +242,8 @@ class FormWriter {
     void WriteScalar(TObject* obj, const TPropInfo& prop, const std::string& name, int level,
                      const std::string& context) {
         if (prop.Kind == tkFloat) {
-            if (prop.GetFloat) Line(level, name + " = " + FormatFloat(prop.GetFloat(obj), prop.FloatType));
+            if (prop.GetFloat)
+                Line(level, name + " = " + FormatFloat(prop.GetFloat(obj), prop.FloatType));
             return;
         }
         if (!prop.GetOrd) return;

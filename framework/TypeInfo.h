@@ -366,7 +366,7 @@ class TClassBuilder {
     TClassBuilder& SetFloatType(TFloatType type) {
         if (info_.Properties.back().Kind != tkFloat)
             throw EInvalidCast("Property " + info_.Properties.back().Name +
-                                     " holds no floating-point value");
+                               " holds no floating-point value");
         info_.Properties.back().FloatType = type;
         return *this;
     }

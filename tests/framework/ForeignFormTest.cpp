@@ -44,7 +44,8 @@ ZR_REGISTER_CLASS(TForeignValues, c) {
          [](V& v, const std::string& x) { v.caption = x; })
         .Default("");
     c.Property(
-        "OnClick", [](const V& v) { return v.onClick; }, [](V& v, TNotifyEvent e) { v.onClick = e; });
+        "OnClick", [](const V& v) { return v.onClick; },
+        [](V& v, TNotifyEvent e) { v.onClick = e; });
 }
 
 // A form whose handler is named in Cyrillic ("Сhange" starts with U+0421).
@@ -104,7 +105,8 @@ TEST(ForeignForm, LoneSurrogatesAndSymbolsInNamesAreRefusedWithTheirLine) {
     EXPECT_EQ(ErrorOf(head + "\n  S = #56593#55357\nend"), "Invalid character code on line 3");
     EXPECT_EQ(ErrorOf(head + "  S = #55357\nend"), "Invalid character code on line 2");
     // The euro sign and an arrow are symbols, not letters.
-    EXPECT_EQ(ErrorOf(head + "  object \xE2\x82\xAC" "1: TB\n  end\nend"),
+    EXPECT_EQ(ErrorOf(head + "  object \xE2\x82\xAC"
+                             "1: TB\n  end\nend"),
               "Identifier expected on line 2");
     EXPECT_EQ(ErrorOf(head + "\n  P = \xE2\x86\x92x\nend"), "Invalid property value on line 3");
     // A letter after a number that is no kind letter is still wrong.
@@ -126,8 +128,7 @@ TEST(ForeignForm, ReadIntoComponentsWrittenAndReadAgainTheSame) {
     const std::string written = WriteComponentToText(form);
     for (const char* expected :
          {"object \xD0\xA1hange: TForeignValues", "EditValue = 36526d", "Value = 25000c",
-          "Scale = 1.5s", "Caption = #55357#56593'   Chaves PIX'",
-          "OnClick = \xD0\xA1hangeClick"})
+          "Scale = 1.5s", "Caption = #55357#56593'   Chaves PIX'", "OnClick = \xD0\xA1hangeClick"})
         EXPECT_NE(written.find(expected), std::string::npos) << expected << " in\n" << written;
 
     values->scale = 0.1f;  // written as the shortest single, read back exactly
