@@ -1,0 +1,169 @@
+// The package as the designer sees it: its registration, its resources, and
+// components made by the designer that start nothing.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "framework/Application.h"
+#include "framework/Classes.h"
+#include "framework/Graphics.h"
+#include "framework/Resources.h"
+#include "framework/SysUtils.h"
+#include "package/LogReg.h"
+#include "tools/zrdesign/FormDesign.h"
+
+namespace zr {
+namespace {
+
+HINSTANCE Package() {
+    return ModuleOfAddress(reinterpret_cast<const void*>(&Register));
+}
+
+std::string Run(const std::string& command, int* status = nullptr) {
+    std::string output;
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) return output;
+    std::array<char, 4096> buffer;
+    for (size_t n; (n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0;)
+        output.append(buffer.data(), n);
+    const int result = pclose(pipe);
+    if (status) *status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
+    return output;
+}
+
+const std::vector<std::string> kPalette = {"TKVExceptionLog", "TKVAppLog",   "TKVDatasetLog",
+                                           "TKVFileLog",      "TKVNTEventLog", "TKVShellLog",
+                                           "TKVRegistryLog",  "TKVLCheckProcessor"};
+
+TEST(Package, RegisterPlacesTheEightComponentsOnOnePageAndNothingElse) {
+    PaletteRegistry().Clear();
+    Register();
+    EXPECT_EQ(PaletteRegistry().Registrations(), 1);
+    ASSERT_EQ(PaletteRegistry().Pages().size(), 1u);
+    const TPalettePage& page = PaletteRegistry().Pages()[0];
+    EXPECT_EQ(page.Name, "ZORirive");
+    std::vector<std::string> names;
+    for (const TClassInfo* cls : page.Classes) names.push_back(cls->Name);
+    EXPECT_EQ(names, kPalette);
+    PaletteRegistry().Clear();
+}
+
+// Each picture: its size, its colour count, and the background in the corners.
+TEST(Package, EachComponentHasItsPaletteBitmap) {
+    const TColor silver = 0xC0C0C0, olive = 0x008080;
+    for (const std::string& name : kPalette) {
+        SCOPED_TRACE(name);
+        TBitmap picture;
+        picture.LoadFromResourceName(Package(), UpperCase(name));
+        EXPECT_EQ(picture.Width(), 24);
+        EXPECT_EQ(picture.Height(), 24);
+        EXPECT_EQ(picture.BitsPerPixel(), name == "TKVLCheckProcessor" ? 8 : 4);
+        const bool onOlive = name == "TKVDatasetLog" || name == "TKVShellLog";
+        for (auto [x, y] : {std::pair{0, 0}, {23, 0}, {0, 23}})
+            EXPECT_EQ(picture.Pixels(x, y), onOlive ? olive : silver);
+        // The log components carry the yellow warning diamond, lower right.
+        if (name != "TKVLCheckProcessor") EXPECT_EQ(picture.Pixels(18, 22), TColor{0x00FFFF});
+    }
+    TBitmap failed;
+    failed.LoadFromResourceName(Package(), "KVL_FAILED");
+    EXPECT_EQ(failed.Width(), 16);
+    EXPECT_EQ(failed.BitsPerPixel(), 8);
+}
+
+TEST(Package, DescriptionVersionAndIcon) {
+    const auto description = FindResource(Package(), "DESCRIPTION");
+    ASSERT_EQ(description.size() % 2, 0u);
+    std::string text;
+    for (size_t i = 0; i + 1 < description.size(); i += 2) {
+        EXPECT_EQ(description[i + 1], 0) << "plain text stays in the first 256 code points";
+        text += static_cast<char>(description[i]);
+    }
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(text.back(), '\0');
+    EXPECT_EQ(text.rfind("ZORirive: log component suite.", 0), 0u) << text;
+
+    const auto version = FindResource(Package(), "VERSION");
+    EXPECT_EQ(std::string(version.begin(), version.end()), "1.5.0.0");
+    const std::string library = ModuleFileName(Package());
+    EXPECT_NE(library.find("libVEDevE2006.so.1.5"), std::string::npos) << library;
+
+    // One 32 x 32 image of 16 colours.
+    const auto icon = FindResource(Package(), "MAINICON");
+    ASSERT_GE(icon.size(), 22u);
+    EXPECT_EQ(icon[4] | icon[5] << 8, 1);  // images
+    EXPECT_EQ(icon[6], 32);
+    EXPECT_EQ(icon[7], 32);
+    EXPECT_EQ(icon[8], 16);
+}
+
+// What the designer makes carries csDesigning: the exception log installs no
+// handler, the application event log hooks nothing.
+TEST(Package, ComponentsMadeInTheDesignerStartNothing) {
+    const TExceptionEvent handlerBefore = Application->OnException();
+    const TIdleEvent idleBefore = Application->OnIdle();
+    design::TDesignSession session;
+    TComponent& form = session.OpenForm("never-saved.dfm");
+    TComponent* log = design::PlaceComponent(form, "TKVExceptionLog");
+    TComponent* appLog = design::PlaceComponent(form, "TKVAppLog");
+    design::SetProperty(*appLog, "Active", "True");
+    EXPECT_TRUE(log->IsDesigning());
+    EXPECT_EQ(log->Name(), "KVExceptionLog1");
+    EXPECT_TRUE(Application->OnException() == handlerBefore);
+    EXPECT_TRUE(Application->OnIdle() == idleBefore);
+}
+
+TEST(Designer, PalettePngAndFormFilesFromTheCommandLine) {
+    int status = -1;
+    const std::string zrdesign = std::string("'") + ZR_ZRDESIGN + "'";
+    std::string expected = "ZORirive\n";
+    for (const std::string& name : kPalette) expected += name + "\n";
+    const std::string folder = ::testing::TempDir();
+    const std::string png = folder + "/palette.png";
+    EXPECT_EQ(Run(zrdesign + " palette --png '" + png + "'", &status), expected);
+    EXPECT_EQ(status, 0);
+    // The PNG header's width and height: eight 48-pixel pictures with gaps.
+    const std::string header = Run("head -c 24 '" + png + "' | od -An -tx1 | tr -d ' \\n'");
+    EXPECT_EQ(header.substr(0, 16), "89504e470d0a1a0a");
+    EXPECT_EQ(header.substr(32, 16), "000001a400000038");  // 420 x 56
+
+    const std::string form = folder + "/designed.dfm";
+    std::remove(form.c_str());
+    Run(zrdesign + " new '" + form + "' TKVFileLog TKVExceptionLog:ErrorLog", &status);
+    EXPECT_EQ(status, 0);
+    Run(zrdesign + " set '" + form + "' ErrorLog LogFile errors.log", &status);
+    EXPECT_EQ(status, 0);
+    const std::string props = Run(zrdesign + " props '" + form + "' ErrorLog");
+    EXPECT_NE(props.find("LogFile = 'errors.log'  (default 'kvevents.log')"), std::string::npos)
+        << props;
+    const std::string text = Run("cat '" + form + "'");
+    EXPECT_NE(text.find("object KVFileLog1: TKVFileLog"), std::string::npos) << text;
+    EXPECT_NE(text.find("LogFile = 'errors.log'"), std::string::npos) << text;
+    EXPECT_EQ(text.find("ErrorDialog"), std::string::npos) << "defaults are not stored:\n" << text;
+}
+
+TEST(Designer, LoadingWhatIsNoPackageOfThisRunTimeSaysWhy) {
+    int status = -1;
+    const std::string zrdesign = std::string("'") + ZR_ZRDESIGN + "'";
+    std::string output = Run(zrdesign + " --package '" + ZR_RUNTIME_LIBRARY + "' palette", &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(output.find(ZR_RUNTIME_LIBRARY), std::string::npos) << output;
+    EXPECT_NE(output.find("exports no Register"), std::string::npos) << output;
+
+    output = Run(zrdesign + " --package '" + ZR_FOREIGN_PACKAGE + "' palette", &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(output.find("was built against run-time interface 999"), std::string::npos)
+        << output;
+
+    output = Run(zrdesign + " --package /nonexistent/libnothing.so palette", &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(output.find("/nonexistent/libnothing.so: cannot be loaded"), std::string::npos)
+        << output;
+}
+
+}  // namespace
+}  // namespace zr
