@@ -1,5 +1,7 @@
 #include "framework/DBTables.h"
 
+#include <algorithm>
+
 #include "framework/SQLiteDatabase.h"
 
 namespace zr {
@@ -85,8 +87,14 @@ void TDBDataSet::InternalOpen(std::vector<TFieldDef>& defs, std::vector<TRecord>
         defs.push_back({statement.ColumnName(i), types.back()});
         const std::string schema = statement.OriginDatabase(i), table = statement.OriginTable(i);
         if (i == 0) target.schema = schema, target.table = table;
-        oneTable = oneTable && !table.empty() && table == target.table && schema == target.schema;
-        target.columns.push_back(statement.OriginColumn(i));
+        const std::string column = statement.OriginColumn(i);
+        // A column shown twice (a table joined with itself) has no one place
+        // to be written to.
+        const bool shownBefore = std::find(target.columns.begin(), target.columns.end(),
+                                           column) != target.columns.end();
+        oneTable = oneTable && !table.empty() && table == target.table &&
+                   schema == target.schema && !shownBefore;
+        target.columns.push_back(column);
     }
     // Each record carries, after its field values, the values as read: they
     // find the row again when it is written.

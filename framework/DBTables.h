@@ -32,7 +32,8 @@ class TDBDataSet : public TDataSet {
     int BusyTimeout() const { return busyTimeout_; }
     void SetBusyTimeout(int value);
 
-    // Writable when every column comes from one table of the database.
+    // Writable when every column comes from one table of the database, each
+    // column once.
     bool CanModify() const override { return !target_.table.empty(); }
 
   protected:
