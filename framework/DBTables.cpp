@@ -228,7 +228,9 @@ std::string TTable::SelectText() const {
 
 // ---- TQuery ------------------------------------------------------------------------
 
-TQuery::TQuery(TComponent* owner) : TDBDataSet(owner), sql_(std::make_unique<TStringList>()) {}
+TQuery::TQuery(TComponent* owner) : TDBDataSet(owner), sql_(std::make_unique<TStringList>()) {
+    sql_->SetOnChange(TNotifyEvent(this, &TQuery::SQLChanged));
+}
 
 TQuery::~TQuery() = default;
 

@@ -89,7 +89,8 @@ class TQuery : public TDBDataSet {
     explicit TQuery(TComponent* owner);
     ~TQuery() override;
 
-    // Owned; the setter copies the given lines.
+    // Owned; the setter copies the given lines. A change closes the query:
+    // its records and where they are written belong to the old text.
     TStrings* SQL() const { return sql_.get(); }
     void SetSQL(TStrings* value) { sql_->Assign(value); }
     // Whether the result may be edited (written to the one table its columns
@@ -108,6 +109,8 @@ class TQuery : public TDBDataSet {
     std::string SelectText() const override;
 
   private:
+    void SQLChanged(TObject* sender) { Close(); }
+
     std::unique_ptr<TStringList> sql_;
     bool requestLive_ = false;
 };

@@ -155,9 +155,10 @@ TEST_F(SQLiteFile, QueryIsReadOnlyUnlessLiveOverOneTable) {
     q.FieldByName("Name")->SetAsString("Bo \"B\" b");
     q.Post();
     EXPECT_EQ(Row(2), "Bo \"B\" b||False||Ghent");
-    q.Close();
 
+    // A new text closes the query: its records belong to the old one.
     q.SQL()->SetText("select c.Name, d.Name from Customer c join Customer d on d.Id = c.Id");
+    EXPECT_FALSE(q.Active());
     q.Open();
     EXPECT_FALSE(q.CanModify());
 }
