@@ -12,8 +12,7 @@ ZR_REGISTER_CLASS(TKVDatasetLog, c) {
     c.Property("FilterEvents", &TKVDatasetLog::FilterEvents, &TKVDatasetLog::SetFilterEvents)
         .Default(KVLAllDBTypeEvents);
     c.Property("OnChange", &TKVDatasetLog::OnChange, &TKVDatasetLog::SetOnChange);
-    c.Property("OnSQLStatement", &TKVDatasetLog::OnSQLStatement,
-               &TKVDatasetLog::SetOnSQLStatement);
+    c.Property("OnSQLStatement", &TKVDatasetLog::OnSQLStatement, &TKVDatasetLog::SetOnSQLStatement);
 }
 
 // The link that turns each notification into a call of UpdateStatus.
@@ -136,8 +135,8 @@ void TKVDatasetLog::ComposeStatement() {
     if (first.empty() || second.empty()) return;
     std::string statement;
     if (ds->State() == dsEdit)
-        statement = "UPDATE " + GetTableName(ds) + "\r\nSET\r\n  " + first + "\r\nWHERE\r\n  " +
-                    second;
+        statement =
+            "UPDATE " + GetTableName(ds) + "\r\nSET\r\n  " + first + "\r\nWHERE\r\n  " + second;
     else if (ds->State() == dsInsert)
         statement = "INSERT INTO " + GetTableName(ds) + "\r\n  (" + first + ")\r\nVALUES\r\n  (" +
                     second + ")";

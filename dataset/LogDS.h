@@ -21,8 +21,8 @@ enum TKVLDBTypeEvent {
     dbeRecordChanged,
     dbeUpdateData
 };
-ZR_ENUM(TKVLDBTypeEvent, dbeActiveChanged, dbeEditingChanged, dbeDataSetChanged,
-        dbeDataSetScrolled, dbeLayoutChanged, dbeRecordChanged, dbeUpdateData);
+ZR_ENUM(TKVLDBTypeEvent, dbeActiveChanged, dbeEditingChanged, dbeDataSetChanged, dbeDataSetScrolled,
+        dbeLayoutChanged, dbeRecordChanged, dbeUpdateData);
 using TKVLDBTypeEvents = Set<TKVLDBTypeEvent>;
 
 // Every kind (mask 127), the default of FilterEvents.

@@ -55,8 +55,8 @@ void ShowDatasetLog(std::ostream& out) {
     auto* log = new TKVDatasetLog(&form);
     log->SetLogFile((folder / "dataset.log").string());
     log->SetActive(true);
-    log->SetOnSQLStatement(TKVLSQLStatementEvent::FromFunction(
-        [&out](TObject*, const std::string& sql) {
+    log->SetOnSQLStatement(
+        TKVLSQLStatementEvent::FromFunction([&out](TObject*, const std::string& sql) {
             out << "OnSQLStatement:\n";
             std::string text = sql;
             for (size_t at; (at = text.find("\r\n")) != std::string::npos;)
@@ -83,8 +83,8 @@ void ShowDatasetLog(std::ostream& out) {
     try {
         customers->Post();
     } catch (const EDatabaseError& e) {
-        out << "  EDatabaseError: " << e.Message() << " (still inserting: "
-            << (customers->State() == dsInsert ? "yes" : "no") << ")\n";
+        out << "  EDatabaseError: " << e.Message()
+            << " (still inserting: " << (customers->State() == dsInsert ? "yes" : "no") << ")\n";
     }
     customers->Cancel();
     customers->Close();

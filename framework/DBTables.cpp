@@ -7,8 +7,7 @@
 namespace zr {
 
 ZR_REGISTER_CLASS(TDBDataSet, c) {
-    c.Property("DatabaseName", &TDBDataSet::DatabaseName, &TDBDataSet::SetDatabaseName)
-        .Default("");
+    c.Property("DatabaseName", &TDBDataSet::DatabaseName, &TDBDataSet::SetDatabaseName).Default("");
 }
 
 ZR_REGISTER_CLASS(TTable, c) {
@@ -90,10 +89,10 @@ void TDBDataSet::InternalOpen(std::vector<TFieldDef>& defs, std::vector<TRecord>
         const std::string column = statement.OriginColumn(i);
         // A column shown twice (a table joined with itself) has no one place
         // to be written to.
-        const bool shownBefore = std::find(target.columns.begin(), target.columns.end(),
-                                           column) != target.columns.end();
-        oneTable = oneTable && !table.empty() && table == target.table &&
-                   schema == target.schema && !shownBefore;
+        const bool shownBefore =
+            std::find(target.columns.begin(), target.columns.end(), column) != target.columns.end();
+        oneTable = oneTable && !table.empty() && table == target.table && schema == target.schema &&
+                   !shownBefore;
         target.columns.push_back(column);
     }
     // Each record carries, after its field values, the values as read: they
@@ -102,8 +101,8 @@ void TDBDataSet::InternalOpen(std::vector<TFieldDef>& defs, std::vector<TRecord>
         TRecord row(static_cast<size_t>(2 * n));
         for (int i = 0; i < n; ++i) {
             row[static_cast<size_t>(n + i)] = statement.Column(i);
-            row[static_cast<size_t>(i)] = FieldValue(types[static_cast<size_t>(i)],
-                                                     row[static_cast<size_t>(n + i)]);
+            row[static_cast<size_t>(i)] =
+                FieldValue(types[static_cast<size_t>(i)], row[static_cast<size_t>(n + i)]);
         }
         records.push_back(std::move(row));
     }
@@ -149,8 +148,8 @@ void TDBDataSet::PostEdit(const TRecord& stored, TRecord& record) {
     for (size_t i : changed)
         set += (set.empty() ? "" : ", ") + QuoteIdentifier(target_.columns[i]) + " = ?";
     TSQLiteDatabase& db = Database(false);
-    TSQLiteStatement update(db, "UPDATE " + target_.Name() + " SET " + set +
-                                    " WHERE rowid = " + RowOf());
+    TSQLiteStatement update(
+        db, "UPDATE " + target_.Name() + " SET " + set + " WHERE rowid = " + RowOf());
     int param = 1;
     for (size_t i : changed) update.Bind(param++, record[i]);
     BindRow(update, stored, param);
@@ -170,10 +169,10 @@ void TDBDataSet::PostInsert(TRecord& record) {
         columns += (columns.empty() ? "" : ", ") + QuoteIdentifier(target_.columns[i]);
         params += params.empty() ? "?" : ", ?";
     }
-    TSQLiteStatement insert(Database(false),
-                            "INSERT INTO " + target_.Name() +
-                                (given.empty() ? " DEFAULT VALUES"
-                                               : " (" + columns + ") VALUES (" + params + ")"));
+    TSQLiteStatement insert(
+        Database(false),
+        "INSERT INTO " + target_.Name() +
+            (given.empty() ? " DEFAULT VALUES" : " (" + columns + ") VALUES (" + params + ")"));
     int param = 1;
     for (size_t i : given) insert.Bind(param++, record[i]);
     insert.Step();

@@ -129,9 +129,15 @@ void TDataLink::DataEvent(TDataEvent event, TField* field, int distance) {
             // news to itself.
             if (!updating_) RecordChanged(field);
             break;
-        case deDataSetChange: DataSetChanged(); break;
-        case deDataSetScroll: DataSetScrolled(distance); break;
-        case deLayoutChange: LayoutChanged(); break;
+        case deDataSetChange:
+            DataSetChanged();
+            break;
+        case deDataSetScroll:
+            DataSetScrolled(distance);
+            break;
+        case deLayoutChange:
+            LayoutChanged();
+            break;
         case deUpdateRecord: {
             updating_ = true;
             struct Reset {
@@ -141,7 +147,8 @@ void TDataLink::DataEvent(TDataEvent event, TField* field, int distance) {
             UpdateData();
             break;
         }
-        default: break;
+        default:
+            break;
     }
 }
 

@@ -51,12 +51,18 @@ TDateTime TField::AsDateTime() const {
 Variant ConvertToFieldType(TFieldType type, const Variant& value) {
     if (value.IsNull()) return value;
     switch (type) {
-        case ftString: return VarToStr(value);
-        case ftInteger: return value.AsInteger();
-        case ftFloat: return value.AsFloat();
-        case ftBoolean: return value.AsBoolean();
-        case ftDateTime: return Variant::FromDateTime(value.AsDateTime());
-        case ftUnknown: break;
+        case ftString:
+            return VarToStr(value);
+        case ftInteger:
+            return value.AsInteger();
+        case ftFloat:
+            return value.AsFloat();
+        case ftBoolean:
+            return value.AsBoolean();
+        case ftDateTime:
+            return Variant::FromDateTime(value.AsDateTime());
+        case ftUnknown:
+            break;
     }
     return value;
 }

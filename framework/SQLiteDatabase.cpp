@@ -50,8 +50,7 @@ void TSQLiteDatabase::Raise() const {
 // ---- TSQLiteStatement --------------------------------------------------------------
 
 TSQLiteStatement::TSQLiteStatement(TSQLiteDatabase& db, const std::string& sql) : db_(db) {
-    if (sqlite3_prepare_v2(db.Handle(), sql.c_str(), -1, &stmt_, nullptr) != SQLITE_OK)
-        db.Raise();
+    if (sqlite3_prepare_v2(db.Handle(), sql.c_str(), -1, &stmt_, nullptr) != SQLITE_OK) db.Raise();
     if (!stmt_) throw EDatabaseError("The SQL text holds no statement");
 }
 
@@ -62,10 +61,18 @@ TSQLiteStatement::~TSQLiteStatement() {
 void TSQLiteStatement::Bind(int index, const Variant& value) {
     int rc = SQLITE_OK;
     switch (value.VarType()) {
-        case varNull: rc = sqlite3_bind_null(stmt_, index); break;
-        case varInteger: rc = sqlite3_bind_int64(stmt_, index, value.AsInteger()); break;
-        case varBoolean: rc = sqlite3_bind_int(stmt_, index, value.AsBoolean() ? 1 : 0); break;
-        case varDouble: rc = sqlite3_bind_double(stmt_, index, value.AsFloat()); break;
+        case varNull:
+            rc = sqlite3_bind_null(stmt_, index);
+            break;
+        case varInteger:
+            rc = sqlite3_bind_int64(stmt_, index, value.AsInteger());
+            break;
+        case varBoolean:
+            rc = sqlite3_bind_int(stmt_, index, value.AsBoolean() ? 1 : 0);
+            break;
+        case varDouble:
+            rc = sqlite3_bind_double(stmt_, index, value.AsFloat());
+            break;
         case varDate: {
             const std::string text = DateTimeToSQLText(value.AsDateTime());
             rc = sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()),
@@ -120,9 +127,12 @@ TFieldType TSQLiteStatement::ColumnType(int index) const {
 
 Variant TSQLiteStatement::Column(int index) const {
     switch (sqlite3_column_type(stmt_, index)) {
-        case SQLITE_INTEGER: return Variant(std::int64_t{sqlite3_column_int64(stmt_, index)});
-        case SQLITE_FLOAT: return Variant(sqlite3_column_double(stmt_, index));
-        case SQLITE_NULL: return Null();
+        case SQLITE_INTEGER:
+            return Variant(std::int64_t{sqlite3_column_int64(stmt_, index)});
+        case SQLITE_FLOAT:
+            return Variant(sqlite3_column_double(stmt_, index));
+        case SQLITE_NULL:
+            return Null();
         default: {
             const auto* bytes = static_cast<const char*>(sqlite3_column_blob(stmt_, index));
             const int size = sqlite3_column_bytes(stmt_, index);
@@ -171,8 +181,8 @@ std::string DateTimeToSQLText(TDateTime value) {
 bool SQLTextToDateTime(const std::string& text, TDateTime& value) {
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, ms = 0;
     char sep = 0;
-    const int got = std::sscanf(text.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d.%3d", &y, &mo, &d, &sep,
-                                &h, &mi, &s, &ms);
+    const int got = std::sscanf(text.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d.%3d", &y, &mo, &d, &sep, &h,
+                                &mi, &s, &ms);
     if (got < 3 || (got > 3 && sep != ' ' && sep != 'T')) return false;
     TDateTime date = 0, time = 0;
     if (!TryEncodeDate(y, mo, d, date) || !TryEncodeTime(h, mi, s, ms, time)) return false;

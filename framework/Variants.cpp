@@ -16,12 +16,18 @@ namespace {
 
 std::string VarTypeName(TVarType type) {
     switch (type) {
-        case varNull: return "Null";
-        case varInteger: return "Int64";
-        case varDouble: return "Double";
-        case varString: return "String";
-        case varBoolean: return "Boolean";
-        case varDate: return "Date";
+        case varNull:
+            return "Null";
+        case varInteger:
+            return "Int64";
+        case varDouble:
+            return "Double";
+        case varString:
+            return "String";
+        case varBoolean:
+            return "Boolean";
+        case varDate:
+            return "Date";
     }
     return "Unknown";
 }
@@ -39,39 +45,48 @@ TVarType Variant::VarType() const {
 
 std::int64_t Variant::AsInteger() const {
     switch (VarType()) {
-        case varInteger: return std::get<std::int64_t>(value_);
-        case varBoolean: return std::get<bool>(value_) ? -1 : 0;  // the host's True
+        case varInteger:
+            return std::get<std::int64_t>(value_);
+        case varBoolean:
+            return std::get<bool>(value_) ? -1 : 0;  // the host's True
         case varDouble:
-        case varDate: return static_cast<std::int64_t>(AsFloat());
+        case varDate:
+            return static_cast<std::int64_t>(AsFloat());
         case varString: {
             std::int64_t n = 0;
             if (TryStrToInt64(std::get<std::string>(value_), n)) return n;
             break;
         }
-        case varNull: break;
+        case varNull:
+            break;
     }
     CannotConvert(VarType(), varInteger);
 }
 
 double Variant::AsFloat() const {
     switch (VarType()) {
-        case varDouble: return std::get<double>(value_);
-        case varDate: return std::get<Date>(value_).days;
+        case varDouble:
+            return std::get<double>(value_);
+        case varDate:
+            return std::get<Date>(value_).days;
         case varInteger:
-        case varBoolean: return static_cast<double>(AsInteger());
+        case varBoolean:
+            return static_cast<double>(AsInteger());
         case varString: {
             double d = 0;
             if (TryStrToFloat(std::get<std::string>(value_), d)) return d;
             break;
         }
-        case varNull: break;
+        case varNull:
+            break;
     }
     CannotConvert(VarType(), varDouble);
 }
 
 bool Variant::AsBoolean() const {
     switch (VarType()) {
-        case varBoolean: return std::get<bool>(value_);
+        case varBoolean:
+            return std::get<bool>(value_);
         case varString: {
             const std::string& s = std::get<std::string>(value_);
             if (SameText(s, "True")) return true;
@@ -80,8 +95,10 @@ bool Variant::AsBoolean() const {
             if (TryStrToFloat(s, d)) return d != 0;
             break;
         }
-        case varNull: break;
-        default: return AsFloat() != 0;
+        case varNull:
+            break;
+        default:
+            return AsFloat() != 0;
     }
     CannotConvert(VarType(), varBoolean);
 }
@@ -97,12 +114,18 @@ TDateTime Variant::AsDateTime() const {
 
 std::string Variant::AsString() const {
     switch (VarType()) {
-        case varNull: return {};
-        case varInteger: return IntToStr(std::get<std::int64_t>(value_));
-        case varDouble: return FloatToStr(std::get<double>(value_));
-        case varString: return std::get<std::string>(value_);
-        case varBoolean: return std::get<bool>(value_) ? "True" : "False";
-        case varDate: return DateTimeToStr(std::get<Date>(value_).days);
+        case varNull:
+            return {};
+        case varInteger:
+            return IntToStr(std::get<std::int64_t>(value_));
+        case varDouble:
+            return FloatToStr(std::get<double>(value_));
+        case varString:
+            return std::get<std::string>(value_);
+        case varBoolean:
+            return std::get<bool>(value_) ? "True" : "False";
+        case varDate:
+            return DateTimeToStr(std::get<Date>(value_).days);
     }
     return {};
 }

@@ -41,8 +41,8 @@ struct DatasetLog : zr::testing::ScratchFolder {
         log = new TKVDatasetLog(&form);
         log->SetLogFile(logFile);
         log->SetActive(true);
-        log->SetOnSQLStatement(TKVLSQLStatementEvent::FromFunction(
-            [this](TObject*, const std::string& sql) {
+        log->SetOnSQLStatement(
+            TKVLSQLStatementEvent::FromFunction([this](TObject*, const std::string& sql) {
                 statements.push_back(sql);
                 calls.push_back("SQL");
             }));
@@ -122,8 +122,9 @@ TEST_F(DatasetLog, InsertListsTheGivenFieldsQuotingBlanksAndDoublingQuotes) {
     table->FieldByName("Last Name")->Clear();
     table->Post();
     ASSERT_EQ(statements.size(), 1u);
-    EXPECT_EQ(statements[0],
-              "UPDATE customer\r\nSET\r\n  \"Last Name\"=\"\"\r\nWHERE\r\n  (\"Last Name\"=\"Smith\")");
+    EXPECT_EQ(
+        statements[0],
+        "UPDATE customer\r\nSET\r\n  \"Last Name\"=\"\"\r\nWHERE\r\n  (\"Last Name\"=\"Smith\")");
 }
 
 TEST_F(DatasetLog, PostWithoutChangeOrWithoutHandlerComposesNothingButStillLogs) {
@@ -245,7 +246,9 @@ TEST_F(DatasetLog, FormFileLinksTheLogWithoutItsOwnLineWhileLoading) {
     const std::string text =
         "object Module: TComponent\n"
         "  object Customers: TTable\n"
-        "    DatabaseName = '" + db + "'\n"
+        "    DatabaseName = '" +
+        db +
+        "'\n"
         "    TableName = 'customer.db'\n"
         "    Active = True\n"
         "  end\n"
@@ -254,7 +257,9 @@ TEST_F(DatasetLog, FormFileLinksTheLogWithoutItsOwnLineWhileLoading) {
         "  end\n"
         "  object Changes: TKVDatasetLog\n"
         "    Active = True\n"
-        "    LogFile = '" + Path("form.log") + "'\n"
+        "    LogFile = '" +
+        Path("form.log") +
+        "'\n"
         "    DataSource = CustomersSource\n"
         "    FilterEvents = [dbeActiveChanged, dbeEditingChanged]\n"
         "  end\n"

@@ -82,9 +82,9 @@ TEST_F(People, LinkHearsEachStepOfAnEditInTheHostsOrder) {
     link.writeInUpdate = people->FieldByName("Name");
     people->Post();
     people->Close();
-    EXPECT_EQ(link.heard, (std::vector<std::string>{
-                              "Scrolled 1", "Editing", "RecordChanged -", "RecordChanged Age",
-                              "UpdateData", "Browsing", "DataSetChanged", "Inactive"}));
+    EXPECT_EQ(link.heard, (std::vector<std::string>{"Scrolled 1", "Editing", "RecordChanged -",
+                                                    "RecordChanged Age", "UpdateData", "Browsing",
+                                                    "DataSetChanged", "Inactive"}));
     people->Open();
     EXPECT_EQ(link.heard.back(), "Active");
 }

@@ -58,7 +58,8 @@ TEST_F(SQLiteFile, TableReadsTypedValuesAndWritesEditsInsertsAndDeletesToTheFile
     ASSERT_EQ(t->RecordCount(), 2);
     EXPECT_EQ(t->FieldByName("Credit")->AsFloat(), 10.5);
     EXPECT_TRUE(t->FieldByName("Vip")->AsBoolean());
-    EXPECT_EQ(t->FieldByName("Since")->AsDateTime(), EncodeDate(2024, 3, 1) + EncodeTime(8, 30, 0, 0));
+    EXPECT_EQ(t->FieldByName("Since")->AsDateTime(),
+              EncodeDate(2024, 3, 1) + EncodeTime(8, 30, 0, 0));
 
     t->Edit();
     t->FieldByName("Credit")->SetAsFloat(12.25);
@@ -136,8 +137,9 @@ TEST_F(SQLiteFile, RowChangedByAnotherConnectionIsNotOverwritten) {
     t->FieldByName("Credit")->SetAsFloat(99);
     EXPECT_THROW(t->Post(), EDatabaseError);
     EXPECT_EQ(t->State(), dsEdit);
-    EXPECT_EQ(Row(1), "Anne|10.5|True|" + DateTimeToStr(EncodeDate(2024, 3, 1) +
-                                                        EncodeTime(8, 30, 0, 0)) + "|Ghent");
+    EXPECT_EQ(Row(1), "Anne|10.5|True|" +
+                          DateTimeToStr(EncodeDate(2024, 3, 1) + EncodeTime(8, 30, 0, 0)) +
+                          "|Ghent");
 }
 
 TEST_F(SQLiteFile, QueryIsReadOnlyUnlessLiveOverOneTable) {
