@@ -199,6 +199,10 @@ class TLinuxShellWatcher final : public TShellWatcher {
         if (event.wd == associationsWd_ && name == "mimeapps.list" &&
             (event.mask & AssociationChanges) != 0)
             Emit(SHCNE_ASSOCCHANGED, {});
+        // A move's first half not followed by its second is a move out; that
+        // may forget watches, so it is settled before the folder is looked up.
+        if (pending_ && !((event.mask & IN_MOVED_TO) != 0 && event.cookie == pending_->cookie))
+            FlushPendingMove();
         auto it = folders_.find(event.wd);
         if (it == folders_.end()) return;
         if ((event.mask & IN_IGNORED) != 0) {
@@ -214,8 +218,6 @@ class TLinuxShellWatcher final : public TShellWatcher {
         const std::string folder = it->second;
         const std::string path = folder + "/" + name;
         const bool isFolder = (event.mask & IN_ISDIR) != 0;
-        if (pending_ && !((event.mask & IN_MOVED_TO) != 0 && event.cookie == pending_->cookie))
-            FlushPendingMove();
 
         if ((event.mask & IN_CREATE) != 0) {
             Emit(isFolder ? SHCNE_MKDIR : SHCNE_CREATE, path);
