@@ -80,7 +80,7 @@ void ShowShellLog(std::ostream& out) {
 }
 
 const bool registered = zrdemo::AddStop(
-    {"Shell change log: files and folders under a folder, and the end of the session",
-     ShowShellLog, 70});
+    {"Shell change log: files and folders under a folder, and the end of the session", ShowShellLog,
+     70});
 
 }  // namespace

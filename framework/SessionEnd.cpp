@@ -53,8 +53,8 @@ bool QueryEndSession() {
 void AddSessionWindow(HWND window) {
     auto& session = Session();
     std::lock_guard guard(session.lock);
-    if (window == nullptr || std::find(session.windows.begin(), session.windows.end(), window) !=
-                                 session.windows.end())
+    if (window == nullptr ||
+        std::find(session.windows.begin(), session.windows.end(), window) != session.windows.end())
         return;
     session.windows.push_back(window);
     if (session.watcher) return;

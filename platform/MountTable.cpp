@@ -87,7 +87,7 @@ std::vector<TMount> ParseMountInfo(std::string_view text) {
 }
 
 bool IsDriveMount(const TMount& mount) {
-    static constexpr std::array<std::string_view, 7> network{"nfs",  "nfs4",       "cifs", "smb3",
+    static constexpr std::array<std::string_view, 7> network{"nfs",   "nfs4",       "cifs", "smb3",
                                                              "smbfs", "fuse.sshfs", "9p"};
     return mount.Source.starts_with("/dev/") ||
            std::find(network.begin(), network.end(), mount.FileSystem) != network.end();

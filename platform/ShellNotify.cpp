@@ -210,7 +210,8 @@ void Relay(zr::TMessage& m) {
 }
 
 zr::HWND RelayWindow(TServer& server) {
-    if (server.relay == nullptr) server.relay = zr::AllocateHWnd(zr::TWndMethod::FromFunction(Relay));
+    if (server.relay == nullptr)
+        server.relay = zr::AllocateHWnd(zr::TWndMethod::FromFunction(Relay));
     return server.relay;
 }
 
@@ -274,8 +275,8 @@ ULONG SHChangeNotifyRegister(zr::HWND window, int sources, LONG events, zr::UINT
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    TRegistration registration{window, sources, events & ~SHCNE_INTERRUPT, message, *folder,
-                               entries[0].fRecursive != FALSE};
+    TRegistration registration{window,  sources, events & ~SHCNE_INTERRUPT,
+                               message, *folder, entries[0].fRecursive != FALSE};
 
     auto& server = Server();
     ULONG id = 0;
@@ -290,9 +291,11 @@ ULONG SHChangeNotifyRegister(zr::HWND window, int sources, LONG events, zr::UINT
     // Started outside the lock: its first reports may come at once.
     std::unique_ptr<TShellWatcher> watcher;
     if ((sources & SHCNRF_InterruptLevel) != 0) {
-        watcher = TShellWatcher::Start(
-            registration.folder, registration.recursive, registration.events,
-            [id](LONG event, const std::string& a, const std::string& b) { Reported(id, event, a, b); });
+        watcher =
+            TShellWatcher::Start(registration.folder, registration.recursive, registration.events,
+                                 [id](LONG event, const std::string& a, const std::string& b) {
+                                     Reported(id, event, a, b);
+                                 });
         if (!watcher) {
             const DWORD error = GetLastError();
             SHChangeNotifyDeregister(id);

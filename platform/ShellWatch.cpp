@@ -28,7 +28,8 @@ constexpr LONG MountEvents =
     SHCNE_DRIVEADD | SHCNE_DRIVEREMOVED | SHCNE_MEDIAINSERTED | SHCNE_MEDIAREMOVED;
 constexpr std::uint32_t WatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
                                     IN_ATTRIB | IN_CLOSE_WRITE | IN_DELETE_SELF | IN_EXCL_UNLINK;
-constexpr std::uint32_t AssociationChanges = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE;
+constexpr std::uint32_t AssociationChanges =
+    IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE;
 // The two halves of a move arrive together; a lone first half is a move out
 // of the watched tree once this long has passed without its second half.
 constexpr int MovePairingMs = 20;
@@ -108,15 +109,16 @@ class TLinuxShellWatcher final : public TShellWatcher {
     // Folders that cannot be watched (no permission, the system's limit of
     // watches) are left out; the rest of the tree is still reported.
     void WatchFolder(const std::string& path, bool reportContents) {
-        int wd = ::inotify_add_watch(inotify_, path.c_str(), WatchMask | IN_ONLYDIR | IN_DONT_FOLLOW);
+        int wd =
+            ::inotify_add_watch(inotify_, path.c_str(), WatchMask | IN_ONLYDIR | IN_DONT_FOLLOW);
         if (wd < 0) return;
         folders_[wd] = path;
         WatchChildren(path, reportContents);
     }
 
     static bool IsWithin(const std::string& path, const std::string& folder) {
-        return path == folder ||
-               (path.size() > folder.size() && path.starts_with(folder) && path[folder.size()] == '/');
+        return path == folder || (path.size() > folder.size() && path.starts_with(folder) &&
+                                  path[folder.size()] == '/');
     }
 
     // A folder moved within the tree keeps its watches; their paths follow it.

@@ -27,9 +27,9 @@ class TLogindShutdownWatcher final : public TShutdownWatcher {
         }
         // Only logind can own its name on the system bus, so nobody else can
         // make the application believe the system goes down.
-        if (sd_bus_match_signal(bus_, &match_, "org.freedesktop.login1",
-                                "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
-                                "PrepareForShutdown", &TLogindShutdownWatcher::Signal, this) < 0) {
+        if (sd_bus_match_signal(bus_, &match_, "org.freedesktop.login1", "/org/freedesktop/login1",
+                                "org.freedesktop.login1.Manager", "PrepareForShutdown",
+                                &TLogindShutdownWatcher::Signal, this) < 0) {
             Close();
             return;
         }

@@ -15,13 +15,26 @@ namespace {
 constexpr UINT WM_SHELLNOTIFY = WM_USER + 1;
 
 constexpr std::array<os::LONG, 21> ShellEventCodes{
-    os::SHCNE_ASSOCCHANGED,  os::SHCNE_ATTRIBUTES,   os::SHCNE_UPDATEITEM,
-    os::SHCNE_CREATE,        os::SHCNE_DELETE,       os::SHCNE_RENAMEITEM,
-    os::SHCNE_DRIVEADD,      os::SHCNE_DRIVEREMOVED, os::SHCNE_DRIVEADDGUI,
-    os::SHCNE_FREESPACE,     os::SHCNE_MEDIAINSERTED, os::SHCNE_MEDIAREMOVED,
-    os::SHCNE_MKDIR,         os::SHCNE_RMDIR,        os::SHCNE_RENAMEFOLDER,
-    os::SHCNE_UPDATEDIR,     os::SHCNE_NETSHARE,     os::SHCNE_NETUNSHARE,
-    os::SHCNE_SERVERDISCONNECT, os::SHCNE_UPDATEIMAGE,
+    os::SHCNE_ASSOCCHANGED,
+    os::SHCNE_ATTRIBUTES,
+    os::SHCNE_UPDATEITEM,
+    os::SHCNE_CREATE,
+    os::SHCNE_DELETE,
+    os::SHCNE_RENAMEITEM,
+    os::SHCNE_DRIVEADD,
+    os::SHCNE_DRIVEREMOVED,
+    os::SHCNE_DRIVEADDGUI,
+    os::SHCNE_FREESPACE,
+    os::SHCNE_MEDIAINSERTED,
+    os::SHCNE_MEDIAREMOVED,
+    os::SHCNE_MKDIR,
+    os::SHCNE_RMDIR,
+    os::SHCNE_RENAMEFOLDER,
+    os::SHCNE_UPDATEDIR,
+    os::SHCNE_NETSHARE,
+    os::SHCNE_NETUNSHARE,
+    os::SHCNE_SERVERDISCONNECT,
+    os::SHCNE_UPDATEIMAGE,
     0,  // lnEndSessionQuery: no shell event
 };
 
@@ -34,7 +47,8 @@ std::uint32_t KVLShellEventCode(TKVLNotificationEvent value) {
 ZR_REGISTER_CLASS(TKVShellLog, c) {
     c.Property("Path", &TKVShellLog::Path, &TKVShellLog::SetPath).NoDefault();
     c.Property("Active", &TKVShellLog::GetActive, &TKVShellLog::SetActive).NoDefault();
-    c.Property("WatchSubTree", &TKVShellLog::WatchSubTree, &TKVShellLog::SetWatchSubTree).NoDefault();
+    c.Property("WatchSubTree", &TKVShellLog::WatchSubTree, &TKVShellLog::SetWatchSubTree)
+        .NoDefault();
     c.Property("Options", &TKVShellLog::Options, &TKVShellLog::SetOptions).NoDefault();
     c.Property("OnAssociationChange", &TKVShellLog::OnAssociationChange,
                &TKVShellLog::SetOnAssociationChange);
@@ -127,9 +141,9 @@ void TKVShellLog::ShellNotifyRegister() {
     for (int value = lnAssociationChange; value <= lnEndSessionQuery; ++value)
         if (options_.Contains(static_cast<TKVLNotificationEvent>(value)))
             mask |= KVLShellEventCode(static_cast<TKVLNotificationEvent>(value));
-    notifyID_ = os::SHChangeNotifyRegister(notifyWindow_,
-                                           os::SHCNRF_InterruptLevel | os::SHCNRF_ShellLevel,
-                                           static_cast<os::LONG>(mask), WM_SHELLNOTIFY, 1, &entry);
+    notifyID_ =
+        os::SHChangeNotifyRegister(notifyWindow_, os::SHCNRF_InterruptLevel | os::SHCNRF_ShellLevel,
+                                   static_cast<os::LONG>(mask), WM_SHELLNOTIFY, 1, &entry);
     // The platform keeps a copy of the item; ours would only leak.
     if (item != nullptr) {
         os::IMalloc* allocator = nullptr;
@@ -165,12 +179,13 @@ void TKVShellLog::WndProc(TMessage& message) {
 }
 
 void TKVShellLog::Notified(const TMessage& message) {
-    const auto event = static_cast<std::uint32_t>(message.LParam) & ~static_cast<std::uint32_t>(os::SHCNE_INTERRUPT);
+    const auto event = static_cast<std::uint32_t>(message.LParam) &
+                       ~static_cast<std::uint32_t>(os::SHCNE_INTERRUPT);
     const auto* items = reinterpret_cast<const os::LPCITEMIDLIST*>(message.WParam);
     const std::string path1 = items != nullptr ? PathFromPIDL(items[0]) : std::string();
     const std::string path2 = items != nullptr ? PathFromPIDL(items[1]) : std::string();
-    if (static_cast<std::int32_t>(event) == lastEvent_ && UpperCase(path1) == UpperCase(lastPath1_) &&
-        UpperCase(path2) == UpperCase(lastPath2_))
+    if (static_cast<std::int32_t>(event) == lastEvent_ &&
+        UpperCase(path1) == UpperCase(lastPath1_) && UpperCase(path2) == UpperCase(lastPath2_))
         return;
     lastEvent_ = static_cast<std::int32_t>(event);
     lastPath1_ = path1;
@@ -178,27 +193,63 @@ void TKVShellLog::Notified(const TMessage& message) {
     Dispatch(event, path1, path2);
 }
 
-void TKVShellLog::Dispatch(std::uint32_t event, const std::string& path1, const std::string& path2) {
+void TKVShellLog::Dispatch(std::uint32_t event, const std::string& path1,
+                           const std::string& path2) {
     switch (static_cast<os::LONG>(event)) {
-        case os::SHCNE_ASSOCCHANGED: DoAssociationChange(); break;
-        case os::SHCNE_ATTRIBUTES: DoAttributesChange(path1, path2); break;
-        case os::SHCNE_CREATE: DoCreateFile(path1); break;
-        case os::SHCNE_DELETE: DoDeleteFile(path1); break;
-        case os::SHCNE_RENAMEITEM: DoRenameItem(path1, path2); break;
-        case os::SHCNE_DRIVEADD: DoDriveAdd(path1); break;
-        case os::SHCNE_DRIVEREMOVED: DoDriveRemove(path1); break;
-        case os::SHCNE_DRIVEADDGUI: DoDriveAddGui(path1); break;
-        case os::SHCNE_MEDIAINSERTED: DoMediaInsert(path1); break;
-        case os::SHCNE_MEDIAREMOVED: DoMediaRemove(path1); break;
-        case os::SHCNE_MKDIR: DoDirCreate(path1); break;
-        case os::SHCNE_RMDIR: DoFolderRemove(path1); break;
-        case os::SHCNE_RENAMEFOLDER: DoRenameFolder(path1, path2); break;
+        case os::SHCNE_ASSOCCHANGED:
+            DoAssociationChange();
+            break;
+        case os::SHCNE_ATTRIBUTES:
+            DoAttributesChange(path1, path2);
+            break;
+        case os::SHCNE_CREATE:
+            DoCreateFile(path1);
+            break;
+        case os::SHCNE_DELETE:
+            DoDeleteFile(path1);
+            break;
+        case os::SHCNE_RENAMEITEM:
+            DoRenameItem(path1, path2);
+            break;
+        case os::SHCNE_DRIVEADD:
+            DoDriveAdd(path1);
+            break;
+        case os::SHCNE_DRIVEREMOVED:
+            DoDriveRemove(path1);
+            break;
+        case os::SHCNE_DRIVEADDGUI:
+            DoDriveAddGui(path1);
+            break;
+        case os::SHCNE_MEDIAINSERTED:
+            DoMediaInsert(path1);
+            break;
+        case os::SHCNE_MEDIAREMOVED:
+            DoMediaRemove(path1);
+            break;
+        case os::SHCNE_MKDIR:
+            DoDirCreate(path1);
+            break;
+        case os::SHCNE_RMDIR:
+            DoFolderRemove(path1);
+            break;
+        case os::SHCNE_RENAMEFOLDER:
+            DoRenameFolder(path1, path2);
+            break;
         // These two name the watched folder, whatever item came with them.
-        case os::SHCNE_UPDATEDIR: DoDirUpdate(path_); break;
-        case os::SHCNE_NETSHARE: DoNetShare(path1); break;
-        case os::SHCNE_NETUNSHARE: DoNetUnShare(path1); break;
-        case os::SHCNE_SERVERDISCONNECT: DoServerDisconnect(path_); break;
-        default: break;  // updated items, free space, the image list, anything else
+        case os::SHCNE_UPDATEDIR:
+            DoDirUpdate(path_);
+            break;
+        case os::SHCNE_NETSHARE:
+            DoNetShare(path1);
+            break;
+        case os::SHCNE_NETUNSHARE:
+            DoNetUnShare(path1);
+            break;
+        case os::SHCNE_SERVERDISCONNECT:
+            DoServerDisconnect(path_);
+            break;
+        default:
+            break;  // updated items, free space, the image list, anything else
     }
 }
 
@@ -218,9 +269,9 @@ void TKVShellLog::DoAttributesChange(const std::string& OldValue, const std::str
     if (OnAttributesChange_) OnAttributesChange_(this, OldValue, NewValue);
 }
 
-#define ZR_SHELL_DO1(Method, Event)                         \
-    void TKVShellLog::Method(const std::string& Value) {    \
-        if (Event##_) Event##_(this, Value);                \
+#define ZR_SHELL_DO1(Method, Event)                      \
+    void TKVShellLog::Method(const std::string& Value) { \
+        if (Event##_) Event##_(this, Value);             \
     }
 ZR_SHELL_DO1(DoCreateFile, OnFileCreate)
 ZR_SHELL_DO1(DoDeleteFile, OnFileDelete)

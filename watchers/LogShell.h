@@ -86,9 +86,13 @@ class TKVShellLog : public TComponent {
     // The hidden window, null in the designer.
     HWND NotifyWindow() const { return notifyWindow_; }
 
-#define ZR_SHELL_EVENT(Name, Type)                            \
-    const Type& Name() const { return Name##_; }              \
-    void Set##Name(const Type& handler) { Name##_ = handler; }
+#define ZR_SHELL_EVENT(Name, Type)        \
+    const Type& Name() const {            \
+        return Name##_;                   \
+    }                                     \
+    void Set##Name(const Type& handler) { \
+        Name##_ = handler;                \
+    }
     ZR_SHELL_EVENT(OnAssociationChange, TNotifyEvent)
     ZR_SHELL_EVENT(OnAttributesChange, TKVLShellNotificationEvent2)
     ZR_SHELL_EVENT(OnFileCreate, TKVLShellNotificationEvent1)

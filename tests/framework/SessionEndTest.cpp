@@ -46,10 +46,12 @@ void RunQueueFor(std::chrono::milliseconds time, const std::function<bool()>& do
 class TestBus {
   public:
     TestBus() {
-        FILE* out = ::popen("dbus-daemon --session --fork --print-address=1 --print-pid=1 2>/dev/null", "r");
+        FILE* out = ::popen(
+            "dbus-daemon --session --fork --print-address=1 --print-pid=1 2>/dev/null", "r");
         if (out == nullptr) return;
         char line[512] = {};
-        if (std::fgets(line, sizeof line, out)) address_ = std::string(line).substr(0, std::strlen(line) - 1);
+        if (std::fgets(line, sizeof line, out))
+            address_ = std::string(line).substr(0, std::strlen(line) - 1);
         if (std::fgets(line, sizeof line, out)) pid_ = std::atoi(line);
         ::pclose(out);
     }
@@ -68,9 +70,10 @@ class TestBus {
         if (name != nullptr) {
             ASSERT_GE(sd_bus_request_name(bus, name, 0), 0);
         }
-        ASSERT_GE(sd_bus_emit_signal(bus, "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
-                                     "PrepareForShutdown", "b", goingDown ? 1 : 0),
-                  0);
+        ASSERT_GE(
+            sd_bus_emit_signal(bus, "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
+                               "PrepareForShutdown", "b", goingDown ? 1 : 0),
+            0);
         sd_bus_flush(bus);
         sd_bus_flush_close_unref(bus);
     }
@@ -131,7 +134,7 @@ TEST(SessionEndThreadTest, TheSystemGoingDownAsksTheWindows) {
     AddSessionWindow(window.window);
     ASSERT_TRUE(WatchingSystemShutdown());
 
-    bus.Announce(true, nullptr);  // anyone but logind: not believed
+    bus.Announce(true, nullptr);                    // anyone but logind: not believed
     bus.Announce(false, "org.freedesktop.login1");  // a shutdown called off
     RunQueueFor(300ms, [] { return false; });
     EXPECT_EQ(window.asked, 0);

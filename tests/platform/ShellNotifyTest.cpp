@@ -169,18 +169,19 @@ TEST(ShellNotifyThreadTest, RenamesArePairedAndTheTreeFollowsThem) {
     Touch(folder / "renamed/deep/file");  // the watch of "deep" now lives under the new name
     fs::rename(folder / "renamed/deep/file", folder / "renamed/deep/moved");
     fs::rename(folder / "renamed/deep", outside / "deep");  // out: it is gone from here
-    Touch(outside / "deep/after");                         // no longer ours
+    Touch(outside / "deep/after");                          // no longer ours
     fs::rename(outside / "deep", folder / "back");          // in: it is new here
     recorder.WaitFor(5);
     recorder.Settle();
-    EXPECT_EQ(recorder.seen, (std::vector<Received>{
-                                 {I | SHCNE_RENAMEFOLDER, folder / "inner", folder / "renamed"},
-                                 {I | SHCNE_CREATE, folder / "renamed/deep/file", ""},
-                                 {I | SHCNE_RENAMEITEM, folder / "renamed/deep/file",
-                                  folder / "renamed/deep/moved"},
-                                 {I | SHCNE_RMDIR, folder / "renamed/deep", ""},
-                                 {I | SHCNE_MKDIR, folder / "back", ""},
-                             }));
+    EXPECT_EQ(
+        recorder.seen,
+        (std::vector<Received>{
+            {I | SHCNE_RENAMEFOLDER, folder / "inner", folder / "renamed"},
+            {I | SHCNE_CREATE, folder / "renamed/deep/file", ""},
+            {I | SHCNE_RENAMEITEM, folder / "renamed/deep/file", folder / "renamed/deep/moved"},
+            {I | SHCNE_RMDIR, folder / "renamed/deep", ""},
+            {I | SHCNE_MKDIR, folder / "back", ""},
+        }));
 }
 
 TEST(ShellNotifyThreadTest, SubfoldersCountOnlyForARecursiveEntry) {

@@ -49,7 +49,9 @@ class Events {
     explicit Events(TKVShellLog& log) {
         auto one = [this](const char* name) {
             return TKVLShellNotificationEvent1::FromFunction(
-                [this, name](TObject*, const std::string& v) { seen.push_back(std::string(name) + "(" + v + ")"); });
+                [this, name](TObject*, const std::string& v) {
+                    seen.push_back(std::string(name) + "(" + v + ")");
+                });
         };
         auto two = [this](const char* name) {
             return TKVLShellNotificationEvent2::FromFunction(
@@ -133,7 +135,8 @@ TEST(LogShellThreadTest, AFolderRenamedNamesOldAndNew) {
     log.SetActive(true);
     fs::rename(folder / "old", folder / "new");
     events.WaitFor(1);
-    EXPECT_EQ(events.seen, Seen{"FolderRename(" + (folder / "old") + ", " + (folder / "new") + ")"});
+    EXPECT_EQ(events.seen,
+              Seen{"FolderRename(" + (folder / "old") + ", " + (folder / "new") + ")"});
 }
 
 TEST(LogShellThreadTest, ChangingPathWhileActiveMovesTheWatch) {
@@ -173,9 +176,9 @@ TEST(LogShellThreadTest, RepeatedNotificationsRaiseOnce) {
     SHChangeNotify(SHCNE_NETSHARE, SHCNF_PATHA, "/srv/Públic", nullptr);  // not ASCII: differs
     events.WaitFor(5);
     events.WaitFor();
-    EXPECT_EQ(events.seen, (Seen{"NetShare(/srv/Public)", "NetShare(/srv/Public)",
-                                 "NetShare(/srv/Public)", "NetShare(/srv/Public)",
-                                 "NetShare(/srv/Públic)"}));
+    EXPECT_EQ(events.seen,
+              (Seen{"NetShare(/srv/Public)", "NetShare(/srv/Public)", "NetShare(/srv/Public)",
+                    "NetShare(/srv/Public)", "NetShare(/srv/Públic)"}));
 }
 
 TEST(LogShellThreadTest, FolderUpdateAndServerDisconnectNameThePathProperty) {
