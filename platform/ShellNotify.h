@@ -8,7 +8,9 @@
 //    (SHCNE_UPDATEITEM), and a folder whose contents changed
 //    (SHCNE_UPDATEDIR): inotify under the entry's folder, every subfolder
 //    included (new ones too) when the entry is recursive. No item means the
-//    user's home folder.
+//    user's home folder. A move into the watched tree counts as made there,
+//    a move out of it as deleted; a lost burst of events (the kernel's queue
+//    overflowed) as SHCNE_UPDATEDIR of the folder.
 //  - drives and media: the process's mount table. A mounted device or
 //    network share that appears or goes is SHCNE_DRIVEADD / SHCNE_DRIVEREMOVED,
 //    or SHCNE_MEDIAINSERTED / SHCNE_MEDIAREMOVED for a removable device; the
