@@ -218,7 +218,7 @@ class TLinuxShellWatcher final : public TShellWatcher {
             return;
         }
         const std::string folder = it->second;
-        const std::string path = folder + "/" + name;
+        const std::string path = (folder == "/" ? "" : folder) + "/" + name;
         const bool isFolder = (event.mask & IN_ISDIR) != 0;
 
         if ((event.mask & IN_CREATE) != 0) {
