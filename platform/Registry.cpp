@@ -1,9 +1,12 @@
 #include "platform/Registry.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <unordered_map>
 
@@ -30,10 +33,21 @@ constexpr TRootName RootNames[] = {
     {HKEY_CURRENT_CONFIG, "HKEY_CURRENT_CONFIG"},
 };
 
+// An open descriptor of a key's folder, held as long as a handle to the key
+// is open: it keeps the folder's inode from being reused, so a key that was
+// deleted is never mistaken for a new one of the same name.
+struct TFolderPin {
+    int Fd = -1;
+    ~TFolderPin() {
+        if (Fd >= 0) ::close(Fd);
+    }
+};
+
 struct TOpenKey {
     std::string Folder;
     TFolderId Id;
     REGSAM Access = 0;
+    std::shared_ptr<const TFolderPin> Pin;
 };
 
 struct TKeyTable {
@@ -87,12 +101,14 @@ bool IsOpen(HKEY key) {
 }
 
 LSTATUS NewHandle(const std::string& folder, REGSAM access, HKEY* result) {
-    auto id = FolderId(folder);
-    if (!id) return ERROR_KEY_DELETED;
+    auto pin = std::make_shared<TFolderPin>();
+    pin->Fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st{};
+    if (pin->Fd < 0 || ::fstat(pin->Fd, &st) != 0) return ERROR_KEY_DELETED;
     auto& table = KeyTable();
     std::lock_guard guard(table.Lock);
     HKEY handle = table.Next++;
-    table.Keys[handle] = {folder, *id, Normalise(access)};
+    table.Keys[handle] = {folder, TFolderId{st.st_dev, st.st_ino}, Normalise(access), std::move(pin)};
     *result = handle;
     return ERROR_SUCCESS;
 }
