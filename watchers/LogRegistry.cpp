@@ -1,5 +1,7 @@
 #include "watchers/LogRegistry.h"
 
+#include <thread>
+
 #include "framework/TypeInfo.h"
 #include "platform/Sync.h"
 
@@ -42,6 +44,13 @@ void TKVRegistryLog::Notify() {
 }
 
 void TKVRegistryLog::StopWatching() {
+    if (notificationThread_ && notificationThread_->Notifying()) {
+        // Called from the handler of this watcher's own report: the worker
+        // waits in Synchronize until the handler returns, so waiting for the
+        // worker here would never end. It is told to stop and frees itself.
+        notificationThread_.release()->Abandon();
+        return;
+    }
     notificationThread_.reset();
 }
 
@@ -62,12 +71,21 @@ TKVRegistryLog::TNotificationThread::TNotificationThread(TKVRegistryLog* log)
 TKVRegistryLog::TNotificationThread::~TNotificationThread() {
     // Terminated first, so that the worker takes this wake-up for the end of
     // the watch, not for a change; the key is closed only once the worker has
-    // stopped using it.
-    Terminate();
-    os::SetEvent(event_);
-    WaitFor();
+    // stopped using it. An abandoned watcher is freed by its own thread,
+    // after Execute returned.
+    if (std::this_thread::get_id() != ThreadID()) {
+        Terminate();
+        os::SetEvent(event_);
+        WaitFor();
+    }
     registry_.reset();
     os::CloseHandle(event_);
+}
+
+void TKVRegistryLog::TNotificationThread::Abandon() {
+    Terminate();
+    SetFreeOnTerminate(true);
+    os::SetEvent(event_);
 }
 
 void TKVRegistryLog::TNotificationThread::Execute() {
@@ -98,7 +116,10 @@ void TKVRegistryLog::TNotificationThread::Arm() {
 void TKVRegistryLog::TNotificationThread::Notify() {
     // A report still queued when the watcher is being ended is dropped: the
     // component may be going away.
-    if (!Terminated()) registryLog_->Notify();
+    if (Terminated()) return;
+    notifying_ = true;
+    registryLog_->Notify();
+    notifying_ = false;  // the component may be gone: only this object is touched
 }
 
 }  // namespace zr

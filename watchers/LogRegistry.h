@@ -79,6 +79,12 @@ class TKVRegistryLog::TNotificationThread final : public TThread {
     ~TNotificationThread() override;
 
     TKVRegistryLog* RegistryLog() const { return registryLog_; }
+    // Inside the component's Notify, on the main thread.
+    bool Notifying() const { return notifying_; }
+    // Ends the watch without waiting for the worker, which frees this object
+    // when it has stopped; for a component that is told to stop from within
+    // this watcher's own report.
+    void Abandon();
 
   protected:
     void Execute() override;
@@ -97,6 +103,7 @@ class TKVRegistryLog::TNotificationThread final : public TThread {
     // Each watcher's own event: a change under another component's key never
     // wakes this one.
     os::HANDLE event_;
+    bool notifying_ = false;  // main thread only
 };
 
 }  // namespace zr

@@ -213,3 +213,22 @@ TEST_F(RegistryLogThread, EndingTheWatcherWithAReportPendingRaisesNothing) {
     Pump(Quiet);
     EXPECT_EQ(events, 0);
 }
+
+TEST_F(RegistryLogThread, AHandlerMayEndTheWatchThatReportedToIt) {
+    int events = 0;
+    TKVRegistryLog* log = NewLog(events);
+    log->SetOnRegistryNotification(TNotifyEvent::FromFunction([&](TObject*) {
+        ++events;
+        log->SetActive(false);  // the worker waits for this handler meanwhile
+    }));
+    log->SetActive(true);
+    ASSERT_TRUE(Armed("Software\\Varnholt"));
+    Change({"add", "HKLM\\Software\\Varnholt\\Stop"});
+    ASSERT_TRUE(PumpUntil([&] { return events == 1; }, Patience));
+    EXPECT_EQ(log->NotificationThread(), nullptr);
+    EXPECT_TRUE(PumpUntil([&] { return WatchesOn(Folder("Software\\Varnholt")) == 0; }, Patience))
+        << "the abandoned watcher ended";
+    Change({"add", "HKLM\\Software\\Varnholt\\Again"});
+    Pump(Quiet);
+    EXPECT_EQ(events, 1);
+}
