@@ -59,6 +59,12 @@ class TX11FormBackend : public TFormBackend {
     bool Start();
     void Stop();
     bool Running() const { return display_ && !display_->Lost() && &FormBackend() == this; }
+    // Rings the bell of the display the windows are on.
+    bool Bell() {
+        if (!IsMainThread() || !Running()) return false;
+        display_->Bell();
+        return true;
+    }
     TXWindow WindowOf(const TCustomForm& form) const {
         auto it = forms_.find(&form);
         return it == forms_.end() ? 0 : it->second.Window;
@@ -443,8 +449,13 @@ bool OfferForDialog() {
     return OfferBackend() != nullptr;
 }
 
-const bool offered =
-    (SetFormBackendProvider(&OfferBackend), SetDialogDisplayProvider(&OfferForDialog), true);
+bool RingDisplayBell() {
+    return Backend().Bell();
+}
+
+const bool offered = (SetFormBackendProvider(&OfferBackend),
+                      SetDialogDisplayProvider(&OfferForDialog), SetBellRinger(&RingDisplayBell),
+                      true);
 
 }  // namespace
 

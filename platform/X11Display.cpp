@@ -341,6 +341,12 @@ void TXDisplay::Flush() {
     if (!lost_) XFlush(display_);
 }
 
+void TXDisplay::Bell() {
+    if (lost_) return;
+    XBell(display_, 0);
+    XFlush(display_);
+}
+
 void TXDisplay::Sync() {
     if (!lost_) XSync(display_, False);
 }

@@ -95,6 +95,8 @@ class TXDisplay {
     bool NextInput(TXInput& input);
     // Sends what is buffered to the server.
     void Flush();
+    // Rings the display's bell at its usual volume.
+    void Bell();
     // Waits until the server has handled every request sent so far.
     void Sync();
 
