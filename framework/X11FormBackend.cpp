@@ -374,6 +374,10 @@ bool TX11FormBackend::Dispatch(const TXInput& input) {
             return HandleButtonUp(form, input, w.Pointer);
         case TXInput::kKey:
             return HandleKey(form, input);
+        case TXInput::kPointerMoved:
+        case TXInput::kPointerLeft:
+            if (HandlePointer(form, input, w.View)) w.Dirty = true;
+            return false;
         case TXInput::kCloseRequest:
             if (!form.Visible() || !form.Enabled()) return false;
             form.Close();
