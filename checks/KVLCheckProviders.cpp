@@ -204,8 +204,7 @@ void TKVLCheckProviderNumericEdit::InternalCheck() {
     // the program that runs the check.
     if (text.empty()) return;
     double value = 0;
-    if (!TryStrToFloat(text, value) || std::isnan(value) || value < minValue_ ||
-        value > maxValue_)
+    if (!TryStrToFloat(text, value) || std::isnan(value) || value < minValue_ || value > maxValue_)
         SetStatus(csFailed);
 }
 

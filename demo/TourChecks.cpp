@@ -89,8 +89,7 @@ void ShowChecks(std::ostream& out) {
     out << "  beeps: " << MessageBeepCount() - beeps << "\n";
 }
 
-[[maybe_unused]] const bool registered =
-    zrdemo::AddStop({"Input checks: a form checked with wrong values, then right ones", ShowChecks,
-                     60});
+[[maybe_unused]] const bool registered = zrdemo::AddStop(
+    {"Input checks: a form checked with wrong values, then right ones", ShowChecks, 60});
 
 }  // namespace

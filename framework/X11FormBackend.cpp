@@ -457,9 +457,9 @@ bool RingDisplayBell() {
     return Backend().Bell();
 }
 
-const bool offered = (SetFormBackendProvider(&OfferBackend),
-                      SetDialogDisplayProvider(&OfferForDialog), SetBellRinger(&RingDisplayBell),
-                      true);
+const bool offered =
+    (SetFormBackendProvider(&OfferBackend), SetDialogDisplayProvider(&OfferForDialog),
+     SetBellRinger(&RingDisplayBell), true);
 
 }  // namespace
 

@@ -170,9 +170,8 @@ TXWindow TXDisplay::CreateWindow(const TXWindowSpec& windowSpec) {
     XSetWindowAttributes attributes{};
     attributes.background_pixel = Pixel(windowSpec.Background);
     attributes.border_pixel = BlackPixel(display_, screen_);
-    attributes.event_mask =
-        ExposureMask | ButtonPressMask | ButtonReleaseMask | KeyPressMask | StructureNotifyMask |
-        PointerMotionMask | LeaveWindowMask;
+    attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | KeyPressMask |
+                            StructureNotifyMask | PointerMotionMask | LeaveWindowMask;
     attributes.bit_gravity = NorthWestGravity;
     Window window = XCreateWindow(
         display_, RootWindow(display_, screen_), windowSpec.Left, windowSpec.Top, static_cast<unsigned>(width),

@@ -123,9 +123,9 @@ TEST_F(Providers, HintsAreTheKindsTextsAndOnlyChangedOnesAreStored) {
     EXPECT_EQ(numeric->GetHintText(),
               "Editbox must contain the value in range betwen 1" + sep + "00 and 10" + sep + "00");
 
-    for (TKVLCheckProvider* p : {base, static_cast<TKVLCheckProvider*>(edit),
-                                 static_cast<TKVLCheckProvider*>(box),
-                                 static_cast<TKVLCheckProvider*>(combo)})
+    for (TKVLCheckProvider* p :
+         {base, static_cast<TKVLCheckProvider*>(edit), static_cast<TKVLCheckProvider*>(box),
+          static_cast<TKVLCheckProvider*>(combo)})
         EXPECT_FALSE(p->HintMustBeStored()) << p->ClassName();
     EXPECT_TRUE(numeric->HintMustBeStored());
     // The edit kind's text is no default of the check box kind.

@@ -156,10 +156,12 @@ TEST_F(CheckWindow, TheMarkStandsBesideTheFailedControlShowsItsHintAndTheFocusGo
     const int hintY = markY + 8 + 20 + 2;
     EXPECT_NE(PixelAt(*form, markX + 10, hintY), ColorToRGB(clInfoBk));
     client_->MoveTo(window, markX + 8, markY + 8);
-    EXPECT_TRUE(PumpUntil([&] { return PixelAt(*form, markX + 10, hintY) == ColorToRGB(clInfoBk); }))
-        << "no hint shown on the mark";
+    EXPECT_TRUE(PumpUntil([&] {
+        return PixelAt(*form, markX + 10, hintY) == ColorToRGB(clInfoBk);
+    })) << "no hint shown on the mark";
     client_->MoveTo(window, 200, 100);
-    EXPECT_TRUE(PumpUntil([&] { return PixelAt(*form, markX + 10, hintY) != ColorToRGB(clInfoBk); }));
+    EXPECT_TRUE(
+        PumpUntil([&] { return PixelAt(*form, markX + 10, hintY) != ColorToRGB(clInfoBk); }));
 
     EXPECT_TRUE(MessageBeep(MB_ICONHAND)) << "the display's bell rings while windows show";
 }
