@@ -336,17 +336,22 @@ bool TX11FormBackend::Service() {
     }
     bool handled = false;
     TXInput input;
-    // What the input does may run a nested loop that services the display
-    // itself, or even stop the backend; each round looks again.
-    while (display_ && !display_->Lost() && display_->NextInput(input))
-        if (Dispatch(input)) handled = true;
-    if (!display_) return handled;
-    if (display_->Lost()) {
-        ConnectionLost();
-        return true;
-    }
-    Redraw();
-    display_->Flush();
+    // Drawing makes round trips (fonts, colours), during which Xlib may
+    // read further news into its own queue; the loop would then wait on a
+    // descriptor that no longer shows it, so it is taken before returning.
+    do {
+        // What the input does may run a nested loop that services the
+        // display itself, or even stop the backend; each round looks again.
+        while (display_ && !display_->Lost() && display_->NextInput(input))
+            if (Dispatch(input)) handled = true;
+        if (!display_) return handled;
+        if (display_->Lost()) {
+            ConnectionLost();
+            return true;
+        }
+        Redraw();
+        display_->Flush();
+    } while (display_ && display_->Queued());
     return handled;
 }
 

@@ -104,6 +104,10 @@ class TXDisplay {
     // Takes the next record of input; false when none is waiting. Never
     // blocks.
     bool NextInput(TXInput& input);
+    // News that Xlib has already read off the connection (during a round
+    // trip) and keeps in its own queue, where the descriptor no longer
+    // shows it.
+    bool Queued() const;
     // Sends what is buffered to the server.
     void Flush();
     // Rings the display's bell at its usual volume.
