@@ -174,4 +174,16 @@ bool HandleKey(TCustomForm& form, const os::TXInput& input) {
     return true;
 }
 
+bool HandlePointer(const TCustomForm& form, const os::TXInput& input, TFormView& view) {
+    const TControl* control = nullptr;
+    if (input.Kind == os::TXInput::kPointerMoved && form.Visible() && form.Enabled())
+        control = HintControlAt(form, {input.X, input.Y});
+    const bool shown = view.HintControl && !view.HintAlive.expired();
+    if (control == (shown ? view.HintControl : nullptr)) return false;
+    view.HintControl = control;
+    view.HintAlive = control ? control->Liveness() : std::weak_ptr<const void>();
+    view.HintAt = {input.X, input.Y};
+    return true;
+}
+
 }  // namespace zr
