@@ -24,7 +24,7 @@ HINSTANCE Package() {
     return ModuleOfAddress(reinterpret_cast<const void*>(&Register));
 }
 
-std::string Run(const std::string& command, int* status = nullptr) {
+std::string Shell(const std::string& command, int* status = nullptr) {
     std::string output;
     FILE* pipe = popen((command + " 2>&1").c_str(), "r");
     if (pipe == nullptr) return output;
@@ -67,7 +67,9 @@ TEST(Package, EachComponentHasItsPaletteBitmap) {
         for (auto [x, y] : {std::pair{0, 0}, {23, 0}, {0, 23}})
             EXPECT_EQ(picture.Pixels(x, y), onOlive ? olive : silver);
         // The log components carry the yellow warning diamond, lower right.
-        if (name != "TKVLCheckProcessor") EXPECT_EQ(picture.Pixels(18, 22), TColor{0x00FFFF});
+        if (name != "TKVLCheckProcessor") {
+            EXPECT_EQ(picture.Pixels(18, 22), TColor{0x00FFFF});
+        }
     }
     TBitmap failed;
     failed.LoadFromResourceName(Package(), "KVL_FAILED");
@@ -124,23 +126,23 @@ TEST(Designer, PalettePngAndFormFilesFromTheCommandLine) {
     for (const std::string& name : kPalette) expected += name + "\n";
     const std::string folder = ::testing::TempDir();
     const std::string png = folder + "/palette.png";
-    EXPECT_EQ(Run(zrdesign + " palette --png '" + png + "'", &status), expected);
+    EXPECT_EQ(Shell(zrdesign + " palette --png '" + png + "'", &status), expected);
     EXPECT_EQ(status, 0);
     // The PNG header's width and height: eight 48-pixel pictures with gaps.
-    const std::string header = Run("head -c 24 '" + png + "' | od -An -tx1 | tr -d ' \\n'");
+    const std::string header = Shell("head -c 24 '" + png + "' | od -An -tx1 | tr -d ' \\n'");
     EXPECT_EQ(header.substr(0, 16), "89504e470d0a1a0a");
     EXPECT_EQ(header.substr(32, 16), "000001a400000038");  // 420 x 56
 
     const std::string form = folder + "/designed.dfm";
     std::remove(form.c_str());
-    Run(zrdesign + " new '" + form + "' TKVFileLog TKVExceptionLog:ErrorLog", &status);
+    Shell(zrdesign + " new '" + form + "' TKVFileLog TKVExceptionLog:ErrorLog", &status);
     EXPECT_EQ(status, 0);
-    Run(zrdesign + " set '" + form + "' ErrorLog LogFile errors.log", &status);
+    Shell(zrdesign + " set '" + form + "' ErrorLog LogFile errors.log", &status);
     EXPECT_EQ(status, 0);
-    const std::string props = Run(zrdesign + " props '" + form + "' ErrorLog");
+    const std::string props = Shell(zrdesign + " props '" + form + "' ErrorLog");
     EXPECT_NE(props.find("LogFile = 'errors.log'  (default 'kvevents.log')"), std::string::npos)
         << props;
-    const std::string text = Run("cat '" + form + "'");
+    const std::string text = Shell("cat '" + form + "'");
     EXPECT_NE(text.find("object KVFileLog1: TKVFileLog"), std::string::npos) << text;
     EXPECT_NE(text.find("LogFile = 'errors.log'"), std::string::npos) << text;
     EXPECT_EQ(text.find("ErrorDialog"), std::string::npos) << "defaults are not stored:\n" << text;
@@ -149,17 +151,17 @@ TEST(Designer, PalettePngAndFormFilesFromTheCommandLine) {
 TEST(Designer, LoadingWhatIsNoPackageOfThisRunTimeSaysWhy) {
     int status = -1;
     const std::string zrdesign = std::string("'") + ZR_ZRDESIGN + "'";
-    std::string output = Run(zrdesign + " --package '" + ZR_RUNTIME_LIBRARY + "' palette", &status);
+    std::string output = Shell(zrdesign + " --package '" + ZR_RUNTIME_LIBRARY + "' palette", &status);
     EXPECT_EQ(status, 1);
     EXPECT_NE(output.find(ZR_RUNTIME_LIBRARY), std::string::npos) << output;
     EXPECT_NE(output.find("exports no Register"), std::string::npos) << output;
 
-    output = Run(zrdesign + " --package '" + ZR_FOREIGN_PACKAGE + "' palette", &status);
+    output = Shell(zrdesign + " --package '" + ZR_FOREIGN_PACKAGE + "' palette", &status);
     EXPECT_EQ(status, 1);
     EXPECT_NE(output.find("was built against run-time interface 999"), std::string::npos)
         << output;
 
-    output = Run(zrdesign + " --package /nonexistent/libnothing.so palette", &status);
+    output = Shell(zrdesign + " --package /nonexistent/libnothing.so palette", &status);
     EXPECT_EQ(status, 1);
     EXPECT_NE(output.find("/nonexistent/libnothing.so: cannot be loaded"), std::string::npos)
         << output;
