@@ -107,12 +107,28 @@ struct LogHandle {
     std::string logName;
     std::string source;  // Source handles
     std::mutex mutex;
-    FileIndex index;
     DWORD nextRecord = 0;  // of a sequential read; 0 before the first read
 };
 
 // The position of a sequential read that has read the oldest record backwards.
 constexpr DWORD PastTheEnd = 0xFFFFFFFF;
+
+// What this process knows of each log file, shared by all its handles, so
+// that a write (a source is often registered for one entry) reads only what
+// other writers appended since, not the whole file.
+struct SharedIndex {
+    std::mutex mutex;
+    FileIndex index;
+};
+std::mutex indexesMutex;
+std::map<std::string, std::shared_ptr<SharedIndex>> indexes;
+
+std::shared_ptr<SharedIndex> IndexOf(const std::string& path) {
+    std::lock_guard lock(indexesMutex);
+    auto& entry = indexes[path];
+    if (!entry) entry = std::make_shared<SharedIndex>();
+    return entry;
+}
 
 std::mutex tableMutex;
 std::map<HANDLE, std::shared_ptr<LogHandle>> table;
@@ -162,24 +178,26 @@ HANDLE OpenHandle(LogHandle::Kind kind, const char* server, const char* logName,
     return Enter(std::move(handle));
 }
 
-// Brings the reader's index up to date under a shared lock and runs `use` with
-// the file (-1 when the log has no file yet) while the lock is held.
+// Brings the log's index up to date under a shared lock and runs `use` with
+// the file (-1 when the log has no file yet) and the index while the lock is held.
 template <typename Use>
 BOOL WithReadLock(LogHandle& log, Use use) {
-    LockedFile file(LogFilePath(log.store, log.logName), false);
+    const std::string path = LogFilePath(log.store, log.logName);
+    auto shared = IndexOf(path);
+    std::lock_guard lock(shared->mutex);
+    LockedFile file(path, false);
     if (file.Fd() < 0) {
         if (errno != ENOENT) return Fail(ErrorFromErrno(errno));
-        log.index = FileIndex{};
-        return use(-1);
+        shared->index = FileIndex{};
+        return use(-1, shared->index);
     }
-    if (!eventlog::Scan(file.Fd(), log.index)) return Fail(ErrorFromErrno(errno));
-    return use(file.Fd());
+    if (!eventlog::Scan(file.Fd(), shared->index)) return Fail(ErrorFromErrno(errno));
+    return use(file.Fd(), shared->index);
 }
 
 // The number of the first record a read returns, or 0 with the error set.
-DWORD FirstToRead(LogHandle& log, DWORD flags, DWORD recordOffset) {
+DWORD FirstToRead(const LogHandle& log, DWORD count, DWORD flags, DWORD recordOffset) {
     const bool backwards = flags & EVENTLOG_BACKWARDS_READ;
-    const DWORD count = log.index.Count();
     if (flags & EVENTLOG_SEEK_READ) {
         if (recordOffset == 0 || recordOffset > count) {
             SetLastError(ERROR_INVALID_PARAMETER);
@@ -253,14 +271,18 @@ void SendToSyslog(const LogHandle& log, const eventlog::RecordFields& fields) {
 BOOL Append(LogHandle& log, eventlog::RecordFields& fields) {
     std::error_code ignored;
     std::filesystem::create_directories(log.store, ignored);
-    LockedFile file(LogFilePath(log.store, log.logName), true);
+    const std::string path = LogFilePath(log.store, log.logName);
+    auto shared = IndexOf(path);
+    std::lock_guard lock(shared->mutex);
+    FileIndex& index = shared->index;
+    LockedFile file(path, true);
     if (file.Fd() < 0) return Fail(ErrorFromErrno(errno));
-    if (!eventlog::Scan(file.Fd(), log.index)) return Fail(ErrorFromErrno(errno));
-    fields.number = log.index.Count() + 1;
+    if (!eventlog::Scan(file.Fd(), index)) return Fail(ErrorFromErrno(errno));
+    fields.number = index.Count() + 1;
     const std::vector<std::uint8_t> record = eventlog::ComposeRecord(fields);
     if (record.empty()) return Fail(ERROR_INVALID_PARAMETER);
 
-    const off_t at = log.index.validEnd;
+    const off_t at = index.validEnd;
     bool written = ::ftruncate(file.Fd(), at) == 0;
     for (std::size_t done = 0; written && done < record.size();) {
         const ssize_t n = ::pwrite(file.Fd(), record.data() + done, record.size() - done,
@@ -329,8 +351,8 @@ BOOL GetNumberOfEventLogRecords(HANDLE handle, DWORD* count) {
     if (!log) return Fail(ERROR_INVALID_HANDLE);
     if (!count) return Fail(ERROR_INVALID_PARAMETER);
     std::lock_guard lock(log->mutex);
-    return WithReadLock(*log, [&](int) {
-        *count = log->index.Count();
+    return WithReadLock(*log, [&](int, const FileIndex& index) {
+        *count = index.Count();
         return TRUE;
     });
 }
@@ -340,8 +362,8 @@ BOOL GetOldestEventLogRecord(HANDLE handle, DWORD* number) {
     if (!log) return Fail(ERROR_INVALID_HANDLE);
     if (!number) return Fail(ERROR_INVALID_PARAMETER);
     std::lock_guard lock(log->mutex);
-    return WithReadLock(*log, [&](int) {
-        *number = log->index.Count() > 0 ? 1 : 0;
+    return WithReadLock(*log, [&](int, const FileIndex& index) {
+        *number = index.Count() > 0 ? 1 : 0;
         return TRUE;
     });
 }
@@ -355,16 +377,16 @@ BOOL ReadEventLogA(HANDLE handle, DWORD flags, DWORD recordOffset, void* buffer,
     *bytesRead = 0;
     *bytesNeeded = 0;
     std::lock_guard lock(log->mutex);
-    return WithReadLock(*log, [&](int fd) -> BOOL {
-        DWORD number = FirstToRead(*log, flags, recordOffset);
+    return WithReadLock(*log, [&](int fd, FileIndex& index) -> BOOL {
+        DWORD number = FirstToRead(*log, index.Count(), flags, recordOffset);
         if (number == 0) return FALSE;
         const bool backwards = flags & EVENTLOG_BACKWARDS_READ;
         std::vector<std::uint8_t> record;
         auto* out = static_cast<std::uint8_t*>(buffer);
-        while (number >= 1 && number <= log->index.Count()) {
-            if (!eventlog::ReadRecord(fd, log->index, number, record) ||
+        while (number >= 1 && number <= index.Count()) {
+            if (!eventlog::ReadRecord(fd, index, number, record) ||
                 !eventlog::RecordChecksOut(record.data(), record.size(), number)) {
-                log->index = FileIndex{};  // changed under the lock's holders: look again
+                index = FileIndex{};  // changed behind the lock's back: look again
                 if (*bytesRead > 0) break;
                 return Fail(ERROR_HANDLE_EOF);
             }

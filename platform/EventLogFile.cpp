@@ -117,12 +117,19 @@ bool RecordChecksOut(const std::uint8_t* record, std::size_t size, DWORD number)
 bool Scan(int fd, FileIndex& index) {
     struct stat info;
     if (::fstat(fd, &info) != 0) return false;
-    if (info.st_dev != index.device || info.st_ino != index.inode || info.st_size < index.validEnd) {
+    std::vector<std::uint8_t> record;
+    // A file replaced by another (which may even get the same inode) or cut
+    // shorter is read again from its start; records that are still where
+    // they were are the same records, since a writer only ever appends.
+    const bool sameFile = info.st_dev == index.device && info.st_ino == index.inode &&
+                          info.st_size >= index.validEnd;
+    if (!sameFile || (index.Count() > 0 &&
+                      (!ReadRecord(fd, index, index.Count(), record) ||
+                       !RecordChecksOut(record.data(), record.size(), index.Count())))) {
         index = FileIndex{};
         index.device = info.st_dev;
         index.inode = info.st_ino;
     }
-    std::vector<std::uint8_t> record;
     while (index.validEnd + static_cast<off_t>(MinRecordSize) <= info.st_size) {
         DWORD length = 0;
         if (!ReadFully(fd, &length, sizeof length, index.validEnd)) break;
