@@ -55,9 +55,12 @@ class TScratchStores {
 
 const char* TypeName(std::uint16_t type) {
     switch (type) {
-        case zr::os::EVENTLOG_ERROR_TYPE: return "error";
-        case zr::os::EVENTLOG_WARNING_TYPE: return "warning";
-        default: return "information";
+        case zr::os::EVENTLOG_ERROR_TYPE:
+            return "error";
+        case zr::os::EVENTLOG_WARNING_TYPE:
+            return "warning";
+        default:
+            return "information";
     }
 }
 
@@ -75,8 +78,8 @@ void ShowNTEventLog(std::ostream& out) {
 
     zr::TRegistry registry;
     registry.SetRootKey(zr::os::HKEY_LOCAL_MACHINE);
-    if (!registry.OpenKey("SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\ZoririveTour",
-                          true))
+    if (!registry.OpenKey(
+            "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\ZoririveTour", true))
         throw zr::Exception("Cannot register the tour's event source");
     registry.WriteString("EventMessageFile", messageFile);
     out << "The source ZoririveTour names its message file " << messageFile << ".\n";
@@ -96,10 +99,10 @@ void ShowNTEventLog(std::ostream& out) {
     out << "Read back newest first (" << count << " records):\n";
     for (std::uint32_t i = count; i-- > 0;) {
         log->ReadEvent(i);
-        out << "  #" << i << "  " << zr::FormatDateTime("hh:nn:ss", log->GetEventTime())
-            << " UTC  " << TypeName(log->GetEventType()) << "  " << log->GetEventSource()
-            << "  id " << (log->GetEventID() & 0xFFFF) << "\n    "
-            << Indented(log->GetEventMessageText()) << "\n";
+        out << "  #" << i << "  " << zr::FormatDateTime("hh:nn:ss", log->GetEventTime()) << " UTC  "
+            << TypeName(log->GetEventType()) << "  " << log->GetEventSource() << "  id "
+            << (log->GetEventID() & 0xFFFF) << "\n    " << Indented(log->GetEventMessageText())
+            << "\n";
     }
     log->Close();
 }

@@ -28,9 +28,11 @@ const std::string& StoreFolder() {
 
 std::size_t Touch(const zr::TKVNTEventLog& log) {
     std::size_t sum = log.GetEventSource().size() + log.GetEventComputer().size();
-    for (std::uint32_t i = 0; i <= log.GetEventStringCount(); ++i) sum += log.GetEventString(i).size();
+    for (std::uint32_t i = 0; i <= log.GetEventStringCount(); ++i)
+        sum += log.GetEventString(i).size();
     if (const void* sid = log.GetEventSID()) sum += static_cast<const std::uint8_t*>(sid)[0];
-    return sum + log.GetEventID() + log.GetEventType() + static_cast<std::size_t>(log.GetEventTime());
+    return sum + log.GetEventID() + log.GetEventType() +
+           static_cast<std::size_t>(log.GetEventTime());
 }
 
 }  // namespace

@@ -171,7 +171,8 @@ HANDLE OpenHandle(LogHandle::Kind kind, const char* server, const char* logName,
     handle->logName = logName && *logName ? logName : "Application";
     handle->source = source ? source : "";
     handle->store = EventLogStoreFolder();
-    if (!IsUsableLogName(handle->logName) || (kind == LogHandle::Source && handle->source.empty())) {
+    if (!IsUsableLogName(handle->logName) ||
+        (kind == LogHandle::Source && handle->source.empty())) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
@@ -219,7 +220,8 @@ bool ValidReadFlags(DWORD flags) {
     const DWORD way = flags & (EVENTLOG_FORWARDS_READ | EVENTLOG_BACKWARDS_READ);
     const DWORD known = EVENTLOG_SEQUENTIAL_READ | EVENTLOG_SEEK_READ | EVENTLOG_FORWARDS_READ |
                         EVENTLOG_BACKWARDS_READ;
-    return (flags & ~known) == 0 && (how == EVENTLOG_SEQUENTIAL_READ || how == EVENTLOG_SEEK_READ) &&
+    return (flags & ~known) == 0 &&
+           (how == EVENTLOG_SEQUENTIAL_READ || how == EVENTLOG_SEEK_READ) &&
            (way == EVENTLOG_FORWARDS_READ || way == EVENTLOG_BACKWARDS_READ);
 }
 
@@ -238,8 +240,7 @@ std::string LogOfSource(const std::string& source) {
         HKEY log = 0;
         if (RegOpenKeyEx(logs, name, 0, KEY_READ, &log) != ERROR_SUCCESS) continue;
         HKEY entry = 0;
-        const bool listed =
-            RegOpenKeyEx(log, source.c_str(), 0, KEY_READ, &entry) == ERROR_SUCCESS;
+        const bool listed = RegOpenKeyEx(log, source.c_str(), 0, KEY_READ, &entry) == ERROR_SUCCESS;
         if (listed) RegCloseKey(entry);
         RegCloseKey(log);
         if (listed) {
@@ -253,10 +254,14 @@ std::string LogOfSource(const std::string& source) {
 
 int SyslogPriority(WORD type) {
     switch (type) {
-        case EVENTLOG_ERROR_TYPE: return LOG_ERR;
-        case EVENTLOG_WARNING_TYPE: return LOG_WARNING;
-        case EVENTLOG_AUDIT_FAILURE: return LOG_NOTICE;
-        default: return LOG_INFO;
+        case EVENTLOG_ERROR_TYPE:
+            return LOG_ERR;
+        case EVENTLOG_WARNING_TYPE:
+            return LOG_WARNING;
+        case EVENTLOG_AUDIT_FAILURE:
+            return LOG_NOTICE;
+        default:
+            return LOG_INFO;
     }
 }
 
@@ -288,8 +293,10 @@ BOOL Append(LogHandle& log, eventlog::RecordFields& fields) {
         const ssize_t n = ::pwrite(file.Fd(), record.data() + done, record.size() - done,
                                    at + static_cast<off_t>(done));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) written = false;
-        else done += static_cast<std::size_t>(n);
+        if (n <= 0)
+            written = false;
+        else
+            done += static_cast<std::size_t>(n);
     }
     if (!written) {
         const int error = errno ? errno : ENOSPC;
@@ -368,8 +375,8 @@ BOOL GetOldestEventLogRecord(HANDLE handle, DWORD* number) {
     });
 }
 
-BOOL ReadEventLogA(HANDLE handle, DWORD flags, DWORD recordOffset, void* buffer,
-                   DWORD bytesToRead, DWORD* bytesRead, DWORD* bytesNeeded) {
+BOOL ReadEventLogA(HANDLE handle, DWORD flags, DWORD recordOffset, void* buffer, DWORD bytesToRead,
+                   DWORD* bytesRead, DWORD* bytesNeeded) {
     auto log = Find(handle, LogHandle::Reader);
     if (!log) return Fail(ERROR_INVALID_HANDLE);
     if (!bytesRead || !bytesNeeded || !ValidReadFlags(flags) || (!buffer && bytesToRead != 0))
@@ -439,6 +446,9 @@ BOOL ReportEventA(HANDLE handle, WORD type, WORD category, DWORD eventId, PSID u
     fields.computer = HostName();
     if (userSid) {
         const auto* sid = static_cast<const std::uint8_t*>(userSid);
+        // Revision 1 with at most 15 parts, as every valid SID; its length
+        // comes from the part count, so a count beyond that is never followed.
+        if (sid[0] != 1 || sid[1] > 15) return Fail(ERROR_INVALID_PARAMETER);
         fields.userSid.assign(reinterpret_cast<const char*>(sid), 8u + 4u * sid[1]);
     } else {
         fields.userSid = CurrentUserSid();

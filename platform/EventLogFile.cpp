@@ -121,11 +121,11 @@ bool Scan(int fd, FileIndex& index) {
     // A file replaced by another (which may even get the same inode) or cut
     // shorter is read again from its start; records that are still where
     // they were are the same records, since a writer only ever appends.
-    const bool sameFile = info.st_dev == index.device && info.st_ino == index.inode &&
-                          info.st_size >= index.validEnd;
-    if (!sameFile || (index.Count() > 0 &&
-                      (!ReadRecord(fd, index, index.Count(), record) ||
-                       !RecordChecksOut(record.data(), record.size(), index.Count())))) {
+    const bool sameFile =
+        info.st_dev == index.device && info.st_ino == index.inode && info.st_size >= index.validEnd;
+    if (!sameFile ||
+        (index.Count() > 0 && (!ReadRecord(fd, index, index.Count(), record) ||
+                               !RecordChecksOut(record.data(), record.size(), index.Count())))) {
         index = FileIndex{};
         index.device = info.st_dev;
         index.inode = info.st_ino;

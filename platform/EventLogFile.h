@@ -46,7 +46,7 @@ bool RecordChecksOut(const std::uint8_t* record, std::size_t size, DWORD number)
 struct FileIndex {
     dev_t device = 0;
     ino_t inode = 0;
-    off_t validEnd = 0;  // the end of the last whole record
+    off_t validEnd = 0;          // the end of the last whole record
     std::vector<off_t> offsets;  // offsets[n - 1]: record number n
     DWORD Count() const { return static_cast<DWORD>(offsets.size()); }
 };

@@ -33,7 +33,8 @@ std::optional<DWORD> Number(std::string_view text) {
     const std::string digits(text);
     char* end = nullptr;
     const unsigned long value = std::strtoul(digits.c_str(), &end, 0);
-    if (*end != '\0' || !std::isdigit(static_cast<unsigned char>(digits[0])) || value > 0xFFFFFFFFul)
+    if (*end != '\0' || !std::isdigit(static_cast<unsigned char>(digits[0])) ||
+        value > 0xFFFFFFFFul)
         return std::nullopt;
     return static_cast<DWORD>(value);
 }
@@ -100,7 +101,8 @@ class Parser {
             const std::string_view entry = entries.substr(0, end);
             entries.remove_prefix(end == std::string_view::npos ? entries.size() : end);
             const auto equals = entry.find('=');
-            if (equals == 0 || equals == std::string_view::npos) return Failed("name=value expected");
+            if (equals == 0 || equals == std::string_view::npos)
+                return Failed("name=value expected");
             const auto value = Number(entry.substr(equals + 1, entry.find(':') - equals - 1));
             if (!value || *value > highest) return Failed("a value out of range");
             names[std::string(entry.substr(0, equals))] = *value;

@@ -90,10 +90,16 @@ void AppendInsert(std::string& out, const InsertFormat& format, DWORD_PTR argume
             emit(text ? text : "(null)");
             break;
         }
-        case 'c': emit(static_cast<int>(static_cast<unsigned char>(argument))); break;
+        case 'c':
+            emit(static_cast<int>(static_cast<unsigned char>(argument)));
+            break;
         case 'd':
-        case 'i': emit(static_cast<long long>(static_cast<std::intptr_t>(argument))); break;
-        default: emit(static_cast<unsigned long long>(argument)); break;
+        case 'i':
+            emit(static_cast<long long>(static_cast<std::intptr_t>(argument)));
+            break;
+        default:
+            emit(static_cast<unsigned long long>(argument));
+            break;
     }
 }
 
@@ -133,15 +139,26 @@ std::string ExpandInserts(std::string_view text, const DWORD_PTR* arguments, DWO
         }
         at += 2;
         switch (next) {
-            case '0': return out;
-            case 'n': out += "\r\n"; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
+            case '0':
+                return out;
+            case 'n':
+                out += "\r\n";
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            case 't':
+                out += '\t';
+                break;
             case 'b':
-            case ' ': out += ' '; break;
+            case ' ':
+                out += ' ';
+                break;
             case '%':
             case '.':
-            case '!': out += next; break;
+            case '!':
+                out += next;
+                break;
             default:
                 out += '%';  // not an escape: the text stays as written
                 out += next;
@@ -152,8 +169,7 @@ std::string ExpandInserts(std::string_view text, const DWORD_PTR* arguments, DWO
 }
 
 // The message text the flags name, or null with the error set.
-bool FindText(DWORD flags, const void* source, DWORD messageId, DWORD language,
-              std::string& text) {
+bool FindText(DWORD flags, const void* source, DWORD messageId, DWORD language, std::string& text) {
     if (flags & FORMAT_MESSAGE_FROM_STRING) {
         if (!source) return Fail(ERROR_INVALID_PARAMETER), false;
         text = static_cast<const char*>(source);
@@ -187,8 +203,8 @@ bool FindText(DWORD flags, const void* source, DWORD messageId, DWORD language,
 }  // namespace
 
 HMODULE LoadLibraryExA(const char* fileName, HANDLE file, DWORD flags) {
-    const DWORD asData =
-        LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE | LOAD_LIBRARY_AS_DATAFILE_EXCLUSIVE;
+    const DWORD asData = LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE |
+                         LOAD_LIBRARY_AS_DATAFILE_EXCLUSIVE;
     if (!fileName || file || !(flags & asData)) return Fail(ERROR_INVALID_PARAMETER), nullptr;
     std::ifstream in(fileName, std::ios::binary);
     if (!in) return Fail(errno == ENOENT ? ERROR_MOD_NOT_FOUND : ErrorFromErrno(errno)), nullptr;

@@ -115,8 +115,8 @@ const os::EVENTLOGRECORD* TKVNTEventLog::Record() const {
 
 std::string TKVNTEventLog::RecordName(int which) const {
     if (!Record()) return "";
-    const char* name = reinterpret_cast<const char*>(recordBuffer_.data()) +
-                       sizeof(os::EVENTLOGRECORD);
+    const char* name =
+        reinterpret_cast<const char*>(recordBuffer_.data()) + sizeof(os::EVENTLOGRECORD);
     if (which == 1) name += std::strlen(name) + 1;
     return name;
 }
@@ -175,9 +175,9 @@ std::string TKVNTEventLog::GetEventMessageText() const {
     try {
         TRegistry registry(os::KEY_READ);
         registry.SetRootKey(os::HKEY_LOCAL_MACHINE);
-        if (registry.OpenKey("SYSTEM\\CurrentControlSet\\Services\\EventLog\\" + log_ + "\\" +
-                                 GetEventSource(),
-                             false))
+        if (registry.OpenKey(
+                "SYSTEM\\CurrentControlSet\\Services\\EventLog\\" + log_ + "\\" + GetEventSource(),
+                false))
             files = registry.ReadString("EventMessageFile");
     } catch (const ERegistryException&) {
         return "";  // a value of another type is no list of files
@@ -194,7 +194,8 @@ std::string TKVNTEventLog::GetEventMessageText() const {
 
 std::string TKVNTEventLog::MessageFromFile(const std::string& fileName) const {
     char expanded[ExpandedNameSize];
-    const os::DWORD size = os::ExpandEnvironmentStringsA(fileName.c_str(), expanded, sizeof expanded);
+    const os::DWORD size =
+        os::ExpandEnvironmentStringsA(fileName.c_str(), expanded, sizeof expanded);
     if (size == 0 || size > sizeof expanded) return "";  // the name did not fit: not loaded
     os::HMODULE module = os::LoadLibraryExA(expanded, nullptr, os::LOAD_LIBRARY_AS_DATAFILE);
     if (!module) return "";

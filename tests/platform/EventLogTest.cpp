@@ -124,7 +124,8 @@ TEST_F(EventLogStore, ReadsSeekAndRunBothWaysAndSayWhenTheyCannot) {
     CloseEventLog(log);
     log = OpenEventLogA(nullptr, "System");
     DWORD error = 0;
-    EXPECT_EQ(ReadAll(log, EVENTLOG_FORWARDS_READ, 1024, error), (std::vector<DWORD>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(ReadAll(log, EVENTLOG_FORWARDS_READ, 1024, error),
+              (std::vector<DWORD>{1, 2, 3, 4, 5}));
     EXPECT_EQ(error, ERROR_HANDLE_EOF);
     CloseEventLog(log);
     log = OpenEventLogA(nullptr, "System");
@@ -177,7 +178,8 @@ TEST_F(EventLogStore, HalfAWrittenRecordIsIgnoredAndOverwritten) {
     const auto second = Seek(log, 2);
     ASSERT_FALSE(second.empty());
     EXPECT_STREQ(reinterpret_cast<const char*>(second.data()) + sizeof(EVENTLOGRECORD), "Tests");
-    EXPECT_EQ(std::filesystem::file_size(LogPath("Application")), Seek(log, 1).size() + second.size());
+    EXPECT_EQ(std::filesystem::file_size(LogPath("Application")),
+              Seek(log, 1).size() + second.size());
     CloseEventLog(log);
 }
 

@@ -23,7 +23,9 @@ class ScratchEventLog : public ::testing::Test {
         Restore("ZORIRIVE_REGISTRY", savedRegistry_);
         std::filesystem::remove_all(dir_);
     }
-    std::string LogPath(const std::string& log) const { return dir_ + "/events/" + log + ".evtlog"; }
+    std::string LogPath(const std::string& log) const {
+        return dir_ + "/events/" + log + ".evtlog";
+    }
 
     std::string dir_;
 

@@ -19,16 +19,15 @@ MessageTable Parse(const std::string& source) {
     return table;
 }
 
-std::string Format(const std::string& pattern, std::vector<const char*> strings,
-                   DWORD flags = 0) {
+std::string Format(const std::string& pattern, std::vector<const char*> strings, DWORD flags = 0) {
     std::vector<DWORD_PTR> arguments;
     for (const char* s : strings) arguments.push_back(reinterpret_cast<DWORD_PTR>(s));
     char* text = nullptr;
-    const DWORD length = FormatMessageA(
-        flags | FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ALLOCATE_BUFFER |
-            FORMAT_MESSAGE_ARGUMENT_ARRAY,
-        pattern.c_str(), 0, 0, reinterpret_cast<char*>(&text), 0, arguments.data(),
-        static_cast<DWORD>(arguments.size()));
+    const DWORD length =
+        FormatMessageA(flags | FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ALLOCATE_BUFFER |
+                           FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                       pattern.c_str(), 0, 0, reinterpret_cast<char*>(&text), 0, arguments.data(),
+                       static_cast<DWORD>(arguments.size()));
     std::string result = text ? std::string(text, length) : "<failed>";
     LocalFree(text);
     return result;
@@ -58,12 +57,12 @@ TEST(MessageFiles, IdentifiersComposeSeverityFacilityAndCode) {
 }
 
 TEST(MessageFiles, MalformedSourcesAreRefusedWithTheirLine) {
-    for (const char* bad : {"MessageId=1\nLanguage=English\nno end\n",
-                            "MessageId=1\nSeverity=Fatal\nLanguage=English\nx\n.\n",
-                            "MessageId=0x10000\nLanguage=English\nx\n.\n",
-                            "MessageId=1\nLanguage=Klingon\nx\n.\n",
-                            "MessageId=1\nLanguage=English\nx\n.\nMessageId=1\nLanguage=English\ny\n.\n",
-                            "just text\n", "SeverityNames=(Bad)\n"}) {
+    for (const char* bad :
+         {"MessageId=1\nLanguage=English\nno end\n",
+          "MessageId=1\nSeverity=Fatal\nLanguage=English\nx\n.\n",
+          "MessageId=0x10000\nLanguage=English\nx\n.\n", "MessageId=1\nLanguage=Klingon\nx\n.\n",
+          "MessageId=1\nLanguage=English\nx\n.\nMessageId=1\nLanguage=English\ny\n.\n",
+          "just text\n", "SeverityNames=(Bad)\n"}) {
         MessageTable table;
         std::string error;
         EXPECT_FALSE(ParseMessageFile(bad, table, &error)) << bad;
@@ -106,13 +105,15 @@ TEST(MessageFiles, LoadedAsDataAndFormattedByIdentifier) {
     EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
     EXPECT_EQ(FormatMessageA(flags, module, 0x10, 0, text, sizeof text, arguments, 2), 0u);
     EXPECT_EQ(GetLastError(), ERROR_MR_MID_NOT_FOUND);
-    EXPECT_EQ(FormatMessageA(flags, module, 0x40000010, 0x407, text, sizeof text, arguments, 2), 0u);
+    EXPECT_EQ(FormatMessageA(flags, module, 0x40000010, 0x407, text, sizeof text, arguments, 2),
+              0u);
     EXPECT_EQ(GetLastError(), ERROR_RESOURCE_LANG_NOT_FOUND);
     EXPECT_TRUE(FreeLibrary(module));
     EXPECT_EQ(FormatMessageA(flags, module, 0x40000010, 0, text, sizeof text, arguments, 2), 0u);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 
-    EXPECT_EQ(LoadLibraryExA((path + ".missing").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE), nullptr);
+    EXPECT_EQ(LoadLibraryExA((path + ".missing").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE),
+              nullptr);
     EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
     std::ofstream(path) << "not a message file\n";
     EXPECT_EQ(LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE), nullptr);

@@ -47,8 +47,8 @@ TEST_F(ZreventTool, WritesRegistersAndListsWithMessageTexts) {
     std::ofstream(file) << "MessageId=0x20\nSeverity=Warning\nFacility=Application\n"
                            "Language=English\nQueue %1 is %2 full.\n.\n";
     EXPECT_EQ(Zrevent({"register", "Mailer", "/nowhere.mc;" + file, "--log", "Mail"}).Status, 0);
-    EXPECT_EQ(Zrevent({"write", "Mail", "Mailer", "warning", "0x8FFF0020", "outgoing", "90%"}).Status,
-              0);
+    EXPECT_EQ(
+        Zrevent({"write", "Mail", "Mailer", "warning", "0x8FFF0020", "outgoing", "90%"}).Status, 0);
     EXPECT_EQ(Zrevent({"write", "Mail", "Unregistered", "error", "7", "raw", "strings"}).Status, 0);
 
     const auto list = Zrevent({"list", "Mail"});
@@ -61,14 +61,17 @@ TEST_F(ZreventTool, WritesRegistersAndListsWithMessageTexts) {
     EXPECT_NE(line1.find("  warning  Mailer  0x8FFF0020  Queue outgoing is 90% full."),
               std::string::npos)
         << line1;
-    EXPECT_NE(list.Output.find("  error  Unregistered  7  raw strings\n", second), std::string::npos)
+    EXPECT_NE(list.Output.find("  error  Unregistered  7  raw strings\n", second),
+              std::string::npos)
         << list.Output;
 
     // A bad command line exits with 2 and the usage.
-    for (const std::vector<std::string>& bad :
-         {std::vector<std::string>{}, {"write", "Mail", "Mailer", "fatal", "1"},
-          {"write", "Mail", "Mailer", "error", "-1"}, {"list"}, {"register", "Only"},
-          {"erase", "Mail"}}) {
+    for (const std::vector<std::string>& bad : {std::vector<std::string>{},
+                                                {"write", "Mail", "Mailer", "fatal", "1"},
+                                                {"write", "Mail", "Mailer", "error", "-1"},
+                                                {"list"},
+                                                {"register", "Only"},
+                                                {"erase", "Mail"}}) {
         const auto result = Zrevent(bad);
         EXPECT_EQ(result.Status, 2) << result.Output;
         EXPECT_NE(result.Output.find("usage:"), std::string::npos);

@@ -65,13 +65,20 @@ DWORD ParseId(const std::string& text) {
 
 std::string TypeName(WORD type) {
     switch (type) {
-        case EVENTLOG_SUCCESS: return "success";
-        case EVENTLOG_ERROR_TYPE: return "error";
-        case EVENTLOG_WARNING_TYPE: return "warning";
-        case EVENTLOG_INFORMATION_TYPE: return "information";
-        case EVENTLOG_AUDIT_SUCCESS: return "audit success";
-        case EVENTLOG_AUDIT_FAILURE: return "audit failure";
-        default: return "type " + std::to_string(type);
+        case EVENTLOG_SUCCESS:
+            return "success";
+        case EVENTLOG_ERROR_TYPE:
+            return "error";
+        case EVENTLOG_WARNING_TYPE:
+            return "warning";
+        case EVENTLOG_INFORMATION_TYPE:
+            return "information";
+        case EVENTLOG_AUDIT_SUCCESS:
+            return "audit success";
+        case EVENTLOG_AUDIT_FAILURE:
+            return "audit failure";
+        default:
+            return "type " + std::to_string(type);
     }
 }
 
@@ -89,9 +96,11 @@ void Write(const std::vector<std::string>& args) {
     for (std::size_t i = 4; i < args.size(); ++i) strings.push_back(args[i].c_str());
     if (strings.size() > 0xFFFF) throw TUsageError{"too many STRINGs"};
     HANDLE source = RegisterEventSourceInLogA(nullptr, args[0].c_str(), args[1].c_str());
-    if (!source) throw TFailure{"cannot write to log " + args[0] + ": " + ErrorText(GetLastError())};
-    const BOOL written = ReportEventA(source, type, 0, id, nullptr, static_cast<WORD>(strings.size()),
-                                      0, strings.data(), nullptr);
+    if (!source)
+        throw TFailure{"cannot write to log " + args[0] + ": " + ErrorText(GetLastError())};
+    const BOOL written =
+        ReportEventA(source, type, 0, id, nullptr, static_cast<WORD>(strings.size()), 0,
+                     strings.data(), nullptr);
     const DWORD error = GetLastError();
     DeregisterEventSource(source);
     if (!written) throw TFailure{"cannot write to log " + args[0] + ": " + ErrorText(error)};
@@ -131,7 +140,8 @@ void Register(const std::vector<std::string>& args) {
         }
     }
     if (rest.size() != 2) throw TUsageError{"register takes SOURCE and MESSAGEFILE"};
-    const std::string path = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\" + logName + "\\" + rest[0];
+    const std::string path =
+        "SYSTEM\\CurrentControlSet\\Services\\EventLog\\" + logName + "\\" + rest[0];
     HKEY key = 0;
     LSTATUS status = RegCreateKeyEx(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                                     nullptr, &key, nullptr);
@@ -159,10 +169,14 @@ int main(int argc, char** argv) {
         if (args.empty()) throw TUsageError{"no command given"};
         const std::string command = args[0];
         args.erase(args.begin());
-        if (command == "write") Write(args);
-        else if (command == "list") List(args);
-        else if (command == "register") Register(args);
-        else throw TUsageError{"unknown command '" + command + "'"};
+        if (command == "write")
+            Write(args);
+        else if (command == "list")
+            List(args);
+        else if (command == "register")
+            Register(args);
+        else
+            throw TUsageError{"unknown command '" + command + "'"};
         return 0;
     } catch (const TUsageError& e) {
         std::cerr << "zrevent: " << e.Text << "\n" << Usage;
