@@ -225,6 +225,36 @@ bool ValidReadFlags(DWORD flags) {
            (way == EVENTLOG_FORWARDS_READ || way == EVENTLOG_BACKWARDS_READ);
 }
 
+enum class ReadResult { Done, Failed, Stale };
+
+// Copies the records a read asks for, as ReadEventLogA describes.
+ReadResult CopyRecords(LogHandle& log, int fd, const FileIndex& index, DWORD flags,
+                       DWORD recordOffset, void* buffer, DWORD bytesToRead, DWORD* bytesRead,
+                       DWORD* bytesNeeded) {
+    *bytesRead = 0;
+    DWORD number = FirstToRead(log, index.Count(), flags, recordOffset);
+    if (number == 0) return ReadResult::Failed;
+    const bool backwards = flags & EVENTLOG_BACKWARDS_READ;
+    std::vector<std::uint8_t> record;
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    while (number >= 1 && number <= index.Count()) {
+        if (!eventlog::ReadRecord(fd, index, number, record) ||
+            !eventlog::RecordChecksOut(record.data(), record.size(), number))
+            return ReadResult::Stale;
+        if (*bytesRead + record.size() > bytesToRead) {
+            if (*bytesRead > 0) break;
+            *bytesNeeded = static_cast<DWORD>(record.size());
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return ReadResult::Failed;
+        }
+        std::memcpy(out + *bytesRead, record.data(), record.size());
+        *bytesRead += static_cast<DWORD>(record.size());
+        number = backwards ? number - 1 : number + 1;
+    }
+    log.nextRecord = number == 0 ? PastTheEnd : number;
+    return ReadResult::Done;
+}
+
 // The log whose registry key lists `source`, or Application.
 std::string LogOfSource(const std::string& source) {
     std::string result = "Application";
@@ -385,29 +415,18 @@ BOOL ReadEventLogA(HANDLE handle, DWORD flags, DWORD recordOffset, void* buffer,
     *bytesNeeded = 0;
     std::lock_guard lock(log->mutex);
     return WithReadLock(*log, [&](int fd, FileIndex& index) -> BOOL {
-        DWORD number = FirstToRead(*log, index.Count(), flags, recordOffset);
-        if (number == 0) return FALSE;
-        const bool backwards = flags & EVENTLOG_BACKWARDS_READ;
-        std::vector<std::uint8_t> record;
-        auto* out = static_cast<std::uint8_t*>(buffer);
-        while (number >= 1 && number <= index.Count()) {
-            if (!eventlog::ReadRecord(fd, index, number, record) ||
-                !eventlog::RecordChecksOut(record.data(), record.size(), number)) {
-                index = FileIndex{};  // changed behind the lock's back: look again
-                if (*bytesRead > 0) break;
-                return Fail(ERROR_HANDLE_EOF);
-            }
-            if (*bytesRead + record.size() > bytesToRead) {
-                if (*bytesRead > 0) break;
-                *bytesNeeded = static_cast<DWORD>(record.size());
-                return Fail(ERROR_INSUFFICIENT_BUFFER);
-            }
-            std::memcpy(out + *bytesRead, record.data(), record.size());
-            *bytesRead += static_cast<DWORD>(record.size());
-            number = backwards ? number - 1 : number + 1;
+        ReadResult result = CopyRecords(*log, fd, index, flags, recordOffset, buffer, bytesToRead,
+                                        bytesRead, bytesNeeded);
+        if (result == ReadResult::Stale) {
+            // A record is not where the index says: the file was replaced or
+            // rewritten behind the store's back. Its index is built afresh, once.
+            index = FileIndex{};
+            if (!eventlog::Scan(fd, index)) return Fail(ErrorFromErrno(errno));
+            result = CopyRecords(*log, fd, index, flags, recordOffset, buffer, bytesToRead,
+                                 bytesRead, bytesNeeded);
+            if (result == ReadResult::Stale) return Fail(ERROR_HANDLE_EOF);
         }
-        log->nextRecord = number == 0 ? PastTheEnd : number;
-        return TRUE;
+        return result == ReadResult::Done ? TRUE : FALSE;
     });
 }
 

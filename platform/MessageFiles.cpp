@@ -15,7 +15,6 @@ namespace zr::os {
 namespace {
 
 constexpr std::size_t MaxMessageFileSize = 16 << 20;
-constexpr int MaxInsertWidth = 9999;
 
 std::mutex modulesMutex;
 std::map<HMODULE, std::shared_ptr<const MessageTable>> modules;

@@ -183,6 +183,38 @@ TEST_F(EventLogStore, HalfAWrittenRecordIsIgnoredAndOverwritten) {
     CloseEventLog(log);
 }
 
+TEST_F(EventLogStore, AFileRewrittenBehindTheStoresBackIsReadAfresh) {
+    const std::string texts[] = {"short", std::string(40, 'l'), "the last one"};
+    for (DWORD i = 0; i < 3; ++i) Report("Application", "Tests", i, {texts[i].c_str()});
+    HANDLE log = OpenEventLogA(nullptr, "Application");
+    DWORD count = 0;
+    GetNumberOfEventLogRecords(log, &count);  // the store now knows where records begin
+    ASSERT_EQ(count, 3u);
+    // The first two swapped, in the same file: the last record is where it
+    // was, the second is not.
+    std::vector<std::uint8_t> bytes;
+    for (DWORD number : {1u, 2u, 3u}) {
+        eventlog::RecordFields fields;
+        fields.number = number;
+        fields.source = "Rewritten";
+        fields.strings = {texts[number == 3 ? 2 : 2 - number]};
+        fields.userSid = CurrentUserSid();
+        const auto record = eventlog::ComposeRecord(fields);
+        bytes.insert(bytes.end(), record.begin(), record.end());
+    }
+    {
+        std::ofstream file(LogPath("Application"), std::ios::binary | std::ios::in);
+        file.write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+    }
+    ASSERT_EQ(std::filesystem::file_size(LogPath("Application")), bytes.size());
+    const auto second = Seek(log, 2);
+    ASSERT_FALSE(second.empty());
+    EXPECT_STREQ(reinterpret_cast<const char*>(second.data()) + sizeof(EVENTLOGRECORD),
+                 "Rewritten");
+    CloseEventLog(log);
+}
+
 TEST_F(EventLogStore, TwoProcessesAppendingToOneLogLoseNoRecord) {
     constexpr int PerWriter = 150;
     std::vector<pid_t> writers;
