@@ -10,10 +10,11 @@
 
 namespace zr {
 
+// None of the three has a declared default, so each is always stored.
 ZR_REGISTER_CLASS(TKVNTEventLog, c) {
-    c.Property("Server", &TKVNTEventLog::Server, &TKVNTEventLog::SetServer).NoDefault();
-    c.Property("Source", &TKVNTEventLog::Source, &TKVNTEventLog::SetSource).NoDefault();
-    c.Property("Log", &TKVNTEventLog::Log, &TKVNTEventLog::SetLog).NoDefault();
+    c.Property("Server", &TKVNTEventLog::Server, &TKVNTEventLog::SetServer);
+    c.Property("Source", &TKVNTEventLog::Source, &TKVNTEventLog::SetSource);
+    c.Property("Log", &TKVNTEventLog::Log, &TKVNTEventLog::SetLog);
 }
 
 namespace {
