@@ -24,8 +24,8 @@ std::string ZrregProgram() {
     std::error_code error;
     auto self = std::filesystem::read_symlink("/proc/self/exe", error);
     if (!error) {
-        for (auto candidate : {self.parent_path() / "zrreg",
-                               self.parent_path().parent_path() / "tools/zrreg/zrreg"})
+        for (auto candidate :
+             {self.parent_path() / "zrreg", self.parent_path().parent_path() / "tools/zrreg/zrreg"})
             if (::access(candidate.c_str(), X_OK) == 0) return candidate.string();
     }
     return zr::os::FindProgram("zrreg");
@@ -116,8 +116,7 @@ void ShowRegistryLog(std::ostream& out) {
     log->SetActive(false);
 }
 
-const bool registered =
-    zrdemo::AddStop({"Registry change log: another process changes the watched key",
-                     ShowRegistryLog, 70});
+const bool registered = zrdemo::AddStop(
+    {"Registry change log: another process changes the watched key", ShowRegistryLog, 70});
 
 }  // namespace

@@ -39,10 +39,10 @@ os::HKEY TRegistry::GetKey(const std::string& key, os::REGSAM access, bool canCr
                                                             : currentPath_ + "\\" + relative;
     if (!path.empty() && path.back() == '\\') path.pop_back();
     os::HKEY result = 0;
-    os::LSTATUS status =
-        canCreate ? os::RegCreateKeyEx(base, relative.c_str(), 0, nullptr, os::REG_OPTION_NON_VOLATILE,
-                                       access, nullptr, &result, nullptr)
-                  : os::RegOpenKeyEx(base, relative.c_str(), 0, access, &result);
+    os::LSTATUS status = canCreate ? os::RegCreateKeyEx(base, relative.c_str(), 0, nullptr,
+                                                        os::REG_OPTION_NON_VOLATILE, access,
+                                                        nullptr, &result, nullptr)
+                                   : os::RegOpenKeyEx(base, relative.c_str(), 0, access, &result);
     return status == os::ERROR_SUCCESS ? result : 0;
 }
 
@@ -71,8 +71,8 @@ bool TRegistry::KeyExists(const std::string& key) {
 
 bool TRegistry::ValueExists(const std::string& name) {
     if (HoldsZero(name)) return false;
-    return os::RegQueryValueEx(currentKey_ ? currentKey_ : rootKey_, name.c_str(), nullptr,
-                               nullptr, nullptr, nullptr) == os::ERROR_SUCCESS;
+    return os::RegQueryValueEx(currentKey_ ? currentKey_ : rootKey_, name.c_str(), nullptr, nullptr,
+                               nullptr, nullptr) == os::ERROR_SUCCESS;
 }
 
 std::string TRegistry::ReadString(const std::string& name) {

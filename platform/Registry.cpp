@@ -28,8 +28,8 @@ struct TRootName {
     const char* Name;
 };
 constexpr TRootName RootNames[] = {
-    {HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT"},   {HKEY_CURRENT_USER, "HKEY_CURRENT_USER"},
-    {HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE"}, {HKEY_USERS, "HKEY_USERS"},
+    {HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT"},     {HKEY_CURRENT_USER, "HKEY_CURRENT_USER"},
+    {HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE"},   {HKEY_USERS, "HKEY_USERS"},
     {HKEY_CURRENT_CONFIG, "HKEY_CURRENT_CONFIG"},
 };
 
@@ -103,12 +103,13 @@ bool IsOpen(HKEY key) {
 LSTATUS NewHandle(const std::string& folder, REGSAM access, HKEY* result) {
     auto pin = std::make_shared<TFolderPin>();
     pin->Fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    struct stat st{};
+    struct stat st {};
     if (pin->Fd < 0 || ::fstat(pin->Fd, &st) != 0) return ERROR_KEY_DELETED;
     auto& table = KeyTable();
     std::lock_guard guard(table.Lock);
     HKEY handle = table.Next++;
-    table.Keys[handle] = {folder, TFolderId{st.st_dev, st.st_ino}, Normalise(access), std::move(pin)};
+    table.Keys[handle] = {folder, TFolderId{st.st_dev, st.st_ino}, Normalise(access),
+                          std::move(pin)};
     *result = handle;
     return ERROR_SUCCESS;
 }
@@ -312,13 +313,13 @@ LSTATUS RegEnumKeyEx(HKEY key, DWORD index, char* name, DWORD* nameLength, DWORD
     if (keyClass && classLength && *classLength) keyClass[0] = '\0';
     if (classLength) *classLength = 0;
     if (lastWriteTime) {
-        struct stat st{};
+        struct stat st {};
         auto folder = FindSubkey(open.Folder, names[index]);
         if (folder && ::stat(folder->c_str(), &st) == 0) {
             // 100-nanosecond steps since 1601-01-01.
-            std::uint64_t ticks = (static_cast<std::uint64_t>(st.st_mtim.tv_sec) + 11644473600ull) *
-                                      10000000ull +
-                                  static_cast<std::uint64_t>(st.st_mtim.tv_nsec) / 100;
+            std::uint64_t ticks =
+                (static_cast<std::uint64_t>(st.st_mtim.tv_sec) + 11644473600ull) * 10000000ull +
+                static_cast<std::uint64_t>(st.st_mtim.tv_nsec) / 100;
             lastWriteTime->dwLowDateTime = static_cast<DWORD>(ticks);
             lastWriteTime->dwHighDateTime = static_cast<DWORD>(ticks >> 32);
         }
@@ -326,8 +327,8 @@ LSTATUS RegEnumKeyEx(HKEY key, DWORD index, char* name, DWORD* nameLength, DWORD
     return ERROR_SUCCESS;
 }
 
-LSTATUS RegEnumValue(HKEY key, DWORD index, char* valueName, DWORD* nameLength, DWORD*,
-                     DWORD* type, BYTE* data, DWORD* size) {
+LSTATUS RegEnumValue(HKEY key, DWORD index, char* valueName, DWORD* nameLength, DWORD*, DWORD* type,
+                     BYTE* data, DWORD* size) {
     TOpenKey open;
     if (LSTATUS status = Resolve(key, open); status != ERROR_SUCCESS) return status;
     if (!Allows(open, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;

@@ -90,13 +90,12 @@ struct FILETIME {
 // overwritten).
 LSTATUS RegOpenKeyEx(HKEY key, const char* subKey, DWORD options, REGSAM desired, HKEY* result);
 // Opens the key, creating it and any missing keys above it.
-LSTATUS RegCreateKeyEx(HKEY key, const char* subKey, DWORD reserved, char* keyClass,
-                       DWORD options, REGSAM desired, void* securityAttributes, HKEY* result,
-                       DWORD* disposition);
+LSTATUS RegCreateKeyEx(HKEY key, const char* subKey, DWORD reserved, char* keyClass, DWORD options,
+                       REGSAM desired, void* securityAttributes, HKEY* result, DWORD* disposition);
 // Closing a key signals the events of its pending change notifications.
 LSTATUS RegCloseKey(HKEY key);
-LSTATUS RegSetValueEx(HKEY key, const char* valueName, DWORD reserved, DWORD type,
-                      const BYTE* data, DWORD size);
+LSTATUS RegSetValueEx(HKEY key, const char* valueName, DWORD reserved, DWORD type, const BYTE* data,
+                      DWORD size);
 // With `data` null only the type and size are returned.
 LSTATUS RegQueryValueEx(HKEY key, const char* valueName, DWORD* reserved, DWORD* type, BYTE* data,
                         DWORD* size);

@@ -75,13 +75,14 @@ struct TNotification {
             return 0;
         }
         std::string name = ev.len ? ev.name : "";
-        if (name.empty()) return ev.mask & IN_ATTRIB
-                                     ? REG_NOTIFY_CHANGE_ATTRIBUTES | REG_NOTIFY_CHANGE_SECURITY
-                                     : 0;
+        if (name.empty())
+            return ev.mask & IN_ATTRIB ? REG_NOTIFY_CHANGE_ATTRIBUTES | REG_NOTIFY_CHANGE_SECURITY
+                                       : 0;
         if (IsStoreEntry(name))
             return name == ValuesFileName && (ev.mask & IN_MOVED_TO) ? REG_NOTIFY_CHANGE_LAST_SET
                                                                      : 0;
-        if (!(ev.mask & IN_ISDIR) || !(ev.mask & (IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO)))
+        if (!(ev.mask & IN_ISDIR) ||
+            !(ev.mask & (IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO)))
             return 0;
         DWORD kinds = REG_NOTIFY_CHANGE_NAME;
         if (Subtree && (ev.mask & (IN_CREATE | IN_MOVED_TO)) &&

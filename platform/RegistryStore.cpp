@@ -28,7 +28,7 @@ int HexValue(char c) {
 }
 
 bool IsFolder(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -41,7 +41,8 @@ std::vector<std::string> SubkeyFolders(const std::string& folder) {
         std::string name = entry->d_name;
         if (name == "." || name == ".." || IsStoreEntry(name)) continue;
         // A link is never followed: the store must not lead outside itself.
-        if (entry->d_type == DT_DIR || (entry->d_type == DT_UNKNOWN && IsFolder(folder + "/" + name)))
+        if (entry->d_type == DT_DIR ||
+            (entry->d_type == DT_UNKNOWN && IsFolder(folder + "/" + name)))
             names.push_back(std::move(name));
     }
     ::closedir(dir);
@@ -162,7 +163,7 @@ std::vector<std::string> SubkeyNames(const std::string& folder) {
 }
 
 std::optional<TFolderId> FolderId(const std::string& folder) {
-    struct stat st{};
+    struct stat st {};
     if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
     return TFolderId{st.st_dev, st.st_ino};
 }
@@ -185,7 +186,7 @@ TFolderLock::~TFolderLock() {
 }
 
 std::optional<TFolderId> TFolderLock::Id() const {
-    struct stat st{};
+    struct stat st {};
     if (fd_ < 0 || status_ != ERROR_SUCCESS || ::fstat(fd_, &st) != 0) return std::nullopt;
     return TFolderId{st.st_dev, st.st_ino};
 }

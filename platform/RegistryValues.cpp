@@ -126,8 +126,7 @@ std::optional<std::vector<BYTE>> ParseHex(std::string_view text) {
             if (text.front() != ',') return std::nullopt;
             text.remove_prefix(1);
         }
-        if (text.size() < 2 || HexDigit(text[0]) < 0 || HexDigit(text[1]) < 0)
-            return std::nullopt;
+        if (text.size() < 2 || HexDigit(text[0]) < 0 || HexDigit(text[1]) < 0) return std::nullopt;
         bytes.push_back(static_cast<BYTE>(HexDigit(text[0]) * 16 + HexDigit(text[1])));
         text.remove_prefix(2);
     }
@@ -207,16 +206,14 @@ std::optional<TStoredValue> ParseLine(std::string_view line) {
 }  // namespace
 
 bool SameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
 bool NameLess(std::string_view a, std::string_view b) {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                        [](char x, char y) {
-                                            return static_cast<unsigned char>(Lower(x)) <
-                                                   static_cast<unsigned char>(Lower(y));
-                                        });
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return static_cast<unsigned char>(Lower(x)) < static_cast<unsigned char>(Lower(y));
+    });
 }
 
 std::string FormatValues(const TValueList& values) {

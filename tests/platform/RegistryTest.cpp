@@ -60,7 +60,8 @@ std::vector<std::string> SubkeyNames(HKEY key) {
     char name[256];
     for (DWORD i = 0;; ++i) {
         DWORD length = sizeof name;
-        if (RegEnumKeyEx(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        if (RegEnumKeyEx(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
             return names;
         names.emplace_back(name, length);
     }
@@ -94,8 +95,9 @@ TEST_F(RegistryStore, KeysAreFoldersWhoseNamesIgnoreCase) {
               1);
 
     Key opened;
-    EXPECT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, "software\\EXAMPLE\\sub", 0, KEY_READ, &opened.handle),
-              ERROR_SUCCESS);
+    EXPECT_EQ(
+        RegOpenKeyEx(HKEY_CURRENT_USER, "software\\EXAMPLE\\sub", 0, KEY_READ, &opened.handle),
+        ERROR_SUCCESS);
     EXPECT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, "Software\\Missing", 0, KEY_READ, &opened.handle),
               ERROR_FILE_NOT_FOUND);
 
@@ -185,7 +187,8 @@ TEST_F(RegistryStore, BuffersNamesAndErrorsFollowTheHost) {
     BYTE small[3] = {7, 7, 7};
     DWORD size = sizeof small;
     DWORD type = 0;
-    EXPECT_EQ(RegQueryValueEx(key.handle, "GREETING", nullptr, &type, small, &size), ERROR_MORE_DATA);
+    EXPECT_EQ(RegQueryValueEx(key.handle, "GREETING", nullptr, &type, small, &size),
+              ERROR_MORE_DATA);
     EXPECT_EQ(size, 6u);
     EXPECT_EQ(small[0], 7);
 

@@ -42,7 +42,7 @@ void Pump(Clock::duration time) {
 // How many inotify watches of this process are on `folder`: the watcher is
 // armed once its notification watches the key's folder.
 int WatchesOn(const std::string& folder) {
-    struct stat st{};
+    struct stat st {};
     if (::stat(folder.c_str(), &st) != 0) return 0;
     char inode[32];
     std::snprintf(inode, sizeof inode, " ino:%lx ", static_cast<unsigned long>(st.st_ino));
@@ -72,7 +72,8 @@ class RegistryLogThread : public zr::testing::ScratchRegistry {
     TKVRegistryLog* NewLog(int& events, const std::string& key = "Software\\Varnholt") {
         auto* log = new TKVRegistryLog(owner_.get());
         log->SetKey(key);
-        log->SetOnRegistryNotification(TNotifyEvent::FromFunction([&events](TObject*) { ++events; }));
+        log->SetOnRegistryNotification(
+            TNotifyEvent::FromFunction([&events](TObject*) { ++events; }));
         return log;
     }
     std::string Folder(const std::string& key) const {
@@ -183,13 +184,13 @@ TEST_F(RegistryLogThread, EachComponentHearsOnlyItsOwnKey) {
 
 TEST_F(RegistryLogThread, ActivationReadFromAFormFileWaitsForTheOtherSettings) {
     MakeKey("Software\\FromForm");
-    auto* log = static_cast<TKVRegistryLog*>(ReadComponentFromText(
-        "object RegistryLog1: TKVRegistryLog\n"
-        "  Active = True\n"
-        "  Key = 'Software\\FromForm'\n"
-        "  Options = [roLastSet]\n"
-        "end\n",
-        owner_.get()));
+    auto* log =
+        static_cast<TKVRegistryLog*>(ReadComponentFromText("object RegistryLog1: TKVRegistryLog\n"
+                                                           "  Active = True\n"
+                                                           "  Key = 'Software\\FromForm'\n"
+                                                           "  Options = [roLastSet]\n"
+                                                           "end\n",
+                                                           owner_.get()));
     int events = 0;
     log->SetOnRegistryNotification(TNotifyEvent::FromFunction([&events](TObject*) { ++events; }));
     ASSERT_NE(log->NotificationThread(), nullptr);

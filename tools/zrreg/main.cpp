@@ -43,16 +43,23 @@ struct TFailure {
 
 std::string ErrorText(LSTATUS status) {
     switch (status) {
-        case ERROR_FILE_NOT_FOUND: return "The system cannot find the file specified.";
-        case ERROR_ACCESS_DENIED: return "Access is denied.";
-        case ERROR_INVALID_HANDLE: return "The handle is invalid.";
-        case ERROR_INVALID_PARAMETER: return "The parameter is incorrect.";
-        case ERROR_BAD_PATHNAME: return "The specified path is invalid.";
-        case ERROR_BADDB: return "The configuration registry database is corrupt.";
+        case ERROR_FILE_NOT_FOUND:
+            return "The system cannot find the file specified.";
+        case ERROR_ACCESS_DENIED:
+            return "Access is denied.";
+        case ERROR_INVALID_HANDLE:
+            return "The handle is invalid.";
+        case ERROR_INVALID_PARAMETER:
+            return "The parameter is incorrect.";
+        case ERROR_BAD_PATHNAME:
+            return "The specified path is invalid.";
+        case ERROR_BADDB:
+            return "The configuration registry database is corrupt.";
         case ERROR_KEY_DELETED:
             return "Illegal operation attempted on a registry key that has been marked for "
                    "deletion.";
-        default: return "Error " + std::to_string(status) + ".";
+        default:
+            return "Error " + std::to_string(status) + ".";
     }
 }
 
@@ -82,8 +89,7 @@ TKeyName ParseKey(const std::string& text) {
     if (!path.empty() && path.back() == '\\') path.pop_back();
     for (char& c : root) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     for (const auto& r : roots)
-        if (root == r.Long || root == r.Short)
-            return {r.Key, path, text};
+        if (root == r.Long || root == r.Short) return {r.Key, path, text};
     throw TUsageError{"unknown root key in '" + text + "' (use HKEY_CURRENT_USER, HKCU, ...)"};
 }
 
@@ -119,7 +125,8 @@ std::vector<BYTE> ParseData(const std::string& type, const std::vector<std::stri
         std::string digits;
         for (char c : single()) {
             if (c == ' ' || c == ',' || c == ':') continue;
-            if (HexDigit(c) < 0) throw TUsageError{"binary VALUE holds '" + std::string(1, c) + "'"};
+            if (HexDigit(c) < 0)
+                throw TUsageError{"binary VALUE holds '" + std::string(1, c) + "'"};
             digits += c;
         }
         if (digits.size() % 2) throw TUsageError{"binary VALUE has an odd number of digits"};
@@ -157,12 +164,18 @@ std::string Escaped(const std::string& text) {
 
 std::string TypeName(DWORD type) {
     switch (type) {
-        case REG_SZ: return "sz";
-        case REG_EXPAND_SZ: return "expand_sz";
-        case REG_DWORD: return "dword";
-        case REG_BINARY: return "binary";
-        case REG_MULTI_SZ: return "multi_sz";
-        default: return "type(" + std::to_string(type) + ")";
+        case REG_SZ:
+            return "sz";
+        case REG_EXPAND_SZ:
+            return "expand_sz";
+        case REG_DWORD:
+            return "dword";
+        case REG_BINARY:
+            return "binary";
+        case REG_MULTI_SZ:
+            return "multi_sz";
+        default:
+            return "type(" + std::to_string(type) + ")";
     }
 }
 
@@ -238,7 +251,8 @@ void Query(const TKeyName& key, const std::string* name) {
     char subkey[256];
     for (DWORD i = 0;; ++i) {
         DWORD length = sizeof subkey;
-        LSTATUS status = RegEnumKeyEx(open.Key, i, subkey, &length, nullptr, nullptr, nullptr, nullptr);
+        LSTATUS status =
+            RegEnumKeyEx(open.Key, i, subkey, &length, nullptr, nullptr, nullptr, nullptr);
         if (status == ERROR_NO_MORE_ITEMS) break;
         Check(status, key.Text);
         std::cout << Escaped(subkey) << "\\\n";
@@ -248,8 +262,8 @@ void Query(const TKeyName& key, const std::string* name) {
         DWORD nameLength = static_cast<DWORD>(valueName.size());
         DWORD type = 0;
         DWORD size = 0;
-        LSTATUS status =
-            RegEnumValue(open.Key, i, valueName.data(), &nameLength, nullptr, &type, nullptr, &size);
+        LSTATUS status = RegEnumValue(open.Key, i, valueName.data(), &nameLength, nullptr, &type,
+                                      nullptr, &size);
         if (status == ERROR_NO_MORE_ITEMS) break;
         Check(status, key.Text);
         std::vector<BYTE> data(size);
@@ -271,9 +285,8 @@ LSTATUS DeleteTree(HKEY parent, const std::string& path) {
     char subkey[256];
     DWORD length = sizeof subkey;
     // Always the first subkey: each one is gone before the next is asked for.
-    while (status == ERROR_SUCCESS &&
-           RegEnumKeyEx(key, 0, subkey, &length, nullptr, nullptr, nullptr, nullptr) ==
-               ERROR_SUCCESS) {
+    while (status == ERROR_SUCCESS && RegEnumKeyEx(key, 0, subkey, &length, nullptr, nullptr,
+                                                   nullptr, nullptr) == ERROR_SUCCESS) {
         status = DeleteTree(key, subkey);
         length = sizeof subkey;
     }
