@@ -13,8 +13,6 @@
 #include <mutex>
 #include <string>
 
-#include "framework/Graphics.h"
-
 namespace zr::os {
 
 namespace {
@@ -40,7 +38,7 @@ std::uint8_t Channel(unsigned long pixel, unsigned long mask) {
     return static_cast<std::uint8_t>((bits * 255 + top / 2) / top);
 }
 
-void CopyXImage(XImage* xi, TDibImage& image) {
+void CopyXImage(XImage* xi, TPixelImage& image) {
     const bool direct = xi->bits_per_pixel == 32 && xi->byte_order == LSBFirst &&
                         xi->red_mask == 0xFF0000 && xi->green_mask == 0xFF00 &&
                         xi->blue_mask == 0xFF;
@@ -89,13 +87,13 @@ class XScreenSource : public TScreenSource {
         return ok;
     }
 
-    bool Grab(int width, int height, TDibImage& image) override {
+    bool Grab(int width, int height, TPixelImage& image) override {
         DisplayPtr display(Open());
         if (!display) return false;
         Screen* screen = DefaultScreenOfDisplay(display.get());
         width = std::min(width, WidthOfScreen(screen));
         height = std::min(height, HeightOfScreen(screen));
-        image.Allocate(std::max(width, 0), std::max(height, 0), 32);
+        image.Allocate(width, height);
         if (width <= 0 || height <= 0) return true;
         XSync(display.get(), False);  // draw what others asked for before reading
         std::lock_guard lock(errorMutex_);
@@ -144,23 +142,6 @@ XScreenSource& XSource() {
 
 std::atomic<TScreenSource*> installed{nullptr};
 
-// Writes `grab` into the bitmap's pixels at 0,0; bitmaps of the screen's
-// usual depths take the bytes straight, others a colour at a time.
-void Blit(const TDibImage& grab, TBitmap& bitmap) {
-    const int bits = bitmap.BitsPerPixel();
-    for (int y = 0; y < grab.Height; ++y) {
-        const std::uint8_t* src = grab.Row(y);
-        if (bits == 32 || bits == 24) {
-            std::uint8_t* dst = bitmap.ScanLine(y);
-            const int step = bits / 8;
-            for (int x = 0; x < grab.Width; ++x) std::memcpy(dst + step * x, src + 4 * x, step);
-            continue;
-        }
-        for (int x = 0; x < grab.Width; ++x)
-            bitmap.SetPixels(x, y, RGB(src[4 * x + 2], src[4 * x + 1], src[4 * x]));
-    }
-}
-
 }  // namespace
 
 TScreenSource& ScreenSource() {
@@ -179,28 +160,11 @@ bool GetScreenInfo(TScreenInfo& info) {
     return false;
 }
 
-bool CaptureScreen(TBitmap& bitmap) {
-    if (bitmap.Empty()) {
-        TScreenInfo info;
-        return GetScreenInfo(info);
-    }
-    TDibImage grab;
-    if (!ScreenSource().Grab(bitmap.Width(), bitmap.Height(), grab)) {
-        bitmap.FillRect(0, 0, bitmap.Width(), bitmap.Height(), clBlack);
-        return false;
-    }
-    Blit(grab, bitmap);
-    return true;
-}
-
-bool TakeScreenshot(TBitmap& bitmap, int width, int height) {
-    TScreenInfo info;
-    if (GetScreenInfo(info)) {
-        width = info.Width;
-        height = info.Height;
-    }
-    bitmap.SetSize(width, height);
-    return CaptureScreen(bitmap);
+bool GrabScreen(int width, int height, TPixelImage& image) {
+    image = TPixelImage();
+    if (ScreenSource().Grab(width, height, image)) return true;
+    image = TPixelImage();
+    return false;
 }
 
 }  // namespace zr::os

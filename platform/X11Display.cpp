@@ -275,6 +275,13 @@ void TXDisplay::RaiseAndFocus(TXWindow window) {
     XSetInputFocus(display_, window, RevertToParent, CurrentTime);
 }
 
+bool TXDisplay::Viewable(TXWindow window) {
+    if (lost_ || !window) return false;
+    XWindowAttributes attributes{};
+    return XGetWindowAttributes(display_, window, &attributes) &&
+           attributes.map_state == IsViewable;
+}
+
 bool TXDisplay::NextInput(TXInput& input) {
     while (!lost_ && XPending(display_) > 0) {
         XEvent event;

@@ -89,6 +89,9 @@ class TXDisplay {
     // Keeps the user from resizing (or lets them again).
     void SetFixedSize(TXWindow window, int width, int height, bool fixed);
     void RaiseAndFocus(TXWindow window);
+    // The window and all its ancestors are mapped: drawing on it shows.
+    // Asks the server (a round trip).
+    bool Viewable(TXWindow window);
 
     // Takes the next record of input; false when none is waiting. Never
     // blocks.
