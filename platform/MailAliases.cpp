@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
+#include <sstream>
 #include <map>
 #include <set>
 #include <vector>
+
+#include "platform/FileContent.h"
 
 namespace zr::os {
 
@@ -71,7 +73,9 @@ std::vector<std::string> Words(const std::string& line) {
 // Whole logical lines: a line ending in a backslash goes on in the next one.
 std::vector<std::string> LogicalLines(const std::string& path) {
     std::vector<std::string> lines;
-    std::ifstream in(path);
+    std::string content;
+    ReadFileContent(path, content);  // a file that is not there has no lines
+    std::istringstream in(content);
     std::string line, pending;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -172,7 +176,9 @@ std::uint32_t ExpandedAlias(const TAliasTable& table, const std::string& name,
 std::set<std::string> ReadSystemAliasNames(const std::string& path) {
     std::set<std::string> names;
     if (path.empty()) return names;
-    std::ifstream in(path);
+    std::string content;
+    ReadFileContent(path, content);
+    std::istringstream in(content);
     std::string line;
     while (std::getline(in, line)) {
         if (line.empty() || line[0] == '#' || IsBlank(line[0])) continue;  // comment, continuation

@@ -13,20 +13,40 @@
 #include <mutex>
 #include <string>
 
+#include "platform/X11Errors.h"
+
 namespace zr::os {
 
 namespace {
 
-struct DisplayCloser {
-    void operator()(Display* display) const { XCloseDisplay(display); }
-};
-using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
+// The display named by $DISPLAY, opened for one read and registered with
+// the error handlers while it is open: a refused read only fails the read,
+// and a display that goes away in the middle of it fails it too, instead of
+// ending the process (which may be busy reporting an exception).
+class TScreenConnection {
+  public:
+    TScreenConnection() {
+        const char* env = std::getenv("DISPLAY");
+        if (!env || !*env) return;
+        display_ = XOpenDisplay(nullptr);
+        if (display_) watch_ = WatchXConnection(display_, [this] { lost_ = true; });
+    }
+    ~TScreenConnection() {
+        if (!display_) return;
+        XCloseDisplay(display_);  // a lost one without talking to the server
+        UnwatchXConnection(watch_);
+    }
+    TScreenConnection(const TScreenConnection&) = delete;
+    TScreenConnection& operator=(const TScreenConnection&) = delete;
 
-// Xlib's default error handler ends the process; a failed read of the
-// screen must only fail the read.
-int IgnoreXError(Display*, XErrorEvent*) {
-    return 0;
-}
+    Display* Get() const { return display_; }
+    bool Lost() const { return lost_; }
+
+  private:
+    Display* display_ = nullptr;
+    std::uint64_t watch_ = 0;
+    bool lost_ = false;  // only the thread using the connection finds out
+};
 
 std::uint8_t Channel(unsigned long pixel, unsigned long mask) {
     if (mask == 0) return 0;
@@ -88,38 +108,30 @@ class XScreenSource : public TScreenSource {
     }
 
     bool Grab(int width, int height, TPixelImage& image) override {
-        DisplayPtr display(Open());
+        TScreenConnection connection;
+        Display* display = connection.Get();
         if (!display) return false;
-        Screen* screen = DefaultScreenOfDisplay(display.get());
+        Screen* screen = DefaultScreenOfDisplay(display);
         width = std::min(width, WidthOfScreen(screen));
         height = std::min(height, HeightOfScreen(screen));
         image.Allocate(width, height);
         if (width <= 0 || height <= 0) return true;
-        XSync(display.get(), False);  // draw what others asked for before reading
-        std::lock_guard lock(errorMutex_);
-        XErrorHandler previous = XSetErrorHandler(IgnoreXError);
+        XSync(display, False);  // draw what others asked for before reading
         XImage* xi =
-            XGetImage(display.get(), RootWindowOfScreen(screen), 0, 0, static_cast<unsigned>(width),
+            XGetImage(display, RootWindowOfScreen(screen), 0, 0, static_cast<unsigned>(width),
                       static_cast<unsigned>(height), AllPlanes, ZPixmap);
-        XSync(display.get(), False);
-        XSetErrorHandler(previous);
-        if (!xi) return false;
-        CopyXImage(xi, image);
-        XDestroyImage(xi);
-        return true;
+        if (!connection.Lost()) XSync(display, False);
+        if (xi && !connection.Lost()) CopyXImage(xi, image);
+        const bool read = xi && !connection.Lost();
+        if (xi) XDestroyImage(xi);
+        return read;
     }
 
   private:
-    static Display* Open() {
-        const char* env = std::getenv("DISPLAY");
-        if (!env || !*env) return nullptr;
-        return XOpenDisplay(nullptr);
-    }
-
     static bool Query(TScreenInfo& info) {
-        DisplayPtr display(Open());
-        if (!display) return false;
-        Screen* screen = DefaultScreenOfDisplay(display.get());
+        TScreenConnection connection;
+        if (!connection.Get()) return false;
+        Screen* screen = DefaultScreenOfDisplay(connection.Get());
         info.Width = WidthOfScreen(screen);
         info.Height = HeightOfScreen(screen);
         info.Depth = DefaultDepthOfScreen(screen);
@@ -127,7 +139,6 @@ class XScreenSource : public TScreenSource {
     }
 
     std::mutex mutex_;
-    std::mutex errorMutex_;
     bool haveCached_ = false;
     std::string cachedName_;
     std::chrono::steady_clock::time_point cachedAt_;

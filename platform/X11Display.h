@@ -112,11 +112,10 @@ class TXDisplay {
 
   private:
     explicit TXDisplay(_XDisplay* display);
-    void MarkLost() { lost_ = true; }
     bool Translate(void* event, TXInput& input);
-    friend struct TXDisplayErrors;
 
     _XDisplay* display_;
+    std::uint64_t watch_ = 0;  // the registration with the error handlers
     int fd_ = -1;
     int screen_ = 0;
     int depth_ = 24;

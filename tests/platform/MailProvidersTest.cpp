@@ -24,6 +24,7 @@
 #include "platform/Shell.h"
 #include "platform/TempFiles.h"
 #include "tests/core/LogTestSupport.h"
+#include "tests/platform/DescriptorTestSupport.h"
 #include "tests/platform/MailTestSupport.h"
 
 namespace zr::os {
@@ -409,6 +410,19 @@ TEST_F(MailProviders, AliasesAreExpandedOnceEachAndTheirAddressesAreCapped) {
     EXPECT_EQ(ResolveMailName("wide", files, resolved), MAPI_E_AMBIGUOUS_RECIPIENT);
     EXPECT_EQ(ResolveMailName("WIDE", files, resolved), MAPI_E_AMBIGUOUS_RECIPIENT);
     EXPECT_TRUE(resolved.Address.empty());
+}
+
+// The alias files are opened close-on-exec: a mail transport or opener
+// that another thread starts at that moment must not inherit them.
+TEST_F(MailProviders, AliasFilesAreOpenedCloseOnExec) {
+    const TAliasFiles files{Path("mailrc.fifo"), ""};
+    TResolvedName resolved;
+    std::uint32_t code = MAPI_E_FAILURE;
+    EXPECT_TRUE(zr::testing::OpensCloseOnExec(
+        files.MailRc, zr::testing::TFifoSide::CodeReads,
+        [&] { code = ResolveMailName("anna", files, resolved); }, "alias anna anna@example.org\n"));
+    EXPECT_EQ(code, SUCCESS_SUCCESS);  // and it read what it was given
+    EXPECT_EQ(resolved.Address, "anna@example.org");
 }
 
 // ---- temporary files --------------------------------------------------------------------

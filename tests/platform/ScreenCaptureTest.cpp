@@ -13,6 +13,8 @@
 #include "framework/JpegWriter.h"
 #include "framework/ScreenShot.h"
 #include "platform/ScreenCapture.h"
+#include "tests/platform/DisplayCutter.h"
+#include "tests/platform/MailTestSupport.h"
 #include "tests/platform/XlibTestSupport.h"
 
 namespace zr {
@@ -154,6 +156,22 @@ TEST(ScreenCaptureX11, CapturesTheRootWindowAfterDrawingOnIt) {
     DecodeJpeg(EncodeJpeg(shot), decoded);
     EXPECT_EQ(decoded.Width(), width);
     EXPECT_EQ(decoded.Height(), height);
+}
+
+// A display that goes away while the screen is read (the user logs out as
+// an exception is reported) gives the black picture: the program that was
+// writing its report goes on.
+TEST(ScreenCaptureX11, ADisplayLostInTheMiddleOfAGrabGivesABlackPictureNotAnExit) {
+    testing::TDisplayCutter cutter;
+    if (!cutter.Ok()) GTEST_SKIP() << "no local X display to stand in front of";
+    testing::ScopedEnv display("DISPLAY", cutter.Name());
+    TBitmap shot;
+    shot.SetPixelFormat(pf24bit);
+    shot.SetSize(64, 48);
+    shot.FillRect(0, 0, 64, 48, clWhite);
+    EXPECT_FALSE(CaptureScreen(shot));
+    EXPECT_TRUE(cutter.Cut());  // the read did reach the display
+    EXPECT_TRUE(AllBlack(shot));
 }
 
 TEST(JpegWriter, WritesAPictureThatDecodesToTheSameSizeAndColours) {
