@@ -153,7 +153,8 @@ TEST(BitmapFile, PictureFilesAreOpenedCloseOnExec) {
                               ("zr-bitmap-fifo-" + std::to_string(::getpid()) + ".bmp"))
                                  .string();
     TBitmap bitmap;
-    bitmap.SetSize(2, 2);
+    bitmap.SetPixelFormat(pf24bit);
+    bitmap.SetSize(200, 200);  // more than a pipe holds
     bitmap.SetPixels(1, 1, clRed);
     const Bytes bytes = bitmap.SaveToBytes();
     EXPECT_TRUE(testing::OpensCloseOnExec(path, testing::TFifoSide::CodeWrites,

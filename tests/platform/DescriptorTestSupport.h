@@ -21,7 +21,8 @@ enum class TFifoSide { CodeReads, CodeWrites };
 // Makes `fifo`, runs `code` on another thread (it opens `fifo` for reading
 // or writing as `side` says, and goes through it to the end), and returns
 // whether the descriptor it opened was close-on-exec. `content` is what a
-// reading `code` is given.
+// reading `code` is given; a writing `code` must write more than a pipe
+// holds (64 KiB), so that it is still at it while its descriptor is looked at.
 inline bool OpensCloseOnExec(const std::string& fifo, TFifoSide side,
                              const std::function<void()>& code,
                              const std::string& content = std::string()) {
