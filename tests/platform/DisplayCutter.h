@@ -132,13 +132,14 @@ class TDisplayCutter {
                 fds.push_back({link.Server, POLLIN, 0});
             }
             if (::poll(fds.data(), fds.size(), 50) <= 0) continue;
+            const std::size_t polled = links.size();
             if (fds[0].revents & POLLIN) {
                 TLink link;
                 link.Client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
                 link.Server = ConnectReal();
                 if (link.Client != -1 && link.Server != -1) links.push_back(link);
             }
-            for (std::size_t i = 0; i < links.size(); ++i) {
+            for (std::size_t i = 0; i < polled; ++i) {
                 TLink& link = links[i];
                 bool open = true;
                 if (fds[1 + 2 * i].revents) {
