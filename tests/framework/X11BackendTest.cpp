@@ -23,6 +23,7 @@
 #include "framework/FormBackend.h"
 #include "framework/Forms.h"
 #include "framework/MessageQueue.h"
+#include "framework/ScreenShot.h"
 #include "framework/StdCtrls.h"
 #include "platform/ScreenCapture.h"
 
@@ -423,7 +424,7 @@ TEST_F(X11BackendTest, TheWindowShowsTheFormsControlsInTheirColours) {
     TBitmap shot;
     shot.SetPixelFormat(pf24bit);
     auto faceShows = [&] {
-        os::TakeScreenshot(shot, 1024, 768);
+        TakeScreenshot(shot, 1024, 768);
         return shot.Pixels(form->Left() + 5, form->Top() + 5) == ColorToRGB(clBtnFace);
     };
     ASSERT_TRUE(PumpUntil(faceShows));
@@ -434,6 +435,34 @@ TEST_F(X11BackendTest, TheWindowShowsTheFormsControlsInTheirColours) {
     // Face, light and dark edges and the default button's frame at least.
     EXPECT_GE(colours.size(), 4u);
     EXPECT_EQ(shot.Pixels(form->Left() + 20, form->Top() + 100), ColorToRGB(SystemColor(21)));
+}
+
+// A screenshot taken the moment a form is shown (an error dialog that
+// mails a picture of the screen) shows the form as drawn, not as the empty
+// window it is until the loop gets round to painting it.
+TEST_F(X11BackendTest, AScreenshotShowsAFormDrawnEvenWhenTakenAsItIsShown) {
+    auto form = NewForm("Shot");
+    form->SetBounds(600, 420, 100, 100);
+    form->SetClientWidth(200);
+    form->SetClientHeight(60);
+    auto* label = new TLabel(form.get());
+    label->SetParent(form.get());
+    label->SetBounds(10, 10, 180, 40);
+    label->SetCaption("WWWWWWWWWWWWWWWW");
+    form->Show();
+    TBitmap shot;
+    shot.SetPixelFormat(pf24bit);
+    TakeScreenshot(shot, 1024, 768);
+    const TColor face = ColorToRGB(clBtnFace);
+    int facePixels = 0, textPixels = 0;
+    for (int y = 10; y < 50; ++y)
+        for (int x = 10; x < 190; ++x) {
+            const TColor pixel = shot.Pixels(form->Left() + x, form->Top() + y);
+            facePixels += pixel == face;
+            textPixels += pixel == ColorToRGB(clWindowText);
+        }
+    EXPECT_GT(facePixels, 1000);  // the form's face around the text
+    EXPECT_GT(textPixels, 20);    // and the label's letters on it
 }
 
 TEST_F(X11BackendTest, AMessageBoxIsAWindowWhoseButtonsAnswer) {
