@@ -368,6 +368,12 @@ bool TX11FormBackend::Dispatch(const TXInput& input) {
             return HandleButtonUp(form, input, w.Pointer);
         case TXInput::kKey:
             return HandleKey(form, input);
+        case TXInput::kPointerMoved:
+            HandlePointerMove(form, input);
+            return false;
+        case TXInput::kPointerLeft:
+            HandlePointerLeave();
+            return false;
         case TXInput::kCloseRequest:
             if (!form.Visible() || !form.Enabled()) return false;
             form.Close();

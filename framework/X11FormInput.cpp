@@ -2,6 +2,7 @@
 
 #include <X11/keysym.h>
 
+#include "framework/Application.h"
 #include "framework/Forms.h"
 #include "framework/StdCtrls.h"
 #include "platform/X11Text.h"
@@ -172,6 +173,26 @@ bool HandleKey(TCustomForm& form, const os::TXInput& input) {
         if (alive.expired()) break;
     }
     return true;
+}
+
+void HandlePointerMove(TCustomForm& form, const os::TXInput& input) {
+    if (!Application) return;
+    // A disabled form (another one is modal) shows no hints.
+    if (!form.Visible() || !form.Enabled()) {
+        Application->HintMouseMessage(nullptr, {});
+        return;
+    }
+    TControl* target = ControlAtPoint(form, {input.X, input.Y});
+    if (!target) {
+        Application->HintMouseMessage(&form, {input.X, input.Y});
+        return;
+    }
+    const TRect place = ClientRectOf(*target);
+    Application->HintMouseMessage(target, {input.X - place.Left, input.Y - place.Top});
+}
+
+void HandlePointerLeave() {
+    if (Application) Application->HintMouseMessage(nullptr, {});
 }
 
 }  // namespace zr

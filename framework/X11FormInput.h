@@ -1,7 +1,8 @@
 // The user's input in a form's window, turned into the model's operations:
 // a click presses what lies under it (a button clicks, a check box toggles,
 // a field takes the focus), the wheel scrolls a memo, and keys go through
-// the form's PressKey and then, when no control used the key, PressChar.
+// the form's PressKey and then, when no control used the key, PressChar;
+// the pointer moving over a control shows its hint.
 // Input to a form that is disabled (another form is modal) is ignored, as
 // a disabled window gets none.
 #pragma once
@@ -31,6 +32,10 @@ bool HandleButtonDown(TCustomForm& form, const os::TXInput& input, TPointerState
                       TFormView& view);
 bool HandleButtonUp(TCustomForm& form, const os::TXInput& input, TPointerState& pointer);
 bool HandleKey(TCustomForm& form, const os::TXInput& input);
+// The pointer moving over a form, or leaving its window, tells the
+// application which control it is over, for the hints.
+void HandlePointerMove(TCustomForm& form, const os::TXInput& input);
+void HandlePointerLeave();
 
 // The virtual key of an X key symbol, 0 for keys the forms do not know.
 std::uint16_t VirtualKeyOf(std::uint32_t keySym);

@@ -170,8 +170,8 @@ TXWindow TXDisplay::CreateWindow(const TXWindowSpec& windowSpec) {
     XSetWindowAttributes attributes{};
     attributes.background_pixel = Pixel(windowSpec.Background);
     attributes.border_pixel = BlackPixel(display_, screen_);
-    attributes.event_mask =
-        ExposureMask | ButtonPressMask | ButtonReleaseMask | KeyPressMask | StructureNotifyMask;
+    attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | KeyPressMask |
+                            StructureNotifyMask | PointerMotionMask | LeaveWindowMask;
     attributes.bit_gravity = NorthWestGravity;
     Window window = XCreateWindow(
         display_, RootWindow(display_, screen_), windowSpec.Left, windowSpec.Top, static_cast<unsigned>(width),
@@ -327,6 +327,14 @@ bool TXDisplay::Translate(void* raw, TXInput& input) {
             input.Window = event.xconfigure.window;
             input.Width = event.xconfigure.width;
             input.Height = event.xconfigure.height;
+            return true;
+        case MotionNotify:
+            input.Kind = TXInput::kPointerMoved;
+            input.X = event.xmotion.x;
+            input.Y = event.xmotion.y;
+            return true;
+        case LeaveNotify:
+            input.Kind = TXInput::kPointerLeft;
             return true;
         case MapNotify:
             input.Kind = TXInput::kMapped;

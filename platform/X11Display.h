@@ -24,7 +24,18 @@ using TXWindow = unsigned long;
 
 // One piece of input or window news, in the window's own coordinates.
 struct TXInput {
-    enum TKind { kNone, kExpose, kButtonDown, kButtonUp, kKey, kCloseRequest, kResized, kMapped };
+    enum TKind {
+        kNone,
+        kExpose,
+        kButtonDown,
+        kButtonUp,
+        kKey,
+        kCloseRequest,
+        kResized,
+        kMapped,
+        kPointerMoved,  // X, Y: where the pointer is now
+        kPointerLeft    // the pointer left the window
+    };
     TKind Kind = kNone;
     TXWindow Window = 0;
     int X = 0;

@@ -108,13 +108,13 @@ class LogAppTest : public ::testing::Test {
         });
     }
     THelpEvent NoteHelp(const std::string& entry, bool answer) {
-        return THelpEvent::FromFunction([this, entry, answer](std::uint16_t command, int data,
-                                                              bool& callHelp, bool& result) {
-            journal.push_back(entry + " " + std::to_string(command) + "," + std::to_string(data) +
-                              (callHelp ? " call" : " no call"));
-            callHelp = false;
-            result = answer;
-        });
+        return THelpEvent::FromFunction(
+            [this, entry, answer](std::uint16_t command, int data, bool& callHelp, bool& result) {
+                journal.push_back(entry + " " + std::to_string(command) + "," +
+                                  std::to_string(data) + (callHelp ? " call" : " no call"));
+                callHelp = false;
+                result = answer;
+            });
     }
     // One idle step of the loop.
     void RunIdle() { App().HandleMessage(); }
@@ -179,8 +179,7 @@ TEST_F(LogAppTest, EveryEventRunsThePreviousHandlerThenTheOwnEventWithTheSameArg
               (Journal{"previous activate", "own activate"}));
     EXPECT_EQ(Fired([&] { SendMessage(App().Handle(), WM_ACTIVATEAPP, 0); }),
               (Journal{"previous deactivate", "own deactivate"}));
-    EXPECT_EQ(Fired([&] { RunIdle(); }),
-              (Journal{"previous idle (done)", "own idle (not done)"}));
+    EXPECT_EQ(Fired([&] { RunIdle(); }), (Journal{"previous idle (done)", "own idle (not done)"}));
 
     bool dispatched = false;
     HWND window = AllocateHWnd(TWndMethod::FromFunction([&](TMessage&) { dispatched = true; }));
@@ -198,7 +197,9 @@ TEST_F(LogAppTest, EveryEventRunsThePreviousHandlerThenTheOwnEventWithTheSameArg
     TControl button(nullptr);
     button.SetHint("Save|Saves the ledger");
     button.SetShowHint(true);
-    EXPECT_EQ(Fired([&] { App().HintMouseMessage(&button, {3, 4}); }),
+    EXPECT_EQ(Fired([&] {
+                  App().HintMouseMessage(&button, {3, 4});
+              }),
               (Journal{"previous hint", "own hint", "previous show hint Save",
                        "own show hint <Save> hidden"}));
     EXPECT_EQ(App().Hint(), "Saves the ledger");
@@ -242,9 +243,8 @@ TEST_F(LogAppTest, AnExceptionRunsBothHandlersThenAlwaysTheStandardMessage) {
         journal.push_back("previous " + e.Message());
     }));
     TKVAppLog log(nullptr);
-    log.SetOnException(TExceptionEvent::FromFunction([this](TObject*, Exception& e) {
-        journal.push_back("own " + e.Message());
-    }));
+    log.SetOnException(TExceptionEvent::FromFunction(
+        [this](TObject*, Exception& e) { journal.push_back("own " + e.Message()); }));
     EXPECT_EQ(Fired([&] {
                   try {
                       throw EConvertError("'12a' is not a valid integer value");
@@ -370,27 +370,24 @@ TEST_F(LogAppTest, ActivatingAnActiveLogAgainStacksNothing) {
     log.SetOnIdle(NoteIdle("own idle"));
     log.SetActive(true);
     log.SetActive(true);
-    EXPECT_EQ(Fired([&] { RunIdle(); }),
-              (Journal{"previous idle (done)", "own idle (not done)"}));
+    EXPECT_EQ(Fired([&] { RunIdle(); }), (Journal{"previous idle (done)", "own idle (not done)"}));
 
     // A form file stores Active = True for a log its constructor activated.
     TComponent owner(nullptr);
-    std::unique_ptr<TComponent> module(ReadComponentFromText(
-        "object Module: TLogAppTestModule\n"
-        "  object AppLog: TKVAppLog\n"
-        "    Active = True\n"
-        "    OnIdle = AppIdle\n"
-        "  end\n"
-        "end\n",
-        &owner));
+    std::unique_ptr<TComponent> module(
+        ReadComponentFromText("object Module: TLogAppTestModule\n"
+                              "  object AppLog: TKVAppLog\n"
+                              "    Active = True\n"
+                              "    OnIdle = AppIdle\n"
+                              "  end\n"
+                              "end\n",
+                              &owner));
     auto* read = dynamic_cast<TLogAppTestModule*>(module.get());
     ASSERT_NE(read, nullptr);
-    EXPECT_EQ(Fired([&] { RunIdle(); }),
-              (Journal{"previous idle (done)", "own idle (not done)"}));
+    EXPECT_EQ(Fired([&] { RunIdle(); }), (Journal{"previous idle (done)", "own idle (not done)"}));
     EXPECT_EQ(read->idles, 1);
     module.reset();
-    EXPECT_EQ(Fired([&] { RunIdle(); }),
-              (Journal{"previous idle (done)", "own idle (not done)"}))
+    EXPECT_EQ(Fired([&] { RunIdle(); }), (Journal{"previous idle (done)", "own idle (not done)"}))
         << "the module's log put back the first log's handler";
 }
 
@@ -424,9 +421,9 @@ TEST_F(LogAppTest, ChainedLogsCallEachOtherAndOneGoingFromTheMiddleLeavesNoDeadH
 
     EXPECT_EQ(Fired([&] { RunIdle(); }),
               (Journal{"previous idle (done)", "first idle (not done)", "second idle (not done)"}));
-    EXPECT_EQ(Fired([&] { EXPECT_FALSE(App().HelpContext(3)); }),
-              (Journal{"second help 1,3 call", "first help 1,3 no call",
-                       "previous help 1,3 no call"}));
+    EXPECT_EQ(
+        Fired([&] { EXPECT_FALSE(App().HelpContext(3)); }),
+        (Journal{"second help 1,3 call", "first help 1,3 no call", "previous help 1,3 no call"}));
 
     // The first goes while the second still calls it: the application gets
     // back what the first saved, and the second calls that from now on.
