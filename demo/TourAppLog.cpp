@@ -90,7 +90,7 @@ void ShowAppLog(std::ostream& out) {
     form.appLog->ClearLog();
 
     form.Show();                                             // the first field takes the focus
-    form.amount->SetFocus();                                 // Tab to the amount
+    form.PressKey(VK_TAB);                                   // Tab to the amount
     Application->HintMouseMessage(form.customer, {20, 10});  // the mouse over the customer
     Application->HandleMessage();                            // nothing to do: the loop idles
 
