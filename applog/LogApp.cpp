@@ -30,10 +30,11 @@ ZR_REGISTER_CLASS(TKVAppLog, c) {
 namespace {
 
 // The logs whose handlers are installed, in the order they hooked. Main
-// thread only, like every event they serve.
+// thread only, like every event they serve. Never freed: a log on a form
+// that outlives the static objects still unhooks through it.
 std::vector<TKVAppLog*>& HookedLogs() {
-    static std::vector<TKVAppLog*> logs;
-    return logs;
+    static auto* logs = new std::vector<TKVAppLog*>;
+    return *logs;
 }
 
 // Where `slot` holds `mine`, it takes `replacement` instead.
