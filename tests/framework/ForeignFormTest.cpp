@@ -7,6 +7,7 @@
 
 #include "framework/Component.h"
 #include "framework/FormParser.h"
+#include "framework/FormParserTestSupport.h"
 #include "framework/FormReader.h"
 #include "framework/FormWriter.h"
 
@@ -73,15 +74,6 @@ const char* const ForeignForm =
     "  end\r\n"
     "end\r\n";
 
-std::string ErrorOf(const std::string& text) {
-    try {
-        ParseForm(text);
-    } catch (const EParserError& e) {
-        return e.Message();
-    }
-    return "no error";
-}
-
 TEST(ForeignForm, ParserKeepsKindsJoinsPairsAndTakesUnicodeNames) {
     const TFormObject root = ParseForm(ForeignForm);
     const TFormObject& child = root.Children.at(0);
@@ -100,18 +92,18 @@ TEST(ForeignForm, ParserKeepsKindsJoinsPairsAndTakesUnicodeNames) {
 
 TEST(ForeignForm, LoneSurrogatesAndSymbolsInNamesAreRefusedWithTheirLine) {
     const std::string head = "object A: TA\n";
-    EXPECT_EQ(ErrorOf(head + "  S = #55357'x'\nend"), "Invalid character code on line 2");
-    EXPECT_EQ(ErrorOf(head + "  S = #55357#65\nend"), "Invalid character code on line 2");
-    EXPECT_EQ(ErrorOf(head + "\n  S = #56593#55357\nend"), "Invalid character code on line 3");
-    EXPECT_EQ(ErrorOf(head + "  S = #55357\nend"), "Invalid character code on line 2");
+    EXPECT_EQ(ParseErrorOf(head + "  S = #55357'x'\nend"), "Invalid character code on line 2");
+    EXPECT_EQ(ParseErrorOf(head + "  S = #55357#65\nend"), "Invalid character code on line 2");
+    EXPECT_EQ(ParseErrorOf(head + "\n  S = #56593#55357\nend"), "Invalid character code on line 3");
+    EXPECT_EQ(ParseErrorOf(head + "  S = #55357\nend"), "Invalid character code on line 2");
     // The euro sign and an arrow are symbols, not letters.
-    EXPECT_EQ(ErrorOf(head + "  object \xE2\x82\xAC"
+    EXPECT_EQ(ParseErrorOf(head + "  object \xE2\x82\xAC"
                              "1: TB\n  end\nend"),
               "Identifier expected on line 2");
-    EXPECT_EQ(ErrorOf(head + "\n  P = \xE2\x86\x92x\nend"), "Invalid property value on line 3");
+    EXPECT_EQ(ParseErrorOf(head + "\n  P = \xE2\x86\x92x\nend"), "Invalid property value on line 3");
     // A letter after a number that is no kind letter is still wrong.
-    EXPECT_EQ(ErrorOf(head + "  N = 12x\nend"), "Invalid number on line 2");
-    EXPECT_EQ(ErrorOf(head + "  N = 12dd\nend"), "Invalid number on line 2");
+    EXPECT_EQ(ParseErrorOf(head + "  N = 12x\nend"), "Invalid number on line 2");
+    EXPECT_EQ(ParseErrorOf(head + "  N = 12dd\nend"), "Invalid number on line 2");
 }
 
 TEST(ForeignForm, ReadIntoComponentsWrittenAndReadAgainTheSame) {
