@@ -2,6 +2,9 @@
 
 #include <typeinfo>
 
+#include <unistd.h>
+
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 
@@ -43,6 +46,9 @@ TModalResult Present(const TMessageDialog& dialog) {
     });
     return result;
 }
+
+std::atomic<unsigned long> beepCount{0};
+std::atomic<TBellRinger> bellRinger{nullptr};
 
 std::string ApplicationTitle() {
     return Application ? Application->Title() : std::string();
@@ -152,6 +158,21 @@ void ShowErrorBox(const std::string& text, const std::string& caption) {
     dialog.Type = mtError;
     dialog.Buttons = {mbOK};
     Present(dialog);
+}
+
+bool MessageBeep(unsigned) {
+    beepCount.fetch_add(1);
+    if (TBellRinger ringer = bellRinger.load(); ringer && ringer()) return true;
+    if (!isatty(STDERR_FILENO)) return false;
+    return write(STDERR_FILENO, "\a", 1) == 1;
+}
+
+unsigned long MessageBeepCount() {
+    return beepCount.load();
+}
+
+void SetBellRinger(TBellRinger ringer) {
+    bellRinger.store(ringer);
 }
 
 }  // namespace zr

@@ -93,4 +93,24 @@ void ShowMessage(const std::string& msg);
 // An error box with an OK button and the given caption (ShowException).
 void ShowErrorBox(const std::string& text, const std::string& caption);
 
+// The sound types of MessageBeep. Every one rings the same bell here.
+inline constexpr unsigned MB_OK = 0x00;
+inline constexpr unsigned MB_ICONHAND = 0x10;
+inline constexpr unsigned MB_ICONQUESTION = 0x20;
+inline constexpr unsigned MB_ICONEXCLAMATION = 0x30;
+inline constexpr unsigned MB_ICONASTERISK = 0x40;
+
+// Rings the display's bell while a window backend has a display open, the
+// terminal's otherwise (when standard error is one; a program without a
+// terminal stays silent). True when a bell was rung.
+bool MessageBeep(unsigned type);
+// How many times MessageBeep was called in this process, rung or not, so a
+// test or an application can tell that a beep was given.
+unsigned long MessageBeepCount();
+
+// A window backend rings its display's bell through this while it runs:
+// the function answers whether it rang. nullptr: the terminal's bell only.
+using TBellRinger = bool (*)();
+void SetBellRinger(TBellRinger ringer);
+
 }  // namespace zr

@@ -20,6 +20,10 @@ constexpr TColor k3DDkShadow = SystemColor(21);
 constexpr TColor k3DLight = SystemColor(22);
 constexpr int kCheckBoxSize = 13;
 constexpr int kScrollBarWidth = 16;
+// A hint box: the room around its text, and how far below the pointer it
+// stands (clear of the pointer's own picture).
+constexpr int kHintPadding = 3;
+constexpr int kHintBelowPointer = 20;
 
 std::uint32_t Rgb(TColor colour) {
     return static_cast<std::uint32_t>(ColorToRGB(colour)) & 0xFFFFFF;
@@ -485,6 +489,24 @@ TControl* HitChild(const TWinControl& parent, TPoint point) {
     return nullptr;
 }
 
+// The hint of the control under the pointer, in a box below the pointer
+// that stays inside the window. Only the short part (before '|') shows.
+void PaintHint(const TCustomForm& form, TXCanvas& c, const TFormView& view) {
+    if (!view.HintControl || view.HintAlive.expired() || !view.HintControl->Showing()) return;
+    const std::string text = view.HintControl->Hint().substr(0, view.HintControl->Hint().find('|'));
+    if (text.empty()) return;
+    UseFont(c, form);
+    const int width = c.TextWidth(text) + 2 * kHintPadding;
+    const int height = c.LineHeight() + 2 * kHintPadding;
+    const int left = std::max(0, std::min(view.HintAt.X, c.Width() - width));
+    int top = view.HintAt.Y + kHintBelowPointer;
+    if (top + height > c.Height()) top = std::max(0, view.HintAt.Y - height - 2);
+    const TRect box{left, top, left + width, top + height};
+    c.FillRect(box, Rgb(clInfoBk));
+    Outline(c, box, clInfoText);
+    c.Text(left + kHintPadding, top + kHintPadding, text, Rgb(clInfoText));
+}
+
 }  // namespace
 
 void PaintForm(const TCustomForm& form, TXCanvas& canvas, TFormView& view) {
@@ -496,6 +518,13 @@ void PaintForm(const TCustomForm& form, TXCanvas& canvas, TFormView& view) {
     if (!framed) framed = form.DefaultButton();
     TPaint paint{canvas, view, focused, framed};
     PaintChildren(form, {0, 0}, all, paint);
+    PaintHint(form, canvas, view);
+}
+
+const TControl* HintControlAt(const TCustomForm& form, TPoint point) {
+    for (const TControl* c = ControlAtPoint(form, point); c; c = c->Parent())
+        if (!c->Hint().empty()) return c->ShowHint() ? c : nullptr;
+    return nullptr;
 }
 
 TControl* ControlAtPoint(const TCustomForm& form, TPoint point) {

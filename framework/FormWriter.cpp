@@ -198,12 +198,13 @@ class FormWriter {
 
     // ---- properties ----------------------------------------------------------
 
+    // The properties of `asClass` (the object's own class when null).
     void WriteProperties(TObject* obj, const std::string& prefix, int level,
-                         const std::string& owner) {
+                         const std::string& owner, const TClassInfo* asClass = nullptr) {
         // A sub-object that (directly or not) holds itself is written once.
         if (std::find(path_.begin(), path_.end(), obj) != path_.end()) return;
         path_.push_back(obj);
-        for (const TPropInfo* prop : obj->ClassInfo().AllProperties())
+        for (const TPropInfo* prop : (asClass ? *asClass : obj->ClassInfo()).AllProperties())
             if (IsStoredProp(obj, *prop))
                 WriteProperty(obj, *prop, prefix + prop->Name, level, owner);
         path_.pop_back();
@@ -335,10 +336,14 @@ class FormWriter {
         if (collection.Count() == 0) return Line(level, name + " = <>");
         NestingScope nesting(*this, context);
         Line(level, name + " = <");
+        // A reader makes every item of the collection's item class, so an
+        // item of a derived class is written as one of that class: its own
+        // further properties would not read back.
+        const TClassInfo& itemClass = collection.ItemClass();
         for (int i = 0; i < collection.Count(); ++i) {
             Line(level + 1, "item");
             WriteProperties(collection.Items(i), "", level + 2,
-                            context + "[" + std::to_string(i) + "]");
+                            context + "[" + std::to_string(i) + "]", &itemClass);
             Line(level + 1, "end");
         }
         CloseLastLine('>');

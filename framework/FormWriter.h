@@ -5,7 +5,8 @@
 // nested the same way, two spaces of indentation per level. A property is
 // stored when IsStoredProp says so (it differs from its declared default, or
 // has none); sub-objects are written as `Sub.Prop = value` lines, collections
-// as `< item ... end >`, lists of lines as `X.Strings = ( ... )`, bytes as
+// as `< item ... end >` (each item as one of the collection's item class,
+// the class a reader makes), lists of lines as `X.Strings = ( ... )`, bytes as
 // `{ hex }`, events by the name of their method and references to other
 // components by name. Reading the text back and writing again gives the same
 // text.

@@ -59,6 +59,12 @@ class TX11FormBackend : public TFormBackend {
     bool Start();
     void Stop();
     bool Running() const { return display_ && !display_->Lost() && &FormBackend() == this; }
+    // Rings the bell of the display the windows are on.
+    bool Bell() {
+        if (!IsMainThread() || !Running()) return false;
+        display_->Bell();
+        return true;
+    }
     TXWindow WindowOf(const TCustomForm& form) const {
         auto it = forms_.find(&form);
         return it == forms_.end() ? 0 : it->second.Window;
@@ -330,17 +336,22 @@ bool TX11FormBackend::Service() {
     }
     bool handled = false;
     TXInput input;
-    // What the input does may run a nested loop that services the display
-    // itself, or even stop the backend; each round looks again.
-    while (display_ && !display_->Lost() && display_->NextInput(input))
-        if (Dispatch(input)) handled = true;
-    if (!display_) return handled;
-    if (display_->Lost()) {
-        ConnectionLost();
-        return true;
-    }
-    Redraw();
-    display_->Flush();
+    // Drawing makes round trips (fonts, colours), during which Xlib may
+    // read further news into its own queue; the loop would then wait on a
+    // descriptor that no longer shows it, so it is taken before returning.
+    do {
+        // What the input does may run a nested loop that services the
+        // display itself, or even stop the backend; each round looks again.
+        while (display_ && !display_->Lost() && display_->NextInput(input))
+            if (Dispatch(input)) handled = true;
+        if (!display_) return handled;
+        if (display_->Lost()) {
+            ConnectionLost();
+            return true;
+        }
+        Redraw();
+        display_->Flush();
+    } while (display_ && display_->Queued());
     return handled;
 }
 
@@ -369,10 +380,9 @@ bool TX11FormBackend::Dispatch(const TXInput& input) {
         case TXInput::kKey:
             return HandleKey(form, input);
         case TXInput::kPointerMoved:
-            HandlePointerMove(form, input);
-            return false;
         case TXInput::kPointerLeft:
-            HandlePointerLeave();
+            if (HandlePointer(form, input, w.View)) w.Dirty = true;
+            PointerToApplication(form, input);
             return false;
         case TXInput::kCloseRequest:
             if (!form.Visible() || !form.Enabled()) return false;
@@ -449,8 +459,13 @@ bool OfferForDialog() {
     return OfferBackend() != nullptr;
 }
 
+bool RingDisplayBell() {
+    return Backend().Bell();
+}
+
 const bool offered =
-    (SetFormBackendProvider(&OfferBackend), SetDialogDisplayProvider(&OfferForDialog), true);
+    (SetFormBackendProvider(&OfferBackend), SetDialogDisplayProvider(&OfferForDialog),
+     SetBellRinger(&RingDisplayBell), true);
 
 }  // namespace
 

@@ -175,10 +175,23 @@ bool HandleKey(TCustomForm& form, const os::TXInput& input) {
     return true;
 }
 
-void HandlePointerMove(TCustomForm& form, const os::TXInput& input) {
+bool HandlePointer(const TCustomForm& form, const os::TXInput& input, TFormView& view) {
+    const TControl* control = nullptr;
+    if (input.Kind == os::TXInput::kPointerMoved && form.Visible() && form.Enabled())
+        control = HintControlAt(form, {input.X, input.Y});
+    const bool shown = view.HintControl && !view.HintAlive.expired();
+    if (control == (shown ? view.HintControl : nullptr)) return false;
+    view.HintControl = control;
+    view.HintAlive = control ? control->Liveness() : std::weak_ptr<const void>();
+    view.HintAt = {input.X, input.Y};
+    return true;
+}
+
+void PointerToApplication(TCustomForm& form, const os::TXInput& input) {
     if (!Application) return;
-    // A disabled form (another one is modal) shows no hints.
-    if (!form.Visible() || !form.Enabled()) {
+    // Off the window, or over a disabled form (another one is modal): over
+    // none of the application's controls.
+    if (input.Kind != os::TXInput::kPointerMoved || !form.Visible() || !form.Enabled()) {
         Application->HintMouseMessage(nullptr, {});
         return;
     }
@@ -189,10 +202,6 @@ void HandlePointerMove(TCustomForm& form, const os::TXInput& input) {
     }
     const TRect place = ClientRectOf(*target);
     Application->HintMouseMessage(target, {input.X - place.Left, input.Y - place.Top});
-}
-
-void HandlePointerLeave() {
-    if (Application) Application->HintMouseMessage(nullptr, {});
 }
 
 }  // namespace zr

@@ -32,10 +32,13 @@ bool HandleButtonDown(TCustomForm& form, const os::TXInput& input, TPointerState
                       TFormView& view);
 bool HandleButtonUp(TCustomForm& form, const os::TXInput& input, TPointerState& pointer);
 bool HandleKey(TCustomForm& form, const os::TXInput& input);
-// The pointer moving over a form, or leaving its window, tells the
-// application which control it is over, for the hints.
-void HandlePointerMove(TCustomForm& form, const os::TXInput& input);
-void HandlePointerLeave();
+// The pointer moved over the window or left it: the view's hint follows
+// the control under it. True when the hint shown changed (the window needs
+// a redraw); the model is never asked.
+bool HandlePointer(const TCustomForm& form, const os::TXInput& input, TFormView& view);
+// The same news for the application: the control under the pointer (none
+// once it left the window) sets its hint and shows the control's hint there.
+void PointerToApplication(TCustomForm& form, const os::TXInput& input);
 
 // The virtual key of an X key symbol, 0 for keys the forms do not know.
 std::uint16_t VirtualKeyOf(std::uint32_t keySym);

@@ -349,6 +349,16 @@ void TXDisplay::Flush() {
     if (!lost_) XFlush(display_);
 }
 
+bool TXDisplay::Queued() const {
+    return !lost_ && XQLength(display_) > 0;
+}
+
+void TXDisplay::Bell() {
+    if (lost_) return;
+    XBell(display_, 0);
+    XFlush(display_);
+}
+
 void TXDisplay::Sync() {
     if (!lost_) XSync(display_, False);
 }

@@ -34,7 +34,7 @@ struct TXInput {
         kResized,
         kMapped,
         kPointerMoved,  // X, Y: where the pointer is now
-        kPointerLeft    // the pointer left the window
+        kPointerLeft,   // the pointer left the window
     };
     TKind Kind = kNone;
     TXWindow Window = 0;
@@ -104,8 +104,14 @@ class TXDisplay {
     // Takes the next record of input; false when none is waiting. Never
     // blocks.
     bool NextInput(TXInput& input);
+    // News that Xlib has already read off the connection (during a round
+    // trip) and keeps in its own queue, where the descriptor no longer
+    // shows it.
+    bool Queued() const;
     // Sends what is buffered to the server.
     void Flush();
+    // Rings the display's bell at its usual volume.
+    void Bell();
     // Waits until the server has handled every request sent so far.
     void Sync();
 
