@@ -446,6 +446,16 @@ bool TApplication::ShowHintText(TControl* control, const std::string& text, TPoi
     return true;
 }
 
+void TApplication::HintMouseMessage(TControl* control, TPoint cursorPos) {
+    SetHint(control != nullptr ? GetLongHint(control->Hint()) : std::string());
+    const bool sameControl = control == mouseControl_ && !mouseControlAlive_.expired();
+    if (sameControl) return;
+    mouseControl_ = control;
+    mouseControlAlive_ = control != nullptr ? control->Liveness() : std::weak_ptr<const void>();
+    CancelHint();
+    if (control != nullptr) ActivateHint(control, cursorPos);
+}
+
 void TApplication::CancelHint() {
     hintShowing_ = false;
     currentHint_ = THintInfo{};

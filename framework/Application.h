@@ -177,6 +177,12 @@ class TApplication : public TComponent {
     // The same for a hint text of no particular control.
     bool ActivateHint(const std::string& hint, TPoint cursorPos);
     void CancelHint();
+    // The mouse moved to `cursorPos` (in the control's coordinates) over
+    // `control`, or off the application's controls (nullptr). The status
+    // line's hint follows the control (its long hint; OnHint when that
+    // changes), and moving onto another control shows that control's hint
+    // (OnShowHint) at once, without the pause of a pointer at rest.
+    void HintMouseMessage(TControl* control, TPoint cursorPos);
     bool HintShowing() const { return hintShowing_; }
     const THintInfo& CurrentHint() const { return currentHint_; }
 
@@ -242,6 +248,9 @@ class TApplication : public TComponent {
     std::string hint_;
     std::string lastTz_;
     THintInfo currentHint_;
+    // The control the mouse is over, and whether it still exists.
+    TControl* mouseControl_ = nullptr;
+    std::weak_ptr<const void> mouseControlAlive_;
     TCustomForm* mainForm_ = nullptr;
     std::vector<TWindowHook> hooks_;
     std::unique_ptr<TSettingsWatcher> settingsWatcher_;

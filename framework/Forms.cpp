@@ -679,10 +679,21 @@ TCustomForm* TScreen::NextActiveForm(const TCustomForm* leaving) const {
 void TScreen::UpdateActive(TCustomForm* form, TWinControl* control) {
     const bool formChanged = form != activeCustomForm_;
     const bool controlChanged = control != activeControl_;
+    // The application is active while one of its forms is: the first form
+    // to become active activates it before the form counts as active, and
+    // the last one to leave deactivates it afterwards, as the window system
+    // tells an application when the input focus enters or leaves its windows.
+    if (formChanged && form != nullptr) ActivateApplication(true);
     activeCustomForm_ = form;
     activeControl_ = control;
     if (formChanged && onActiveFormChange_) onActiveFormChange_(this);
     if (controlChanged && onActiveControlChange_) onActiveControlChange_(this);
+    if (formChanged && form == nullptr) ActivateApplication(false);
+}
+
+void TScreen::ActivateApplication(bool active) {
+    if (Application == nullptr || Application->Active() == active) return;
+    SendMessage(Application->Handle(), WM_ACTIVATEAPP, active ? 1 : 0);
 }
 
 }  // namespace zr

@@ -260,6 +260,9 @@ class TScreen : public TComponent {
     TCustomForm* NextActiveForm(const TCustomForm* leaving) const;
     // Records the new state and raises the change events for what changed.
     void UpdateActive(TCustomForm* form, TWinControl* control);
+    // Tells the application that its first form became active or its last
+    // one stopped being so (WM_ACTIVATEAPP to its window).
+    void ActivateApplication(bool active);
 
     std::vector<TCustomForm*> customForms_;
     TCustomForm* activeCustomForm_ = nullptr;

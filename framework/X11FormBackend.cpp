@@ -384,6 +384,7 @@ bool TX11FormBackend::Dispatch(const TXInput& input) {
         case TXInput::kPointerMoved:
         case TXInput::kPointerLeft:
             if (HandlePointer(form, input, w.View)) w.Dirty = true;
+            PointerToApplication(form, input);
             return false;
         case TXInput::kCloseRequest:
             if (!form.Visible() || !form.Enabled()) return false;

@@ -143,6 +143,30 @@ class XClient {
         flush_(display_);
     }
 
+    // The pointer moving to (x, y) in the window, then leaving it.
+    void MovePointer(unsigned long window, int x, int y) {
+        XEvent e{};
+        e.xmotion.type = MotionNotify;
+        e.xmotion.display = display_;
+        e.xmotion.window = window;
+        e.xmotion.root = DefaultRootWindow(display_);
+        e.xmotion.x = x;
+        e.xmotion.y = y;
+        e.xmotion.same_screen = True;
+        sendEvent_(display_, window, False, PointerMotionMask, &e);
+        flush_(display_);
+    }
+    void PointerLeaves(unsigned long window) {
+        XEvent e{};
+        e.xcrossing.type = LeaveNotify;
+        e.xcrossing.display = display_;
+        e.xcrossing.window = window;
+        e.xcrossing.root = DefaultRootWindow(display_);
+        e.xcrossing.same_screen = True;
+        sendEvent_(display_, window, False, LeaveWindowMask, &e);
+        flush_(display_);
+    }
+
     // What a window manager does when the user drags the window's border.
     void Resize(unsigned long window, int width, int height) {
         resize_(display_, window, static_cast<unsigned>(width), static_cast<unsigned>(height));
@@ -564,6 +588,29 @@ TEST_F(X11BackendTest, ADisplayThatGoesAwayLeavesTheFormsHeadlessAndCancelsTheMo
     EXPECT_EQ(dialog->ShowModal(), mrOk);
     EXPECT_FALSE(X11FormBackendRunning());
     setenv("DISPLAY", previous.c_str(), 1);
+}
+
+TEST_F(X11BackendTest, ThePointerOverAControlSetsTheApplicationsHintAndShowsTheControlsHint) {
+    auto form = NewForm("Hints");
+    form->SetShowHint(true);
+    auto* edit = new TEdit(form.get());
+    edit->SetParent(form.get());
+    edit->SetBounds(10, 20, 200, 21);
+    edit->SetHint("Name|The customer's name");
+    form->Show();
+    const unsigned long window = X11WindowOf(*form);
+    ASSERT_TRUE(PumpUntil([&] { return client_->Describe(window).Viewable; }));
+
+    client_->MovePointer(window, 15, 30);
+    ASSERT_TRUE(PumpUntil([] { return Application->HintShowing(); }));
+    EXPECT_EQ(Application->Hint(), "The customer's name");
+    EXPECT_EQ(Application->CurrentHint().HintControl, edit);
+    EXPECT_EQ(Application->CurrentHint().HintStr, "Name");
+    EXPECT_EQ(Application->CurrentHint().CursorPos, (TPoint{5, 10}));
+
+    client_->PointerLeaves(window);
+    EXPECT_TRUE(PumpUntil([] { return !Application->HintShowing(); }));
+    EXPECT_EQ(Application->Hint(), "");
 }
 
 }  // namespace
