@@ -89,12 +89,12 @@ std::string_view TrimView(std::string_view text) {
 // The text after "M=" up to, but not including, the character just before
 // "ACBP=" (normally the blank that separates them), trimmed; empty when the
 // markers stand the other way round.
-bool ExtractUnitName(std::string_view line, std::string& unit) {
+bool ExtractUnitName(std::string_view line, std::string_view& unit) {
     size_t module = line.find("M=");
     size_t acbp = line.find("ACBP=");
     if (module == std::string_view::npos || acbp == std::string_view::npos) return false;
     size_t first = module + 2;
-    unit = acbp >= first + 2 ? Trim(line.substr(first, acbp - 1 - first)) : std::string();
+    unit = acbp >= first + 2 ? TrimView(line.substr(first, acbp - 1 - first)) : std::string_view();
     return true;
 }
 
@@ -177,54 +177,65 @@ void TKVMapFile::LoadExceptionData(const void* address) {
     // shared library, reported as it is) would wrap onto unrelated code of
     // the executable, so it is left unresolved instead.
     if (value <= UINT32_MAX) {
-        ResolveUnit();
-        ResolveProcedure();
-        ResolveLine();
+        const TMapSourceView found = Resolve(codeOffset_);
+        unitName_ = found.Unit;
+        procedureName_ = found.Procedure;
+        lineNumber_ = found.Line;
     }
     dataLoaded_ = true;
+}
+
+TKVMapFile::TMapSourceView TKVMapFile::Resolve(std::uint32_t codeOffset) const {
+    TMapSourceView found;
+    found.Unit = ResolveUnit(codeOffset);
+    found.Procedure = ResolveProcedure(codeOffset);
+    found.Line = ResolveLine(codeOffset, found.Unit);
+    return found;
 }
 
 // The unit of the last segment line at or below the offset, before the first
 // line that starts above it. Lines are taken in file order whatever their
 // segment number; the length must convert but is not compared.
-void TKVMapFile::ResolveUnit() {
+std::string_view TKVMapFile::ResolveUnit(std::uint32_t codeOffset) const {
+    std::string_view unitName;
     for (const std::string& line : segments_->Lines()) {
         std::uint32_t start = 0, length = 0;
         if (line.empty() || !ConvertOffset(line, kStartColumn, start) ||
             !ConvertOffset(line, kLengthColumn, length))
             continue;
-        if (start > codeOffset_) break;
-        std::string unit;
-        if (ExtractUnitName(line, unit)) unitName_ = std::move(unit);
+        if (start > codeOffset) break;
+        std::string_view unit;
+        if (ExtractUnitName(line, unit)) unitName = unit;
     }
+    return unitName;
 }
 
 // The public at the offset, else the line before the first public above it,
 // whatever that line holds. The first entry has no line before it, so the
 // scan then goes on to the next line, whose predecessor is the first entry.
-void TKVMapFile::ResolveProcedure() {
+std::string_view TKVMapFile::ResolveProcedure(std::uint32_t codeOffset) const {
     const std::vector<std::string>& lines = publics_->Lines();
     for (size_t i = 0; i < lines.size(); ++i) {
         std::uint32_t offset = 0;
         if (lines[i].empty() || !ConvertOffset(lines[i], kStartColumn, offset)) continue;
-        if (offset < codeOffset_) continue;
-        if (offset != codeOffset_ && i == 0) continue;
-        std::string_view taken = offset == codeOffset_ ? lines[i] : lines[i - 1];
-        procedureName_ = taken.size() > kNameColumn ? Trim(taken.substr(kNameColumn)) : "";
-        return;
+        if (offset < codeOffset) continue;
+        if (offset != codeOffset && i == 0) continue;
+        std::string_view taken = offset == codeOffset ? lines[i] : lines[i - 1];
+        return taken.size() > kNameColumn ? TrimView(taken.substr(kNameColumn)) : "";
     }
+    return {};
 }
 
 // Reads the first block whose header holds the unit's name. The line is that
 // of the last entry at or below the offset, as long as the block has an entry
 // at or above the offset; a line with a bad entry ends there.
-void TKVMapFile::ResolveLine() {
-    if (unitName_.empty()) return;
+int TKVMapFile::ResolveLine(std::uint32_t codeOffset, std::string_view unitName) const {
+    if (unitName.empty()) return 0;
     const std::vector<std::string>& lines = lineNumbers_->Lines();
     size_t header = 0;
-    while (header < lines.size() && (lines[header].empty() || !Contains(lines[header], unitName_)))
+    while (header < lines.size() && (lines[header].empty() || !Contains(lines[header], unitName)))
         ++header;
-    if (header == lines.size()) return;
+    if (header == lines.size()) return 0;
 
     std::int32_t lastLine = 0;
     std::uint32_t lastAddress = 0;
@@ -235,14 +246,14 @@ void TKVMapFile::ResolveLine() {
             std::uint32_t offset = 0;
             if (!ConvertOffset(line, column + kEntryOffsetColumn, offset)) break;
             lastAddress = offset;
-            if (offset > codeOffset_) break;
+            if (offset > codeOffset) break;
             int number = 0;
             if (!ConvertLineNumber(TrimView(line.substr(column, kEntryLineWidth)), number)) break;
             lastLine = number;
-            if (offset == codeOffset_) break;
+            if (offset == codeOffset) break;
         }
     }
-    if (codeOffset_ <= lastAddress) lineNumber_ = lastLine;
+    return codeOffset <= lastAddress ? lastLine : 0;
 }
 
 void TKVMapFile::LoadUnitNames(TStrings* list) {
@@ -252,10 +263,10 @@ void TKVMapFile::LoadUnitNames(TStrings* list) {
         list->Clear();
         if (!mapLoaded_) LoadMapFile();
         for (const std::string& line : segments_->Lines()) {
-            std::string unit;
+            std::string_view unit;
             if (line.empty() || !ExtractUnitName(line, unit)) continue;
             try {
-                list->Add(unit);
+                list->Add(std::string(unit));
             } catch (const Exception&) {
                 // A list that refuses a name (a sorted list without duplicates)
                 // loses that name only.

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "framework/Exceptions.h"
 #include "framework/Object.h"
@@ -70,6 +71,16 @@ class TKVMapFile : public TObject {
     std::uint32_t CodeOffset() const { return codeOffset_; }
     std::uint32_t CodeBase() const { return codeBase_; }
 
+    // What a lookup of `codeOffset` finds in the map as read, as views into
+    // the kept lines: nothing is read or allocated, so a last report written
+    // where the process cannot go on can still name the source position.
+    struct TMapSourceView {
+        std::string_view Unit;
+        std::string_view Procedure;
+        int Line = 0;
+    };
+    TMapSourceView Resolve(std::uint32_t codeOffset) const;
+
     // The raw lines kept from the map.
     const TStringList& Segments() const { return *segments_; }
     const TStringList& Publics() const { return *publics_; }
@@ -78,9 +89,9 @@ class TKVMapFile : public TObject {
   private:
     void ResetResults();
     void SplitSections(const std::vector<std::string>& lines);
-    void ResolveUnit();
-    void ResolveProcedure();
-    void ResolveLine();
+    std::string_view ResolveUnit(std::uint32_t codeOffset) const;
+    std::string_view ResolveProcedure(std::uint32_t codeOffset) const;
+    int ResolveLine(std::uint32_t codeOffset, std::string_view unitName) const;
 
     bool mapLoaded_ = false;
     std::string mapFileName_;

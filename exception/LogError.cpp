@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "exception/LogDlg.h"
+#include "exception/LastReport.h"
 #include "exception/ReportSections.h"
 #include "framework/DateUtils.h"
 #include "framework/ExceptAddr.h"
@@ -15,6 +16,7 @@
 #include "framework/Graphics.h"
 #include "framework/SysUtils.h"
 #include "framework/TypeInfo.h"
+#include "platform/FaultSignals.h"
 
 namespace zr {
 
@@ -118,10 +120,12 @@ TKVExceptionLog::TKVExceptionLog(TComponent* owner)
     if (!ComponentState().Contains(csDesigning)) {
         prevOnException_ = Application->OnException();
         Application->SetOnException(TExceptionEvent(this, &TKVExceptionLog::DoException));
+        RegisterForLastReport(this);
     }
 }
 
 TKVExceptionLog::~TKVExceptionLog() {
+    UnregisterFromLastReport(this);
     // Cleared, not set back: an earlier handler may be gone by now.
     if (Application != nullptr) Application->SetOnException(TExceptionEvent());
 }
@@ -157,6 +161,9 @@ void TKVExceptionLog::DoException(TObject* sender, Exception& e) {
 }
 
 void TKVExceptionLog::HandleLogged(TObject* sender, Exception& e, std::string& unwritten) {
+    // A fault while the report is made cannot become an exception of its
+    // own: it ends the process with a last report instead.
+    std::optional<os::TFaultReportingScope> reporting(std::in_place);
     const bool writes = !LogFile().empty();
     if (options_.Contains(laShowSourceLine) || formats_.Contains(lfSourceLine)) LookUpSource();
     if (writes) {
@@ -170,6 +177,7 @@ void TKVExceptionLog::HandleLogged(TObject* sender, Exception& e, std::string& u
         }
         unwritten.clear();
     }
+    reporting.reset();
     switch (errorDialog_) {
         case edNone:
             break;

@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "framework/ConsoleBreak.h"
 #include "framework/Controls.h"
 #include "framework/Dialogs.h"
 #include "framework/ExceptAddr.h"
+#include "framework/FaultExceptions.h"
 #include "framework/Forms.h"
 #include "framework/MessageQueue.h"
 #include "framework/SettingsWatcher.h"
@@ -52,6 +54,7 @@ std::string WithoutExtension(const std::string& fileName) {
 struct ApplicationLifetime {
     ApplicationLifetime() {
         Application = new TApplication(nullptr);
+        EnableFaultExceptions();
         // What escapes work that the main thread runs for other threads goes
         // to whichever application object is current then.
         SetDispatchExceptionHandler([] {
@@ -113,6 +116,9 @@ TApplication::TApplication(TComponent* owner)
 }
 
 TApplication::~TApplication() {
+    // Forms and components left to the application go while it is whole:
+    // their destructors unhook themselves from its events.
+    DestroyComponents();
     settingsWatcher_.reset();
     DeallocateHWnd(handle_);
 }
@@ -180,6 +186,7 @@ void TApplication::ProcessMessages() {
 }
 
 void TApplication::Run() {
+    TConsoleBreakScope consoleBreak(*this);
     while (!terminated_) HandleMessage();
 }
 

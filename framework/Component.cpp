@@ -12,6 +12,7 @@
 // dying component turn inert before any notice goes out.
 #include "framework/Component.h"
 
+#include "framework/Identifiers.h"
 #include "framework/SysUtils.h"
 
 #include <algorithm>
@@ -48,16 +49,6 @@ void TPersistent::AssignTo(TPersistent* dest) const {
 // ---- TComponent ------------------------------------------------------------
 
 namespace {
-
-bool IsIdentifier(const std::string& name) {
-    // ASCII only, whatever the locale: names end up in form files and code.
-    auto letter = [](char c) {
-        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
-    };
-    auto digit = [](char c) { return c >= '0' && c <= '9'; };
-    if (name.empty() || !letter(name.front())) return false;
-    return std::all_of(name.begin(), name.end(), [&](char c) { return letter(c) || digit(c); });
-}
 
 void Erase(std::vector<TComponent*>& list, TComponent* item) {
     list.erase(std::remove(list.begin(), list.end(), item), list.end());
@@ -138,7 +129,7 @@ void TComponent::DestroyComponents() {
 
 void TComponent::SetName(const std::string& name) {
     if (name == name_) return;
-    if (!name.empty() && !IsIdentifier(name))
+    if (!name.empty() && !IsValidIdent(name))
         throw EComponentError("'" + name + "' is not a valid component name");
     if (owner_ && !name.empty()) {
         TComponent* other = owner_->FindComponent(name);

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "framework/Exceptions.h"
+#include "framework/Identifiers.h"
 
 namespace zr {
 
@@ -15,11 +16,28 @@ bool IsBlank(char c) {
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
-bool IsIdentStart(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+bool IsHighSurrogate(std::uint32_t code) {
+    return code >= 0xD800 && code <= 0xDBFF;
 }
-bool IsIdentChar(char c) {
-    return IsIdentStart(c) || IsDigit(c);
+bool IsLowSurrogate(std::uint32_t code) {
+    return code >= 0xDC00 && code <= 0xDFFF;
+}
+
+// The letter that may follow a number's digits, and the kind it marks.
+std::optional<TFloatType> FloatTypeLetter(char c) {
+    switch (c) {
+        case 's':
+        case 'S':
+            return TFloatType::Single;
+        case 'c':
+        case 'C':
+            return TFloatType::Currency;
+        case 'd':
+        case 'D':
+            return TFloatType::DateTime;
+        default:
+            return std::nullopt;
+    }
 }
 
 int HexValue(char c) {
@@ -59,7 +77,7 @@ class FormTextParser {
     TFormObject ParseRoot() {
         SkipBlanks();
         const int line = line_;
-        if (!IsIdentStart(Peek())) Fail("'object' expected");
+        if (!AtIdentStart()) Fail("'object' expected");
         const auto flavor = FlavorOf(ReadIdent());
         if (!flavor) Fail("'object' expected");
         TFormObject root = ParseObject(*flavor, line);
@@ -110,17 +128,25 @@ class FormTextParser {
         Advance();
     }
 
+    bool AtIdentStart(size_t ahead = 0) const {
+        return IdentCharLength(text_, pos_ + ahead, true) > 0;
+    }
+    bool AtIdentChar() const { return IdentCharLength(text_, pos_, false) > 0; }
+
+    // A name's characters never hold a line break, so they are skipped
+    // without counting lines.
     std::string ReadIdent() {
-        if (!IsIdentStart(Peek())) Fail("Identifier expected");
+        if (!AtIdentStart()) Fail("Identifier expected");
         const size_t start = pos_;
-        while (IsIdentChar(Peek())) Advance();
+        pos_ += IdentCharLength(text_, pos_, true);
+        while (const size_t length = IdentCharLength(text_, pos_, false)) pos_ += length;
         return std::string(text_.substr(start, pos_ - start));
     }
 
     // Property paths (Font.Style) and references into other forms (Form2.Button1).
     std::string ReadDottedIdent() {
         std::string name = ReadIdent();
-        while (Peek() == '.' && IsIdentStart(Peek(1))) {
+        while (Peek() == '.' && AtIdentStart(1)) {
             Advance();
             name += '.';
             name += ReadIdent();
@@ -156,7 +182,7 @@ class FormTextParser {
             SkipBlanks();
             if (AtEnd()) Fail("'end' expected");
             const int line = line_;
-            if (!IsIdentStart(Peek())) Fail("Identifier expected");
+            if (!AtIdentStart()) Fail("Identifier expected");
             const std::string word = ReadDottedIdent();
             if (SameWord(word, "end")) return;
             if (const auto flavor = FlavorOf(word)) {
@@ -203,7 +229,7 @@ class FormTextParser {
             value.Text = ParseStringExpression();
         } else if (c == '-' || c == '$' || IsDigit(c)) {
             ParseNumber(value);
-        } else if (IsIdentStart(c)) {
+        } else if (AtIdentStart()) {
             value.Type = TFormValue::fvIdent;
             value.Text = ReadDottedIdent();
         } else if (c == '[') {
@@ -267,8 +293,20 @@ class FormTextParser {
     }
 
     // #13 or #$0D: up to 255 a byte as it stands, above that a character
-    // written out in UTF-8 (the process's code page).
+    // written out in UTF-8 (the process's code page). A character beyond the
+    // basic plane comes as two codes, a surrogate pair, joined into one.
     void ParseCharCode(std::string& text) {
+        std::uint32_t code = ReadCharCode();
+        if (IsLowSurrogate(code)) Fail("Invalid character code");
+        if (IsHighSurrogate(code)) {
+            const std::uint32_t low = Peek() == '#' ? ReadCharCode() : 0;
+            if (!IsLowSurrogate(low)) Fail("Invalid character code");
+            code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+        }
+        AppendCode(text, code);
+    }
+
+    std::uint32_t ReadCharCode() {
         Advance();  // '#'
         std::uint32_t code = 0;
         const bool hex = Peek() == '$';
@@ -282,14 +320,12 @@ class FormTextParser {
             Advance();
         }
         if (digits == 0) Fail("Invalid character code");
-        AppendCode(text, code);
+        return code;
     }
 
     void AppendCode(std::string& text, std::uint32_t code) {
         if (code <= 0xFF) {
             text += static_cast<char>(code);
-        } else if (code >= 0xD800 && code <= 0xDFFF) {
-            Fail("Invalid character code");
         } else if (code < 0x800) {
             text += static_cast<char>(0xC0 | (code >> 6));
             text += static_cast<char>(0x80 | (code & 0x3F));
@@ -312,7 +348,7 @@ class FormTextParser {
         const bool negative = Peek() == '-';
         if (negative) {
             Advance();
-            if (IsIdentStart(Peek())) {
+            if (AtIdentStart()) {
                 value.Type = TFormValue::fvIdent;
                 value.Text = "-" + ReadIdent();
                 return;
@@ -325,8 +361,22 @@ class FormTextParser {
             value.Integer = static_cast<std::int64_t>(negative ? 0 - bits : bits);
         } else {
             ParseDecimal(value, start);
+            ParseFloatTypeLetter(value);
         }
-        if (IsIdentChar(Peek()) || Peek() == '.') Fail("Invalid number");
+        if (AtIdentChar() || Peek() == '.') Fail("Invalid number");
+    }
+
+    // 36526d, 25000c, 1.5s: the letter makes the number a float of its kind.
+    void ParseFloatTypeLetter(TFormValue& value) {
+        const auto type = FloatTypeLetter(Peek());
+        if (!type || IdentCharLength(text_, pos_ + 1, false) > 0 || Peek(1) == '.') return;
+        Advance();
+        if (value.Type == TFormValue::fvInteger) {
+            value.Float = static_cast<double>(value.Integer);
+            value.Integer = 0;
+        }
+        value.Type = TFormValue::fvFloat;
+        value.FloatType = *type;
     }
 
     std::uint64_t ParseHexDigits() {
@@ -415,7 +465,7 @@ class FormTextParser {
                 Advance();
                 return;
             }
-            if (AtEnd() || !IsIdentStart(Peek())) Fail("'>' expected");
+            if (AtEnd() || !AtIdentStart()) Fail("'>' expected");
             NestingGuard guard(*this);
             TFormItem item;
             item.Line = line_;
@@ -432,7 +482,7 @@ class FormTextParser {
             SkipBlanks();
             if (AtEnd()) Fail("'end' expected");
             const int line = line_;
-            if (!IsIdentStart(Peek())) Fail("Identifier expected");
+            if (!AtIdentStart()) Fail("Identifier expected");
             const std::string name = ReadDottedIdent();
             if (SameWord(name, "end")) return;
             item.Properties.push_back(ParseProperty(name, line));

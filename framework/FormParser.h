@@ -26,6 +26,8 @@
 #include <string_view>
 #include <vector>
 
+#include "framework/FloatType.h"
+
 namespace zr {
 
 struct TFormItem;
@@ -39,6 +41,9 @@ struct TFormValue {
     int Line = 0;
     std::int64_t Integer = 0;
     double Float = 0;
+    // fvFloat: plain, or marked by its letter as a single, currency or
+    // date-time value (an integer with a letter is a float of that kind).
+    TFloatType FloatType = TFloatType::Double;
     std::string Text;                 // fvString (the joined pieces), fvIdent (dotted names kept)
     std::vector<std::string> Names;   // fvSet
     std::vector<TFormValue> Items;    // fvList

@@ -8,6 +8,7 @@
 #include "framework/Collection.h"
 #include "framework/FormConsts.h"
 #include "framework/FormParser.h"
+#include "framework/Identifiers.h"
 #include "framework/SysUtils.h"
 
 namespace zr {
@@ -42,14 +43,31 @@ std::vector<std::string> SplitText(const std::string& text) {
     return pieces;
 }
 
+// A character beyond the basic plane as its two UTF-16 codes, the way form
+// files have always carried such characters: #55357#56832.
+std::string SurrogateCodes(char32_t code) {
+    const char32_t offset = code - 0x10000;
+    return '#' + std::to_string(0xD800 + (offset >> 10)) + '#' +
+           std::to_string(0xDC00 + (offset & 0x3FF));
+}
+
 // 'It''s'#13#10'ok': printable bytes quoted, control characters as codes.
-// Bytes above 127 stay as they are (UTF-8 text reads as text).
+// Bytes above 127 stay as they are (UTF-8 text reads as text), but for the
+// characters beyond the basic plane.
 std::string Quote(const std::string& piece) {
     std::string result;
     bool open = false;
-    for (const char c : piece) {
+    for (size_t i = 0; i < piece.size(); ++i) {
+        const char c = piece[i];
         const auto byte = static_cast<unsigned char>(c);
-        if (byte >= ' ' && byte != 127) {
+        size_t length = 0;
+        const char32_t code = DecodeUtf8Sequence(piece, i, length);
+        if (code >= 0x10000) {
+            if (open) result += '\'';
+            open = false;
+            result += SurrogateCodes(code);
+            i += length - 1;
+        } else if (byte >= ' ' && byte != 127) {
             if (!open) result += '\'';
             open = true;
             result += c;
@@ -64,14 +82,31 @@ std::string Quote(const std::string& piece) {
     return result.empty() ? "''" : result;
 }
 
-// The shortest text that reads back as the same double, always with a point
-// or an exponent so that it reads as a floating point number.
-std::string FormatFloat(double value) {
-    if (std::isnan(value)) return "NaN";
-    if (std::isinf(value)) return value < 0 ? "-Inf" : "Inf";
+// The shortest digits that read back as the same value.
+template <class F>
+std::string ShortestDigits(F value) {
     char buffer[64];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    std::string text(buffer, result.ptr);
+    return std::string(buffer, result.ptr);
+}
+
+// A plain double always has a point or an exponent so that it reads as a
+// floating-point number; the other kinds carry their letter instead
+// (36526d, 25000c, 1.5s). NaN and the infinities have names, no kind.
+std::string FormatFloat(double value, TFloatType type) {
+    if (std::isnan(value)) return "NaN";
+    if (std::isinf(value)) return value < 0 ? "-Inf" : "Inf";
+    switch (type) {
+        case TFloatType::Single:
+            return ShortestDigits(static_cast<float>(value)) + "s";
+        case TFloatType::Currency:
+            return ShortestDigits(value) + "c";
+        case TFloatType::DateTime:
+            return ShortestDigits(value) + "d";
+        case TFloatType::Double:
+            break;
+    }
+    std::string text = ShortestDigits(value);
     if (text.find_first_of(".e") == std::string::npos) text += ".0";
     return text;
 }
@@ -207,7 +242,8 @@ class FormWriter {
     void WriteScalar(TObject* obj, const TPropInfo& prop, const std::string& name, int level,
                      const std::string& context) {
         if (prop.Kind == tkFloat) {
-            if (prop.GetFloat) Line(level, name + " = " + FormatFloat(prop.GetFloat(obj)));
+            if (prop.GetFloat)
+                Line(level, name + " = " + FormatFloat(prop.GetFloat(obj), prop.FloatType));
             return;
         }
         if (!prop.GetOrd) return;

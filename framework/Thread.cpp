@@ -1,6 +1,7 @@
 #include "framework/Thread.h"
 
 #include "framework/ExceptAddr.h"
+#include "framework/FaultExceptions.h"
 #include "framework/MessageQueue.h"
 #include "framework/ThreadQueue.h"
 
@@ -90,11 +91,14 @@ void TThread::Run() {
         // whether they run on the thread itself).
         std::lock_guard guard(startLock_);
     }
+    // A fault inside Execute becomes its fatal exception, as any other.
+    EnableFaultExceptions();
     try {
         Execute();
     } catch (...) {
         fatalError_ = std::current_exception();
     }
+    DisableFaultExceptions();
     try {
         finished_.store(true);
         DoTerminate();

@@ -24,6 +24,7 @@
 
 #include "framework/Event.h"
 #include "framework/Exceptions.h"
+#include "framework/FloatType.h"
 #include "framework/Object.h"
 #include "framework/Set.h"
 
@@ -97,6 +98,9 @@ struct TPropInfo {
     TTypeKind Kind = tkUnknown;
     const TEnumInfo* EnumType = nullptr;  // enumerations and Boolean; element type of a set
     const struct TClassInfo* ClassType = nullptr;  // declared class of a tkClass property
+    // tkFloat: what the number stands for; a float reader is a single, a
+    // date-time or currency value says so with AsDateTime / AsCurrency.
+    TFloatType FloatType = TFloatType::Double;
 
     std::function<int64_t(const TObject*)> GetOrd;  // tkInteger, tkEnumeration, tkSet (mask)
     std::function<void(TObject*, int64_t)> SetOrd;
@@ -257,6 +261,7 @@ class TClassBuilder {
                 };
         } else if constexpr (std::is_floating_point_v<V>) {
             p.Kind = tkFloat;
+            if constexpr (std::is_same_v<V, float>) p.FloatType = TFloatType::Single;
             p.GetFloat = [get](const TObject* o) -> double { return get(o); };
             if constexpr (writable)
                 p.SetFloat = [set](TObject* o, double v) { set(o, static_cast<V>(v)); };
@@ -328,6 +333,10 @@ class TClassBuilder {
     TClassBuilder& Default(Set<E> value) {
         return SetDefault(static_cast<int64_t>(value.Mask()));
     }
+    // The float property published last holds a date-time (days since
+    // 1899-12-30) or a currency value, which a double alone cannot tell.
+    TClassBuilder& AsDateTime() { return SetFloatType(TFloatType::DateTime); }
+    TClassBuilder& AsCurrency() { return SetFloatType(TFloatType::Currency); }
     // No declared default: always stored (the default state of a property).
     TClassBuilder& NoDefault() { return SetDefault(std::monostate{}); }
     // A stored test for the property published last.
@@ -352,6 +361,13 @@ class TClassBuilder {
   private:
     TClassBuilder& SetDefault(TPropDefault value) {
         info_.Properties.back().Default = std::move(value);
+        return *this;
+    }
+    TClassBuilder& SetFloatType(TFloatType type) {
+        if (info_.Properties.back().Kind != tkFloat)
+            throw EInvalidCast("Property " + info_.Properties.back().Name +
+                               " holds no floating-point value");
+        info_.Properties.back().FloatType = type;
         return *this;
     }
     TClassInfo& info_;

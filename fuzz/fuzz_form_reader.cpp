@@ -83,6 +83,9 @@ class TFuzzBox : public TComponent {
     }
 
     std::int64_t left = 0;
+    double when = 0;   // a date-time
+    double price = 0;  // a currency value
+    float scale = 1;
     TFuzzShape shape = fsNone;
     TFuzzShapes shapes;
     bool visible = true;
@@ -118,6 +121,17 @@ ZR_REGISTER_CLASS(TFuzzBox, c) {
     c.Property(
          "Left", [](const B& b) { return b.left; }, [](B& b, std::int64_t v) { b.left = v; })
         .Default(0);
+    c.Property(
+         "When", [](const B& b) { return b.when; }, [](B& b, double v) { b.when = v; })
+        .AsDateTime()
+        .Default(0.0);
+    c.Property(
+         "Price", [](const B& b) { return b.price; }, [](B& b, double v) { b.price = v; })
+        .AsCurrency()
+        .Default(0.0);
+    c.Property(
+         "Scale", [](const B& b) { return b.scale; }, [](B& b, float v) { b.scale = v; })
+        .Default(1.0);
     c.Property(
          "Shape", [](const B& b) { return b.shape; }, [](B& b, TFuzzShape v) { b.shape = v; })
         .Default(fsNone);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "framework/Exceptions.h"
+#include "framework/FormParserTestSupport.h"
 
 namespace zr {
 namespace {
@@ -20,15 +21,6 @@ std::string ParseString(const std::string& value) {
     const TFormValue v = ParseValue(value);
     EXPECT_EQ(v.Type, TFormValue::fvString);
     return v.Text;
-}
-
-std::string ErrorOf(const std::string& text) {
-    try {
-        ParseForm(text);
-    } catch (const EParserError& e) {
-        return e.Message();
-    }
-    return "no error";
 }
 
 // Headers in all their forms; line numbers under every line break style.
@@ -126,13 +118,13 @@ TEST(FormParser, ErrorsNameTheLine) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
-        EXPECT_NE(ErrorOf(c.text).find(c.message), std::string::npos) << ErrorOf(c.text);
+        EXPECT_NE(ParseErrorOf(c.text).find(c.message), std::string::npos) << ParseErrorOf(c.text);
     }
     // `end` right after `=` reads as a name; the object's own end is then missing.
-    EXPECT_EQ(ErrorOf("object A: TA\n  Left =\nend"), "'end' expected on line 3");
+    EXPECT_EQ(ParseErrorOf("object A: TA\n  Left =\nend"), "'end' expected on line 3");
     // A NUL byte is never part of the syntax.
     const char withNul[] = "object A: TA\n  S = 1\0\nend";
-    EXPECT_EQ(ErrorOf(std::string(withNul, sizeof withNul - 1)), "Identifier expected on line 2");
+    EXPECT_EQ(ParseErrorOf(std::string(withNul, sizeof withNul - 1)), "Identifier expected on line 2");
 }
 
 TEST(FormParser, NestingIsLimited) {
@@ -143,12 +135,12 @@ TEST(FormParser, NestingIsLimited) {
         return text;
     };
     EXPECT_NO_THROW(ParseForm(nested(MaxFormNesting)));
-    EXPECT_EQ(ErrorOf(nested(MaxFormNesting + 1)),
+    EXPECT_EQ(ParseErrorOf(nested(MaxFormNesting + 1)),
               "Nesting too deep on line " + std::to_string(MaxFormNesting + 1));
 
     // Lists inside lists count as well, and a long run of them is no threat.
     std::string lists = "object A: TA\n  L = " + std::string(100000, '(');
-    EXPECT_NE(ErrorOf(lists).find("Nesting too deep on line 2"), std::string::npos);
+    EXPECT_NE(ParseErrorOf(lists).find("Nesting too deep on line 2"), std::string::npos);
 }
 
 }  // namespace

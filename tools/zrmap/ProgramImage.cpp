@@ -1,5 +1,7 @@
 #include "tools/zrmap/ProgramImage.h"
 
+#include "tools/zrmap/OuterLines.h"
+
 #include <cxxabi.h>
 #include <dwarf.h>
 #include <elfutils/libdw.h>
@@ -123,7 +125,7 @@ void ReadFunctions(Elf* elf, TProgramImage& image) {
             continue;
         function.Size = static_cast<std::uint32_t>(
             std::min<std::uint64_t>(symbol.st_size, kOffsetLimit - 1 - function.Offset));
-        function.Name = Demangle(name);
+        function.Name = WithoutCloneSuffixes(Demangle(name));
         function.Binding = BindingOf(symbol);
         image.Functions.push_back(std::move(function));
     }
@@ -144,10 +146,23 @@ class TFileTable {
     std::unordered_map<std::string, std::uint32_t> index_;
 };
 
-void ReadUnitLines(Dwarf_Die& unit, TProgramImage& image, TFileTable& files) {
+bool RowBefore(const TLineRow& a, const TLineRow& b) {
+    if (a.Offset != b.Offset) return a.Offset < b.Offset;
+    return a.EndSequence && !b.EndSequence;
+}
+
+// Where one sequence ends and the next begins at the same offset, the end
+// row must come first so the new sequence's row covers the address.
+void SortRows(std::vector<TLineRow>& rows) {
+    std::stable_sort(rows.begin(), rows.end(), RowBefore);
+}
+
+std::vector<TLineRow> ReadUnitLines(Dwarf_Die& unit, const TProgramImage& image,
+                                    TFileTable& files) {
+    std::vector<TLineRow> rows;
     Dwarf_Lines* lines = nullptr;
     size_t count = 0;
-    if (dwarf_getsrclines(&unit, &lines, &count) != 0) return;
+    if (dwarf_getsrclines(&unit, &lines, &count) != 0) return rows;
     for (size_t i = 0; i < count; ++i) {
         Dwarf_Line* line = dwarf_onesrcline(lines, i);
         Dwarf_Addr address = 0;
@@ -164,8 +179,10 @@ void ReadUnitLines(Dwarf_Die& unit, TProgramImage& image, TFileTable& files) {
         row.File = files.IndexOf(source != nullptr ? source : "");
         row.Line = number;
         row.EndSequence = end;
-        image.Rows.push_back(row);
+        rows.push_back(row);
     }
+    SortRows(rows);
+    return rows;
 }
 
 void ReadLineTables(Elf* elf, TProgramImage& image) {
@@ -179,15 +196,12 @@ void ReadLineTables(Elf* elf, TProgramImage& image) {
     while (dwarf_get_units(dwarf.get(), unit, &unit, nullptr, &unitType, &unitDie, nullptr) == 0) {
         // Type units hold no code; skeleton and partial units may.
         if (unitType == DW_UT_type || unitType == DW_UT_split_type) continue;
-        ReadUnitLines(unitDie, image, files);
+        const std::vector<TLineRow> rows = ReadUnitLines(unitDie, image, files);
+        const std::vector<TLineRow> outer = OuterFrameRows(
+            unitDie, rows, image.CodeStart, [&](const char* path) { return files.IndexOf(path); });
+        image.Rows.insert(image.Rows.end(), outer.begin(), outer.end());
     }
-    // Where one sequence ends and the next begins at the same offset, the end
-    // row must come first so the new sequence's row covers the address.
-    std::stable_sort(image.Rows.begin(), image.Rows.end(),
-                     [](const TLineRow& a, const TLineRow& b) {
-                         if (a.Offset != b.Offset) return a.Offset < b.Offset;
-                         return a.EndSequence && !b.EndSequence;
-                     });
+    SortRows(image.Rows);
 }
 
 }  // namespace

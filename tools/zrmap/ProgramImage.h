@@ -36,7 +36,9 @@ struct TProgramImage {
     std::uint64_t CodeSize = 0;
     std::vector<TFunctionSymbol> Functions;
     std::vector<std::string> Files;  // source file paths as the line tables name them
-    std::vector<TLineRow> Rows;      // every compilation unit's rows, sorted by offset
+    // Every compilation unit's rows, sorted by offset; inside functions, the
+    // rows of the outermost frame (see OuterLines.h).
+    std::vector<TLineRow> Rows;
     bool HasLineTable = false;       // false when the executable carries no DWARF
 };
 

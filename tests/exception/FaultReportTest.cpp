@@ -1,0 +1,146 @@
+// Processor faults and Ctrl+C in a real program built as applications are:
+// each run in a process of its own, its log file read afterwards.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "framework/SysUtils.h"
+
+extern char** environ;
+
+namespace zr {
+namespace {
+
+struct TRun {
+    int Status = 0;
+    std::string Output;
+    std::string Log;
+};
+
+class FaultReport : public ::testing::Test {
+  protected:
+    void SetUp() override {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+        GTEST_SKIP() << "the sanitizer's run-time reports faults itself";
+#endif
+        folder_ = ::testing::TempDir() + "fault_report_" + std::to_string(getpid());
+        ForceDirectories(folder_);
+    }
+
+    TRun Run(const std::string& mode) {
+        TRun run;
+        const std::string log = folder_ + "/" + mode + ".log";
+        const std::string out = folder_ + "/" + mode + ".out";
+        DeleteFile(log);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        const char* argv[] = {ZR_FAULT_PROGRAM, mode.c_str(), log.c_str(), nullptr};
+        pid_t pid = 0;
+        EXPECT_EQ(posix_spawn(&pid, ZR_FAULT_PROGRAM, &actions, nullptr, const_cast<char**>(argv),
+                              environ),
+                  0);
+        posix_spawn_file_actions_destroy(&actions);
+        waitpid(pid, &run.Status, 0);
+        run.Output = Read(out);
+        run.Log = Read(log);
+        return run;
+    }
+
+    static std::string Read(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    static int Count(const std::string& text, const std::string& part) {
+        int count = 0;
+        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+            ++count;
+        return count;
+    }
+
+    static std::string Value(const std::string& output, const std::string& key) {
+        std::istringstream lines(output);
+        for (std::string line; std::getline(lines, line);)
+            if (line.rfind(key + " ", 0) == 0) return line.substr(key.size() + 1);
+        return "";
+    }
+
+    std::string folder_;
+};
+
+bool EndedNormally(int status) {
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// A bad pointer in a click handler is reported with its source line, twice:
+// after the first the signal is free again for the second.
+TEST_F(FaultReport, ABadPointerInAHandlerIsReportedAndTheApplicationGoesOn) {
+    const TRun run = Run("read");
+    ASSERT_TRUE(EndedNormally(run.Status)) << run.Output << run.Log;
+    EXPECT_NE(run.Output.find("survived"), std::string::npos);
+    EXPECT_EQ(Count(run.Log, "Classname: EAccessViolation"), 2) << run.Log;
+    EXPECT_EQ(Count(run.Log, "Access violation at address "), 2) << run.Log;
+    EXPECT_NE(run.Log.find("Read of address 00000000"), std::string::npos) << run.Log;
+    EXPECT_EQ(Count(run.Log, "Unit: FaultProgram\r\nProcedure: faults::THandlers::ButtonClick("), 2)
+        << run.Log;
+    EXPECT_EQ(Count(run.Log, "Line No: " + Value(run.Output, "line")), 2) << run.Log;
+}
+
+TEST_F(FaultReport, DivisionByZeroAndTheClassFilter) {
+    const TRun divide = Run("divide");
+    ASSERT_TRUE(EndedNormally(divide.Status)) << divide.Output << divide.Log;
+    EXPECT_EQ(Count(divide.Log, "Classname: EDivByZero"), 2) << divide.Log;
+    EXPECT_EQ(Count(divide.Log, "Division by zero."), 2) << divide.Log;
+
+    const TRun filtered = Run("filtered");
+    ASSERT_TRUE(EndedNormally(filtered.Status)) << filtered.Output;
+    EXPECT_EQ(filtered.Log.find("EAccessViolation"), std::string::npos) << filtered.Log;
+}
+
+TEST_F(FaultReport, AFaultInAWorkerBecomesItsFatalException) {
+    const TRun run = Run("thread");
+    ASSERT_TRUE(EndedNormally(run.Status)) << run.Output;
+    EXPECT_EQ(Value(run.Output, "fatal"), "EAccessViolation");
+}
+
+TEST_F(FaultReport, CtrlCReachesTheExceptionHandlerAndEndsTheLoop) {
+    const TRun run = Run("interrupt");
+    ASSERT_TRUE(EndedNormally(run.Status)) << run.Output;
+    EXPECT_EQ(Value(run.Output, "handled"), "EControlC");
+    EXPECT_NE(run.Output.find("loop ended"), std::string::npos);
+}
+
+// Where the process cannot go on, one last report and the original signal.
+TEST_F(FaultReport, AStackOverflowLeavesALastReportAndEndsByItsSignal) {
+    const TRun run = Run("recursion");
+    ASSERT_TRUE(WIFSIGNALED(run.Status)) << run.Output;
+    EXPECT_EQ(WTERMSIG(run.Status), SIGSEGV);
+    EXPECT_EQ(Count(run.Log, "Classname: EStackOverflow"), 1) << run.Log;
+    EXPECT_NE(run.Log.find("Stack overflow."), std::string::npos) << run.Log;
+    EXPECT_NE(run.Log.find("EXE file name: "), std::string::npos) << run.Log;
+}
+
+TEST_F(FaultReport, AFaultWhileTheReportIsWrittenLeavesALastReport) {
+    const TRun run = Run("in-report");
+    ASSERT_TRUE(WIFSIGNALED(run.Status)) << run.Output;
+    EXPECT_EQ(WTERMSIG(run.Status), SIGSEGV);
+    EXPECT_EQ(Count(run.Log, "Classname: EAccessViolation"), 1) << run.Log;
+    EXPECT_NE(run.Log.find("Procedure: faults::THandlers::SaveException("), std::string::npos)
+        << run.Log;
+}
+
+}  // namespace
+}  // namespace zr

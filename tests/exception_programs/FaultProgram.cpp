@@ -1,0 +1,128 @@
+// Faults an application makes by mistake, one kind per run, under an active
+// exception log. Prints what it saw on standard output, one "key value" line
+// at a time, for the tests that run it.
+//
+//   fault_program <mode> <log file>
+//     read, divide   a fault in a button's click handler, twice, through the loop
+//     filtered       a read fault that the log's class filter leaves out
+//     thread         a read fault in a worker thread
+//     interrupt      Ctrl+C while the message loop runs
+//     recursion      a stack overflow: the process ends with a last report
+//     in-report      a fault while the report is being written
+#include <signal.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "exception/LogError.h"
+#include "framework/Application.h"
+#include "framework/Forms.h"
+#include "framework/MessageQueue.h"
+#include "framework/StdCtrls.h"
+#include "framework/Thread.h"
+
+namespace faults {
+
+int* volatile nowhere = nullptr;
+volatile int zero = 0;
+volatile int sink = 0;
+int faultLine = 0;
+
+class THandlers : public zr::TComponent {
+  public:
+    using TComponent::TComponent;
+    std::string mode;
+
+    void ButtonClick(zr::TObject*) {
+        if (mode == "divide") {
+            faultLine = __LINE__ + 1;
+            sink = 100 / zero;
+        } else {
+            faultLine = __LINE__ + 1;
+            sink = *nowhere;
+        }
+    }
+    void SaveException(zr::TObject*, zr::Exception&, std::string&, bool&) { sink = *nowhere; }
+    void Exception(zr::TObject*, zr::Exception& e) { std::printf("handled %s\n", e.ClassName()); }
+    void Idle(zr::TObject*, bool& done) {
+        done = true;
+        if (!interrupted) interrupted = raise(SIGINT) == 0;
+    }
+    bool interrupted = false;
+};
+
+class TFaultingThread : public zr::TThread {
+  public:
+    TFaultingThread() : TThread(true) {}
+    void Execute() override { sink = *nowhere; }
+};
+
+// Ends only where the stack does: `limit` is never reached.
+volatile int limit = -1;
+[[gnu::noinline]] int Recurse(int depth) {
+    volatile char frame[256];
+    frame[0] = static_cast<char>(depth);
+    if (depth == limit) return 0;
+    return Recurse(depth + 1) + frame[0];
+}
+
+// Clicks the button the way a user does: through the message loop, which
+// hands what escapes the handler to the application's exception handling.
+void ClickThroughTheLoop(zr::TButton& button) {
+    zr::HWND window =
+        zr::AllocateHWnd(zr::TWndMethod::FromFunction([&button](zr::TMessage& message) {
+            if (message.Msg == zr::WM_USER) button.Click();
+        }));
+    zr::PostMessage(window, zr::WM_USER, 0, 0);
+    zr::Application->ProcessMessages();
+    zr::DeallocateHWnd(window);
+}
+
+}  // namespace faults
+
+int main(int argc, char** argv) {
+    using namespace zr;
+    if (argc != 3) return 2;
+    const std::string mode = argv[1];
+    auto* form = new TForm(Application);
+    auto* handlers = new faults::THandlers(form);
+    handlers->mode = mode;
+    auto* log = new TKVExceptionLog(form);
+    log->SetLogFile(argv[2]);
+    log->SetErrorDialog(edNone);
+    log->SetFormats(log->Formats().Include(lfExceptionClassName).Include(lfSourceLine));
+    log->SetActive(true);
+    auto* button = new TButton(form);
+    button->SetOnClick(TNotifyEvent(handlers, &faults::THandlers::ButtonClick));
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+
+    if (mode == "read" || mode == "divide" || mode == "filtered") {
+        if (mode == "filtered")
+            log->SetFilterStandard(log->FilterStandard().Exclude(efAccessViolation));
+        for (int round = 0; round < 2; ++round) faults::ClickThroughTheLoop(*button);
+        std::printf("line %d\nsurvived\n", faults::faultLine);
+    } else if (mode == "thread") {
+        auto thread = std::make_unique<faults::TFaultingThread>();
+        thread->Resume();
+        thread->WaitFor();
+        const Exception* fatal = thread->FatalException();
+        std::printf("fatal %s\n", fatal ? fatal->ClassName() : "none");
+    } else if (mode == "interrupt") {
+        Application->SetOnException(TExceptionEvent(handlers, &faults::THandlers::Exception));
+        Application->SetOnIdle(TIdleEvent(handlers, &faults::THandlers::Idle));
+        Application->Run();
+        std::printf("loop ended\n");
+    } else if (mode == "recursion") {
+        std::printf("depth %d\n", faults::Recurse(0));
+    } else if (mode == "in-report") {
+        log->SetOnSaveException(
+            TKVLSaveExceptionEvent(handlers, &faults::THandlers::SaveException));
+        faults::ClickThroughTheLoop(*button);
+        std::printf("survived\n");
+    } else {
+        return 2;
+    }
+    return 0;
+}

@@ -1,0 +1,166 @@
+// Tables and queries over real SQLite database files in a scratch folder.
+#include <gtest/gtest.h>
+
+#include "core/LogTestSupport.h"
+#include "framework/DBTables.h"
+
+using namespace zr;
+
+namespace {
+
+struct SQLiteFile : zr::testing::ScratchFolder {
+    TComponent form{nullptr};
+    std::string db;
+
+    void SetUp() override {
+        ScratchFolder::SetUp();
+        db = Path("shop.db");
+        Exec(
+            "CREATE TABLE Customer (Id INTEGER PRIMARY KEY, Name TEXT NOT NULL, "
+            "Credit REAL, Vip BOOLEAN, Since DATETIME, City TEXT DEFAULT 'Ghent');"
+            "INSERT INTO Customer (Name, Credit, Vip, Since) "
+            "VALUES ('Ann', 10.5, 1, '2024-03-01 08:30:00'), ('Bob', NULL, 0, NULL);");
+    }
+    // Runs SQL on a connection of its own, which the returned query keeps.
+    TQuery* Exec(const std::string& sql) {
+        auto* q = new TQuery(&form);
+        q->SetDatabaseName(db);
+        q->SQL()->SetText(sql);
+        q->ExecSQL();
+        return q;
+    }
+    TTable* Table(const std::string& name = "Customer") {
+        auto* t = new TTable(&form);
+        t->SetDatabaseName(db);
+        t->SetTableName(name);
+        t->SetBusyTimeout(0);
+        return t;
+    }
+    // What a fresh connection reads back from the file.
+    std::string Row(int id) {
+        TQuery q(nullptr);
+        q.SetDatabaseName(db);
+        q.SQL()->SetText("SELECT Name, Credit, Vip, Since, City FROM Customer WHERE Id = " +
+                         std::to_string(id));
+        q.Open();
+        if (q.IsEmpty()) return "none";
+        std::string row;
+        for (int i = 0; i < q.FieldCount(); ++i) row += (i ? "|" : "") + q.Fields(i)->AsString();
+        return row;
+    }
+};
+
+}  // namespace
+
+TEST_F(SQLiteFile, TableReadsTypedValuesAndWritesEditsInsertsAndDeletesToTheFile) {
+    TTable* t = Table();
+    t->Open();
+    ASSERT_EQ(t->RecordCount(), 2);
+    EXPECT_EQ(t->FieldByName("Credit")->AsFloat(), 10.5);
+    EXPECT_TRUE(t->FieldByName("Vip")->AsBoolean());
+    EXPECT_EQ(t->FieldByName("Since")->AsDateTime(),
+              EncodeDate(2024, 3, 1) + EncodeTime(8, 30, 0, 0));
+
+    t->Edit();
+    t->FieldByName("Credit")->SetAsFloat(12.25);
+    t->FieldByName("Since")->SetAsDateTime(EncodeDate(2025, 1, 2));
+    t->Post();
+    EXPECT_EQ(Row(1), "Ann|12.25|True|" + DateTimeToStr(EncodeDate(2025, 1, 2)) + "|Ghent");
+
+    t->Append();
+    t->FieldByName("Name")->SetAsString("Cy");
+    t->Post();
+    // The new row shows its key and the column's default, as stored.
+    EXPECT_EQ(t->FieldByName("Id")->AsInteger(), 3);
+    EXPECT_EQ(t->FieldByName("City")->AsString(), "Ghent");
+    EXPECT_EQ(Row(3), "Cy||||Ghent");
+    t->Edit();  // a row just inserted is found again
+    t->FieldByName("City")->SetAsString("Liege");
+    t->Post();
+    EXPECT_EQ(Row(3), "Cy||||Liege");
+
+    t->First();
+    t->Delete();
+    EXPECT_EQ(Row(1), "none");
+    t->Close();
+    t->Open();
+    EXPECT_EQ(t->RecordCount(), 2);
+}
+
+TEST_F(SQLiteFile, SQLiteErrorsRaiseDatabaseErrorsAndKeepWhatWasTyped) {
+    TTable* missing = Table("Nosuch");
+    try {
+        missing->Open();
+        FAIL() << "opened a missing table";
+    } catch (const EDatabaseError& e) {
+        EXPECT_EQ(e.Message(), "no such table: Nosuch");
+    }
+    EXPECT_FALSE(missing->Active());
+
+    TTable* t = Table();
+    t->Open();
+    t->Insert();
+    t->FieldByName("City")->SetAsString("Namur");
+    try {
+        t->Post();
+        FAIL() << "posted a row without its NOT NULL name";
+    } catch (const EDatabaseError& e) {
+        EXPECT_EQ(e.Message(), "NOT NULL constraint failed: Customer.Name");
+    }
+    EXPECT_EQ(t->State(), dsInsert);
+    EXPECT_EQ(t->FieldByName("City")->AsString(), "Namur");
+    t->FieldByName("Name")->SetAsString("Dee");
+    t->Post();
+    EXPECT_EQ(Row(t->FieldByName("Id")->AsInteger()), "Dee||||Namur");
+
+    TQuery* locker = Exec("BEGIN EXCLUSIVE");
+    t->Edit();
+    t->FieldByName("Name")->SetAsString("Dora");
+    try {
+        t->Post();
+        FAIL() << "wrote into a locked database";
+    } catch (const EDatabaseError& e) {
+        EXPECT_EQ(e.Message(), "database is locked");
+    }
+    EXPECT_EQ(t->State(), dsEdit);
+    EXPECT_EQ(t->FieldByName("Name")->AsString(), "Dora");
+    delete locker;  // its connection ends, and the lock with it
+    t->Post();
+    EXPECT_EQ(Row(t->FieldByName("Id")->AsInteger()), "Dora||||Namur");
+}
+
+TEST_F(SQLiteFile, RowChangedByAnotherConnectionIsNotOverwritten) {
+    TTable* t = Table();
+    t->Open();
+    Exec("UPDATE Customer SET Name = 'Anne' WHERE Id = 1");
+    t->Edit();
+    t->FieldByName("Credit")->SetAsFloat(99);
+    EXPECT_THROW(t->Post(), EDatabaseError);
+    EXPECT_EQ(t->State(), dsEdit);
+    EXPECT_EQ(Row(1), "Anne|10.5|True|" +
+                          DateTimeToStr(EncodeDate(2024, 3, 1) + EncodeTime(8, 30, 0, 0)) +
+                          "|Ghent");
+}
+
+TEST_F(SQLiteFile, QueryIsReadOnlyUnlessLiveOverOneTable) {
+    TQuery q(nullptr);
+    q.SetDatabaseName(db);
+    q.SQL()->SetText("select Id, Name from main.Customer\r\nwhere Id = 2");
+    q.Open();
+    EXPECT_EQ(q.FieldByName("Name")->AsString(), "Bob");
+    EXPECT_THROW(q.Edit(), EDatabaseError);
+    q.Close();
+
+    q.SetRequestLive(true);
+    q.Open();
+    q.Edit();
+    q.FieldByName("Name")->SetAsString("Bo \"B\" b");
+    q.Post();
+    EXPECT_EQ(Row(2), "Bo \"B\" b||False||Ghent");
+
+    // A new text closes the query: its records belong to the old one.
+    q.SQL()->SetText("select c.Name, d.Name from Customer c join Customer d on d.Id = c.Id");
+    EXPECT_FALSE(q.Active());
+    q.Open();
+    EXPECT_FALSE(q.CanModify());
+}
