@@ -100,6 +100,12 @@ class TApplication : public TComponent {
     // empty, runs the idle step (OnIdle, Synchronize calls) and, when Done,
     // waits for the next message.
     void HandleMessage();
+    // The same for a loop of its own (a modal form's): when the idle step
+    // finds nothing to do (no message, no Synchronize call, no input; OnIdle
+    // has run), `loopIdle` runs before the wait and may clear Done to keep
+    // the loop from waiting. The loop's work stays out of OnIdle, which
+    // belongs to the application and to whoever hooks it meanwhile.
+    void HandleMessage(const std::function<void(bool& done)>& loopIdle);
     // Dispatches every message waiting, without waiting for more.
     void ProcessMessages();
     // HandleMessage until Terminated.
@@ -218,7 +224,7 @@ class TApplication : public TComponent {
 
   private:
     bool ProcessMessage(TMsg& msg);
-    void Idle();
+    void Idle(const std::function<void(bool& done)>& loopIdle);
     void WndProc(TMessage& message);
     void DefaultHandling(TMessage& message);
     void DispatchException(Exception& e, TObject* sender);

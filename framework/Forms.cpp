@@ -346,8 +346,11 @@ TModalResult TCustomForm::ShowModal() {
 
 void TCustomForm::RunModalLoop() {
     const std::weak_ptr<const void> alive = Liveness();
+    const auto idle = [this, &alive](bool& done) {
+        if (!alive.expired()) ModalIdle(done);
+    };
     for (;;) {
-        Application->HandleMessage();
+        Application->HandleMessage(idle);
         if (alive.expired()) return;
         // An application that is ending closes its dialogs whatever they say.
         if (Application->Terminated()) {

@@ -170,6 +170,10 @@ class TCustomForm : public TWinControl {
     virtual void DoShow();
     virtual void DoHide();
     virtual void DoClose(TCloseAction& action);
+    // While the form is shown modally: runs each time its loop goes idle
+    // (nothing queued is left to run) before the loop waits for more. Clear
+    // `done` to look again instead of waiting. Does nothing here.
+    virtual void ModalIdle(bool& /*done*/) {}
 
   private:
     friend class TScreen;
