@@ -15,8 +15,8 @@
 #include "framework/Graphics.h"
 #include "framework/JpegWriter.h"
 #include "framework/Mapi.h"
+#include "framework/ScreenShot.h"
 #include "framework/SysUtils.h"
-#include "platform/ScreenCapture.h"
 #include "platform/Shell.h"
 #include "platform/TempFiles.h"
 
@@ -28,10 +28,14 @@ constexpr const char* kScreenshotPrefix = "KVL";
 constexpr os::DWORD kTempPathLength = 260;
 constexpr ULONG kNoPosition = 0xFFFFFFFF;  // an attachment with no place in the text
 
-// The screenshot's temporary file. It is deleted however the mail ends,
-// also when an exception passes (a body template that does not take the
-// arguments, a picture that cannot be saved): a screen picture must not be
-// left behind in a shared folder.
+// The screenshot's temporary file. The picture of the user's screen is made
+// in a folder of its own that only this user may enter, as a file created
+// exclusively with owner-only access; it is never deleted and made afresh,
+// so no other user can read it, plant a file or a link in its place, or
+// block the mail by taking the names in advance. Whatever this mail created
+// is deleted however the mail ends, also when an exception passes (a body
+// template that does not take the arguments, a picture that cannot be
+// saved), and nothing else is.
 class TScreenshotFile {
   public:
     TScreenshotFile() = default;
@@ -39,44 +43,50 @@ class TScreenshotFile {
     TScreenshotFile& operator=(const TScreenshotFile&) = delete;
     ~TScreenshotFile() {
         if (!name_.empty()) DeleteFile(name_);
+        if (!folder_.empty()) os::RemovePrivateFolder(folder_);
     }
 
     // Takes the picture of the screen and returns the file's name.
     const std::string& Take(TKVLScreenshotFormat format) {
-        name_ = NewName(format);
+        Create(format);
         Save(format);
         return name_;
     }
 
   private:
-    // A unique name in the temporary folder: the system makes a new empty
-    // file "KVL<n>.tmp", which is deleted at once, and its name takes the
-    // picture format's extension.
-    static std::string NewName(TKVLScreenshotFormat format) {
-        char folder[kTempPathLength + 1] = {};
+    // "KVL<n>" with the picture format's extension: the system makes a new
+    // empty file "KVL<n>.tmp" in the private folder, which then takes the
+    // extension. `name_` holds a name only while it is this mail's file.
+    void Create(TKVLScreenshotFormat format) {
+        char temp[kTempPathLength + 1] = {};
         char file[os::MAX_PATH] = {};
-        const os::DWORD length = os::GetTempPathA(kTempPathLength, folder);
-        if (length == 0 || length >= kTempPathLength ||
-            os::GetTempFileNameA(folder, kScreenshotPrefix, 0, file) == 0)
+        const os::DWORD length = os::GetTempPathA(kTempPathLength, temp);
+        if (length > 0 && length < kTempPathLength)
+            folder_ = os::CreatePrivateFolder(temp, kScreenshotPrefix);
+        if (folder_.empty() ||
+            os::GetTempFileNameA(folder_.c_str(), kScreenshotPrefix, 0, file) == 0)
             throw EFCreateError(
-                Format("Cannot create a temporary file for the screenshot in %s", {folder}));
-        DeleteFile(file);
-        return ChangeFileExt(file, KVLScreenshotExt[format]);
+                Format("Cannot create a temporary file for the screenshot in %s", {temp}));
+        name_ = file;
+        const std::string picture = ChangeFileExt(file, KVLScreenshotExt[format]);
+        if (!RenameFile(name_, picture))
+            throw EFCreateError(
+                Format("Cannot create a temporary file for the screenshot in %s", {temp}));
+        name_ = picture;
     }
 
-    // The whole primary screen, in the screen's colour depth. The file is
-    // created exclusively: the name was free a moment ago, and a file that
-    // appeared under it since (or a link planted there) is not written through.
+    // The whole primary screen, in the screen's colour depth.
     void Save(TKVLScreenshotFormat format) const {
         TBitmap bitmap;
         bitmap.SetSize(Screen->Width(), Screen->Height());
-        os::CaptureScreen(bitmap);  // black without a display
+        CaptureScreen(bitmap);  // black without a display
         const std::vector<std::uint8_t> bytes =
             format == sfJpeg ? EncodeJpeg(bitmap) : bitmap.SaveToBytes();
-        TFileStream stream(name_, fmCreate, TExistingFile::Fail);
+        TFileStream stream(name_, fmOpenWrite | fmShareExclusive);
         stream.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
     }
 
+    std::string folder_;
     std::string name_;
 };
 

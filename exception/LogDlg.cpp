@@ -5,7 +5,6 @@
 #include <string>
 
 #include "exception/LogDlgTerminal.h"
-#include "framework/Application.h"
 #include "framework/X11FormBackend.h"
 #include "framework/Exceptions.h"
 #include "framework/FormReader.h"
@@ -66,22 +65,13 @@ bool TfrmKVLogErrorDialog::Unattended() const {
     return terminals_ == 0 && !X11FormBackendRunning();
 }
 
-TModalResult TfrmKVLogErrorDialog::ShowModal() {
-    const TIdleEvent saved = Application->OnIdle();
-    const std::weak_ptr<const void> alive = Liveness();
-    Application->SetOnIdle(
-        TIdleEvent::FromFunction([this, saved, alive](TObject* sender, bool& done) {
-            if (saved) saved(sender, done);
-            if (alive.expired() || !Unattended() || ModalResult() != mrNone) return;
-            std::fprintf(stderr, "%s: %s\n", Caption().c_str(), lblErrorText->Text().c_str());
-            SetModalResult(btnClose->ModalResult() != mrNone ? btnClose->ModalResult() : mrOk);
-            done = false;
-        }));
-    struct RestoreIdle {
-        TIdleEvent saved;
-        ~RestoreIdle() { Application->SetOnIdle(saved); }
-    } restore{saved};
-    return TForm::ShowModal();
+void TfrmKVLogErrorDialog::ModalIdle(bool& done) {
+    // Run by the modal loop itself, never through Application.OnIdle: a
+    // handler that someone installs while the dialog is up must stay.
+    if (!Unattended() || ModalResult() != mrNone) return;
+    std::fprintf(stderr, "%s: %s\n", Caption().c_str(), lblErrorText->Text().c_str());
+    SetModalResult(btnClose->ModalResult() != mrNone ? btnClose->ModalResult() : mrOk);
+    done = false;
 }
 
 void TfrmKVLogErrorDialog::DoShow() {

@@ -10,6 +10,13 @@
 // the dialog is a modal form of the headless model, answered through its
 // message queue; when standard input and standard error are a terminal, it
 // also shows itself there and takes its buttons as keys.
+//
+// Nobody can answer a dialog that has neither a window nor a terminal (a
+// service, a batch job, a program run with ZORIRIVE_HEADLESS=1 or without
+// DISPLAY, its input or error output not a terminal). Such a dialog does not
+// wait for ever: once everything already queued for it has run and its modal
+// loop goes idle, it writes "<caption>: <text>" to standard error and closes
+// as its close button would (modal result 1).
 #pragma once
 
 #include <memory>
@@ -56,11 +63,7 @@ class TfrmKVLogErrorDialog : public TForm {
     const TKVOnActivateMail& OnActivateMail() const { return onActivateMail_; }
     void SetOnActivateMail(const TKVOnActivateMail& handler) { onActivateMail_ = handler; }
 
-    // Nobody can answer a dialog that has neither a window nor a terminal (a
-    // service, a batch job): once everything already queued for it has run
-    // and the loop goes idle, it writes its text to standard error and closes
-    // as its close button would, instead of waiting for ever.
-    TModalResult ShowModal() override;
+    // Neither a window nor a terminal can answer the dialog (see above).
     bool Unattended() const;
     // A terminal front end reading keys for this dialog (counted, as a test
     // may attach its own beside the standard one).
@@ -70,6 +73,8 @@ class TfrmKVLogErrorDialog : public TForm {
     // The terminal front end follows the dialog while it is up.
     void DoShow() override;
     void DoHide() override;
+    // Closes the dialog that nobody can answer (see above).
+    void ModalIdle(bool& done) override;
 
   private:
     template <class T>

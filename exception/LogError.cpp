@@ -165,16 +165,7 @@ void TKVExceptionLog::HandleLogged(TObject* sender, Exception& e, std::string& u
     // own: it ends the process with a last report instead.
     std::optional<os::TFaultReportingScope> reporting(std::in_place);
     const bool writes = !LogFile().empty();
-    if (options_.Contains(laShowSourceLine) || formats_.Contains(lfSourceLine)) {
-        try {
-            mapFile_->LoadExceptionData(nullptr);
-        } catch (...) {
-            // The failed lookup left no source position; the rest of the
-            // report is still worth keeping.
-            if (writes) unwritten = ComposeReport(e);
-            throw;
-        }
-    }
+    if (options_.Contains(laShowSourceLine) || formats_.Contains(lfSourceLine)) LookUpSource();
     if (writes) {
         std::string text = ComposeReport(e);
         unwritten = text;
@@ -196,6 +187,17 @@ void TKVExceptionLog::HandleLogged(TObject* sender, Exception& e, std::string& u
         case edExtended:
             ShowErrorDialog(e);
             break;
+    }
+}
+
+void TKVExceptionLog::LookUpSource() {
+    try {
+        mapFile_->LoadExceptionData(nullptr);
+    } catch (...) {
+        // A map that cannot be read (or a lookup that fails) costs the report
+        // its source position and nothing else: the failed lookup left
+        // DataLoaded clear, so the source section comes out empty, and the
+        // report is still written and the dialog still shown.
     }
 }
 

@@ -151,11 +151,13 @@ class TKVExceptionLog : public TKVLogBase {
     // otherwise shows the standard message. An exception that arrives while
     // one is being handled gets the standard message only.
     //
-    // A failure of its own (the log cannot be written, the map cannot be
-    // read, a handler raises, the dialog cannot be made) never leaves here:
-    // the user gets the standard message for E, the report that could not
-    // be written goes to standard error, and the next exception is handled
-    // normally.
+    // A map file that cannot be read, or a lookup in it that fails, only
+    // leaves the source section empty: the report is written and the
+    // dialog shown as usual. Any other failure of its own (the log cannot be
+    // written, a handler raises, the dialog cannot be made) never leaves
+    // here: the user gets the standard message for E, the report that could
+    // not be written goes to standard error, and the next exception is
+    // handled normally.
     void DoException(TObject* sender, Exception& e);
 
     // Whether the class filter lets E through: the first of the 50 filter
@@ -211,6 +213,7 @@ class TKVExceptionLog : public TKVLogBase {
 
   private:
     void HandleLogged(TObject* sender, Exception& e, std::string& unwritten);
+    void LookUpSource();
     void ShowErrorDialog(Exception& e);
     void ReportFailure(const Exception& original, const std::string& unwritten);
 

@@ -137,7 +137,7 @@ bool TApplication::ProcessMessage(TMsg& msg) {
     return true;
 }
 
-void TApplication::Idle() {
+void TApplication::Idle(const std::function<void(bool& done)>& loopIdle) {
     CheckTimeZoneVariable();
     bool done = true;
     try {
@@ -145,17 +145,26 @@ void TApplication::Idle() {
     } catch (...) {
         HandleException(this);
     }
-    if (TThread::CheckSynchronize()) done = false;
-    if (ServiceInputSources()) done = false;
+    bool busy = TThread::CheckSynchronize();
+    if (ServiceInputSources()) busy = true;
+    if (busy) {
+        done = false;
+    } else if (loopIdle) {
+        loopIdle(done);
+    }
     if (done) WaitForInput();
 }
 
 void TApplication::HandleMessage() {
+    HandleMessage(nullptr);
+}
+
+void TApplication::HandleMessage(const std::function<void(bool& done)>& loopIdle) {
     if (!IsMainThread()) return;
     StartSettingsWatcher();
     try {
         TMsg msg;
-        if (!ProcessMessage(msg)) Idle();
+        if (!ProcessMessage(msg)) Idle(loopIdle);
     } catch (...) {
         HandleException(this);
     }
@@ -444,6 +453,16 @@ bool TApplication::ShowHintText(TControl* control, const std::string& text, TPoi
     currentHint_ = info;
     hintShowing_ = true;
     return true;
+}
+
+void TApplication::HintMouseMessage(TControl* control, TPoint cursorPos) {
+    SetHint(control != nullptr ? GetLongHint(control->Hint()) : std::string());
+    const bool sameControl = control == mouseControl_ && !mouseControlAlive_.expired();
+    if (sameControl) return;
+    mouseControl_ = control;
+    mouseControlAlive_ = control != nullptr ? control->Liveness() : std::weak_ptr<const void>();
+    CancelHint();
+    if (control != nullptr) ActivateHint(control, cursorPos);
 }
 
 void TApplication::CancelHint() {

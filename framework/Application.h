@@ -100,6 +100,12 @@ class TApplication : public TComponent {
     // empty, runs the idle step (OnIdle, Synchronize calls) and, when Done,
     // waits for the next message.
     void HandleMessage();
+    // The same for a loop of its own (a modal form's): when the idle step
+    // finds nothing to do (no message, no Synchronize call, no input; OnIdle
+    // has run), `loopIdle` runs before the wait and may clear Done to keep
+    // the loop from waiting. The loop's work stays out of OnIdle, which
+    // belongs to the application and to whoever hooks it meanwhile.
+    void HandleMessage(const std::function<void(bool& done)>& loopIdle);
     // Dispatches every message waiting, without waiting for more.
     void ProcessMessages();
     // HandleMessage until Terminated.
@@ -177,6 +183,12 @@ class TApplication : public TComponent {
     // The same for a hint text of no particular control.
     bool ActivateHint(const std::string& hint, TPoint cursorPos);
     void CancelHint();
+    // The mouse moved to `cursorPos` (in the control's coordinates) over
+    // `control`, or off the application's controls (nullptr). The status
+    // line's hint follows the control (its long hint; OnHint when that
+    // changes), and moving onto another control shows that control's hint
+    // (OnShowHint) at once, without the pause of a pointer at rest.
+    void HintMouseMessage(TControl* control, TPoint cursorPos);
     bool HintShowing() const { return hintShowing_; }
     const THintInfo& CurrentHint() const { return currentHint_; }
 
@@ -212,7 +224,7 @@ class TApplication : public TComponent {
 
   private:
     bool ProcessMessage(TMsg& msg);
-    void Idle();
+    void Idle(const std::function<void(bool& done)>& loopIdle);
     void WndProc(TMessage& message);
     void DefaultHandling(TMessage& message);
     void DispatchException(Exception& e, TObject* sender);
@@ -242,6 +254,9 @@ class TApplication : public TComponent {
     std::string hint_;
     std::string lastTz_;
     THintInfo currentHint_;
+    // The control the mouse is over, and whether it still exists.
+    TControl* mouseControl_ = nullptr;
+    std::weak_ptr<const void> mouseControlAlive_;
     TCustomForm* mainForm_ = nullptr;
     std::vector<TWindowHook> hooks_;
     std::unique_ptr<TSettingsWatcher> settingsWatcher_;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "framework/ExceptAddr.h"
+#include "platform/LastError.h"
 
 namespace zr {
 
@@ -30,7 +31,18 @@ void RaiseLastOSError(int errorCode) {
 }
 
 void RaiseLastWin32Error() {
-    RaiseLastOSError(errno);
+    // The platform's Windows calls keep their own last error (errno may have
+    // been changed by anything since), and its codes are the host's, so the
+    // text is the host's too; a code the platform passed through from errno
+    // keeps the system's text for it.
+    const os::DWORD code = os::GetLastError();
+    if (code == os::ERROR_SUCCESS) throw EOSError("A call to an OS function failed", 0);
+    std::string text = os::SystemErrorText(code);
+    if (text.empty()) {
+        char buffer[256];
+        text = strerror_r(static_cast<int>(code), buffer, sizeof buffer);
+    }
+    throw EOSError("System Error.  Code: " + std::to_string(code) + ".\r\n" + text, code);
 }
 
 }  // namespace zr

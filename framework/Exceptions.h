@@ -133,6 +133,8 @@ ZR_EXCEPTION_CLASS(EInvalidImage, EFilerError);
 // message "System Error.  Code: <n>.\r\n<system text>".
 [[noreturn]] void RaiseLastOSError();
 [[noreturn]] void RaiseLastOSError(int errorCode);
+// Raises EOSError for the last error of the platform's Windows calls
+// (GetLastError), with the host's text for the code.
 [[noreturn]] void RaiseLastWin32Error();
 
 }  // namespace zr

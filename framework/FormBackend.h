@@ -22,6 +22,10 @@ class TFormBackend {
     virtual void FormChanged(TCustomForm& form) {}
     // The focus moved to `control` (nullptr: to the form itself).
     virtual void FocusChanged(TCustomForm& form, TWinControl* control) {}
+    // Draws every shown form whose picture is out of date and waits until
+    // the display has drawn it, so that a copy of the screen taken next
+    // shows what the user sees.
+    virtual void PaintPending() {}
 };
 
 // The backend in use; never null (the default shows nothing, and asks the

@@ -301,7 +301,7 @@ void PaintLabel(const TLabel& label, const TRect& r, TPaint& p) {
 // ---- pictures -------------------------------------------------------------------
 
 // The picture as 32-bit pixels, and which of them show (empty: all).
-void PictureImage(const TGraphic& graphic, TDibImage& image, std::vector<bool>& opaque) {
+void PictureImage(const TGraphic& graphic, os::TPixelImage& image, std::vector<bool>& opaque) {
     const TBitmap* bitmap = dynamic_cast<const TBitmap*>(&graphic);
     const TBitmap* mask = nullptr;
     if (auto* icon = dynamic_cast<const TIcon*>(&graphic)) {
@@ -311,7 +311,7 @@ void PictureImage(const TGraphic& graphic, TDibImage& image, std::vector<bool>& 
     if (!bitmap || bitmap->Empty()) return;
     const int w = bitmap->Width();
     const int h = bitmap->Height();
-    image.Allocate(w, h, 32);
+    image.Allocate(w, h);
     const bool keyed = !mask && graphic.Transparent();
     const TColor key = keyed ? ColorToRGB(bitmap->TransparentColor()) : clNone;
     if (mask || keyed) opaque.assign(static_cast<std::size_t>(w) * h, true);
@@ -330,10 +330,10 @@ void PictureImage(const TGraphic& graphic, TDibImage& image, std::vector<bool>& 
 }
 
 // Nearest-neighbour scaling, enough for the small pictures forms carry.
-void Scale(TDibImage& image, std::vector<bool>& opaque, int width, int height) {
+void Scale(os::TPixelImage& image, std::vector<bool>& opaque, int width, int height) {
     if (width == image.Width && height == image.Height) return;
-    TDibImage scaled;
-    scaled.Allocate(width, height, 32);
+    os::TPixelImage scaled;
+    scaled.Allocate(width, height);
     std::vector<bool> scaledOpaque;
     if (!opaque.empty()) scaledOpaque.assign(static_cast<std::size_t>(width) * height, true);
     for (int y = 0; y < height; ++y) {
@@ -353,7 +353,7 @@ void Scale(TDibImage& image, std::vector<bool>& opaque, int width, int height) {
 void PaintImage(const TImage& control, const TRect& r, TPaint& p) {
     const TGraphic* graphic = control.Picture()->Graphic();
     if (!graphic || graphic->Empty()) return;
-    TDibImage image;
+    os::TPixelImage image;
     std::vector<bool> opaque;
     PictureImage(*graphic, image, opaque);
     if (image.Width == 0) return;

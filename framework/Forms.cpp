@@ -346,8 +346,11 @@ TModalResult TCustomForm::ShowModal() {
 
 void TCustomForm::RunModalLoop() {
     const std::weak_ptr<const void> alive = Liveness();
+    const auto idle = [this, &alive](bool& done) {
+        if (!alive.expired()) ModalIdle(done);
+    };
     for (;;) {
-        Application->HandleMessage();
+        Application->HandleMessage(idle);
         if (alive.expired()) return;
         // An application that is ending closes its dialogs whatever they say.
         if (Application->Terminated()) {
@@ -679,10 +682,21 @@ TCustomForm* TScreen::NextActiveForm(const TCustomForm* leaving) const {
 void TScreen::UpdateActive(TCustomForm* form, TWinControl* control) {
     const bool formChanged = form != activeCustomForm_;
     const bool controlChanged = control != activeControl_;
+    // The application is active while one of its forms is: the first form
+    // to become active activates it before the form counts as active, and
+    // the last one to leave deactivates it afterwards, as the window system
+    // tells an application when the input focus enters or leaves its windows.
+    if (formChanged && form != nullptr) ActivateApplication(true);
     activeCustomForm_ = form;
     activeControl_ = control;
     if (formChanged && onActiveFormChange_) onActiveFormChange_(this);
     if (controlChanged && onActiveControlChange_) onActiveControlChange_(this);
+    if (formChanged && form == nullptr) ActivateApplication(false);
+}
+
+void TScreen::ActivateApplication(bool active) {
+    if (Application == nullptr || Application->Active() == active) return;
+    SendMessage(Application->Handle(), WM_ACTIVATEAPP, active ? 1 : 0);
 }
 
 }  // namespace zr

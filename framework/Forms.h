@@ -170,6 +170,10 @@ class TCustomForm : public TWinControl {
     virtual void DoShow();
     virtual void DoHide();
     virtual void DoClose(TCloseAction& action);
+    // While the form is shown modally: runs each time its loop goes idle
+    // (nothing queued is left to run) before the loop waits for more. Clear
+    // `done` to look again instead of waiting. Does nothing here.
+    virtual void ModalIdle(bool& /*done*/) {}
 
   private:
     friend class TScreen;
@@ -260,6 +264,9 @@ class TScreen : public TComponent {
     TCustomForm* NextActiveForm(const TCustomForm* leaving) const;
     // Records the new state and raises the change events for what changed.
     void UpdateActive(TCustomForm* form, TWinControl* control);
+    // Tells the application that its first form became active or its last
+    // one stopped being so (WM_ACTIVATEAPP to its window).
+    void ActivateApplication(bool active);
 
     std::vector<TCustomForm*> customForms_;
     TCustomForm* activeCustomForm_ = nullptr;

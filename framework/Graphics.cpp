@@ -13,6 +13,7 @@
 
 #include "framework/ByteFile.h"
 #include "framework/FileStream.h"
+#include "platform/FileContent.h"
 #include "platform/ScreenCapture.h"
 
 namespace zr {
@@ -82,9 +83,10 @@ void TGraphic::SaveToStream(std::ostream& stream) const {
 }
 
 void TGraphic::LoadFromFile(const std::string& fileName) {
-    std::ifstream file(fileName, std::ios::binary);
-    if (!file) throw EFOpenError("Cannot open file \"" + fileName + "\". " + std::strerror(errno));
-    LoadFromStream(file);
+    std::string bytes;
+    if (!os::ReadFileContent(fileName, bytes))
+        throw EFOpenError("Cannot open file \"" + fileName + "\". " + std::strerror(errno));
+    LoadFromBytes(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
 }
 
 void TGraphic::SaveToFile(const std::string& fileName) const {

@@ -3,7 +3,8 @@
 #include <sys/utsname.h>
 
 #include <cstdlib>
-#include <fstream>
+#include <sstream>
+#include "platform/FileContent.h"
 
 namespace zr {
 
@@ -17,7 +18,9 @@ std::string LinuxKernelRelease;
 
 // PRETTY_NAME="Debian GNU/Linux 12 (bookworm)" -> Debian GNU/Linux 12 (bookworm)
 static std::string PrettyName(const std::string& osRelease) {
-    std::ifstream in(osRelease);
+    std::string content;
+    os::ReadFileContent(osRelease, content);
+    std::istringstream in(content);
     std::string line;
     while (std::getline(in, line)) {
         if (line.rfind("PRETTY_NAME=", 0) != 0) continue;

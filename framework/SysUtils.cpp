@@ -9,12 +9,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <iterator>
 #include <limits>
 #include <vector>
 
 #include "framework/FloatText.h"
+#include "platform/FileContent.h"
 
 namespace zr {
 
@@ -413,8 +413,8 @@ struct TCommandLine {
 const TCommandLine& CommandLine() {
     static const TCommandLine line = [] {
         TCommandLine result;
-        std::ifstream file("/proc/self/cmdline", std::ios::binary);
-        std::string all((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        std::string all;
+        os::ReadFileContent("/proc/self/cmdline", all);
         size_t start = 0;
         while (start < all.size()) {
             size_t end = all.find('\0', start);

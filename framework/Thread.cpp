@@ -1,88 +1,22 @@
 #include "framework/Thread.h"
 
-#include <condition_variable>
-#include <deque>
-
 #include "framework/ExceptAddr.h"
 #include "framework/FaultExceptions.h"
 #include "framework/MessageQueue.h"
+#include "framework/ThreadQueue.h"
 
 namespace zr {
 
 namespace {
 
-// A method handed to the main thread by Synchronize (the caller waits) or
-// Queue (the caller goes on).
-struct SyncRequest {
-    TThread* thread = nullptr;
-    std::function<void()> method;
-    bool waited = false;
-    bool done = false;
-    std::exception_ptr error;
-};
-
-struct SyncQueue {
-    std::mutex lock;
-    std::condition_variable changed;
-    std::deque<std::shared_ptr<SyncRequest>> pending;
-};
-
-// Never freed: a worker may still synchronise while static objects go away.
-SyncQueue& Syncs() {
-    static auto* queue = new SyncQueue;
-    return *queue;
-}
-
-void Complete(SyncRequest& request) {
-    auto& q = Syncs();
-    {
-        std::lock_guard guard(q.lock);
-        request.done = true;
-    }
-    q.changed.notify_all();
-}
-
-void RunRequest(SyncRequest& request) {
-    try {
-        request.method();
-    } catch (...) {
-        if (request.waited) {
-            request.error = std::current_exception();  // raised again in the caller
-        } else {
-            HandleDispatchException();
-        }
-    }
-    Complete(request);
-}
-
-// Runs what waits on the main thread. Requests of `dropping` (a thread whose
-// object is being destroyed) are released without running: their methods
-// may belong to the part of the object that is already gone.
-bool RunPending(const TThread* dropping) {
-    auto& q = Syncs();
-    std::deque<std::shared_ptr<SyncRequest>> batch;
-    {
-        std::lock_guard guard(q.lock);
-        batch.swap(q.pending);
-    }
-    for (auto& request : batch) {
-        if (dropping != nullptr && request->thread == dropping) {
-            Complete(*request);
-        } else {
-            RunRequest(*request);
-        }
-    }
-    return !batch.empty();
-}
-
 // The main thread's wait for a thread to end: it keeps serving Synchronize
 // and sent messages meanwhile, as the thread may need either to finish.
 // Taking the wake signal here loses nothing: the message loop looks at its
 // queues themselves before it waits on the signal.
-void WaitServingMainThread(os::HANDLE finished, const TThread* dropping) {
+void WaitServingMainThread(os::HANDLE finished) {
     os::HANDLE handles[2] = {finished, MainThreadWakeEvent()};
     do {
-        RunPending(dropping);
+        thread_queue::RunWaiting();
         ProcessSentMessages();
     } while (os::WaitForMultipleObjects(2, handles, os::FALSE, os::INFINITE) ==
              os::WAIT_OBJECT_0 + 1);
@@ -97,11 +31,14 @@ TThread::TThread(bool createSuspended)
 }
 
 TThread::~TThread() {
+    // The derived part is gone: none of its methods may run on the main
+    // thread any more, OnTerminate included.
+    thread_queue::BeginDestroying(this);
     const bool self = std::this_thread::get_id() == threadId_.load();
     if (started_.load() && !self &&
         os::WaitForSingleObject(finishedEvent_, 0) != os::WAIT_OBJECT_0) {
         Terminate();
-        if (IsMainThread()) WaitServingMainThread(finishedEvent_, this);
+        if (IsMainThread()) WaitServingMainThread(finishedEvent_);
         os::WaitForSingleObject(finishedEvent_, os::INFINITE);
     }
     {
@@ -114,7 +51,7 @@ TThread::~TThread() {
             }
         }
     }
-    RemoveQueuedEvents(this);
+    thread_queue::EndDestroying(this);
     os::CloseHandle(finishedEvent_);
 }
 
@@ -138,7 +75,7 @@ int TThread::WaitFor() {
     if (std::this_thread::get_id() == threadId_.load())
         throw EThread("Cannot wait for a thread from within the thread itself");
     if (!started_.load()) Start();
-    if (IsMainThread()) WaitServingMainThread(finishedEvent_, nullptr);
+    if (IsMainThread()) WaitServingMainThread(finishedEvent_);
     os::WaitForSingleObject(finishedEvent_, os::INFINITE);
     {
         std::lock_guard guard(startLock_);
@@ -185,6 +122,10 @@ void TThread::Finish() {
     // Read before the event: once it is set the owner may free the object.
     const bool freeSelf = freeOnTerminate_.load();
     if (freeSelf) {
+        // Its methods are dropped before the derived part dies, and one the
+        // main thread is running is let finish first.
+        thread_queue::BeginDestroying(this);
+        thread_queue::AwaitRunning(this);
         delete this;
         return;
     }
@@ -192,9 +133,9 @@ void TThread::Finish() {
 }
 
 void TThread::DoTerminate() {
-    // Not tied to this thread: the handler belongs to whoever assigned it, so
-    // it still runs while the thread object is being destroyed.
-    if (onTerminate_) Synchronize(nullptr, [this] { onTerminate_(this); });
+    // Tied to this thread: once the thread object is being destroyed, the
+    // handler would see a half-destroyed object, so it is dropped.
+    if (onTerminate_) Synchronize(this, [this] { onTerminate_(this); });
 }
 
 void TThread::Synchronize(TThread* thread, const TThreadMethod& method) {
@@ -206,59 +147,22 @@ void TThread::Synchronize(TThread* thread, std::function<void()> method) {
         method();
         return;
     }
-    auto request = std::make_shared<SyncRequest>();
-    request->thread = thread;
-    request->method = std::move(method);
-    request->waited = true;
-    auto& q = Syncs();
-    {
-        std::unique_lock guard(q.lock);
-        q.pending.push_back(request);
-    }
-    q.changed.notify_all();
-    WakeMainThread();
-    std::exception_ptr error;
-    {
-        std::unique_lock guard(q.lock);
-        q.changed.wait(guard, [&] { return request->done; });
-        // Taken out so that the exception dies on this thread, whichever
-        // thread lets go of the request last.
-        error = std::move(request->error);
-        request->error = nullptr;
-    }
-    if (error) std::rethrow_exception(error);
+    if (auto error = thread_queue::RunOnMainThread(thread, std::move(method)))
+        std::rethrow_exception(error);
 }
 
 void TThread::Queue(TThread* thread, std::function<void()> method) {
-    auto request = std::make_shared<SyncRequest>();
-    request->thread = thread;
-    request->method = std::move(method);
-    auto& q = Syncs();
-    {
-        std::lock_guard guard(q.lock);
-        q.pending.push_back(request);
-    }
-    q.changed.notify_all();
-    WakeMainThread();
+    thread_queue::Post(thread, std::move(method));
 }
 
 void TThread::RemoveQueuedEvents(TThread* thread) {
-    auto& q = Syncs();
-    std::lock_guard guard(q.lock);
-    std::erase_if(q.pending, [thread](const std::shared_ptr<SyncRequest>& r) {
-        return r->thread == thread && !r->waited;
-    });
+    thread_queue::RemovePosted(thread);
 }
 
 bool TThread::CheckSynchronize(int timeoutMs) {
     if (!IsMainThread()) return false;
-    if (timeoutMs > 0) {
-        auto& q = Syncs();
-        std::unique_lock guard(q.lock);
-        q.changed.wait_for(guard, std::chrono::milliseconds(timeoutMs),
-                           [&] { return !q.pending.empty(); });
-    }
-    return RunPending(nullptr);
+    if (timeoutMs > 0) thread_queue::AwaitWork(timeoutMs);
+    return thread_queue::RunWaiting();
 }
 
 }  // namespace zr

@@ -32,6 +32,13 @@ class TThread : public TObject {
     // ran ends without running Execute: the derived part is already gone
     // here. A derived class whose Execute reads its own members must end the
     // thread in its own destructor first (Terminate(); WaitFor();).
+    // From the start of this destructor no method that the thread handed to
+    // the main thread (Synchronize, Queue, OnTerminate) runs any more: those
+    // not yet run are dropped, also when the main thread is part-way through
+    // the batch that holds them, and a Synchronize waiting for one returns.
+    // Off the main thread it returns only once no such method is running
+    // there. A FreeOnTerminate thread drops them before its derived part
+    // dies.
     ~TThread() override;
 
     // new T(args...), then AfterConstruction.
@@ -67,7 +74,11 @@ class TThread : public TObject {
     bool FreeOnTerminate() const { return freeOnTerminate_.load(); }
     void SetFreeOnTerminate(bool value) { freeOnTerminate_.store(value); }
 
-    // Runs on the main thread after Execute returned (through Synchronize).
+    // Runs on the main thread after Execute returned (through Synchronize),
+    // while the thread object is whole: in WaitFor, in the message loop, or
+    // in a derived destructor that ends the thread (Terminate(); WaitFor();).
+    // Once TThread's own destructor has begun, the derived part is gone and
+    // the handler is not run.
     const TNotifyEvent& OnTerminate() const { return onTerminate_; }
     void SetOnTerminate(const TNotifyEvent& handler) { onTerminate_ = handler; }
 
@@ -92,7 +103,9 @@ class TThread : public TObject {
     // Hands `method` to the main thread and returns at once; an exception
     // escaping it goes to the application's HandleException.
     static void Queue(TThread* thread, std::function<void()> method);
-    // Drops the methods that `thread` queued and that have not run yet.
+    // Drops the methods that `thread` queued and that have not begun to run,
+    // including those of a batch the main thread is working through (a
+    // queued method may drop the ones queued after it).
     static void RemoveQueuedEvents(TThread* thread);
 
     // The main thread's end of Synchronize and Queue: runs what is waiting and

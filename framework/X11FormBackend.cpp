@@ -75,6 +75,7 @@ class TX11FormBackend : public TFormBackend {
     void FormHidden(TCustomForm& form) override;
     void FormChanged(TCustomForm& form) override;
     void FocusChanged(TCustomForm& form, TWinControl* control) override;
+    void PaintPending() override;
 
   private:
     bool Usable() const { return display_ && !display_->Lost() && IsMainThread(); }
@@ -90,6 +91,7 @@ class TX11FormBackend : public TFormBackend {
     bool Dispatch(const TXInput& input);
     bool TakeSize(TCustomForm& form, const TXInput& input);
     void Redraw();
+    void Paint(const TCustomForm& form, TFormWindow& w);
     void DropWindows(bool tellServer);
     void ConnectionLost();
     void InstallPresenter();
@@ -382,6 +384,7 @@ bool TX11FormBackend::Dispatch(const TXInput& input) {
         case TXInput::kPointerMoved:
         case TXInput::kPointerLeft:
             if (HandlePointer(form, input, w.View)) w.Dirty = true;
+            PointerToApplication(form, input);
             return false;
         case TXInput::kCloseRequest:
             if (!form.Visible() || !form.Enabled()) return false;
@@ -416,13 +419,27 @@ bool TX11FormBackend::TakeSize(TCustomForm& form, const TXInput& input) {
 }
 
 void TX11FormBackend::Redraw() {
+    for (auto& [form, w] : forms_)
+        if (w.Dirty && w.Mapped && w.Window && form->Visible()) Paint(*form, w);
+}
+
+void TX11FormBackend::Paint(const TCustomForm& form, TFormWindow& w) {
+    w.Dirty = false;
+    os::TXCanvas canvas(*display_, w.Window, w.Width, w.Height);
+    PaintForm(form, canvas, w.View);
+    canvas.Present();
+}
+
+void TX11FormBackend::PaintPending() {
+    if (!Usable()) return;
+    // Once the server answers, it has mapped what it was asked to map; the
+    // map notices are still on their way, so the server is asked directly.
+    display_->Sync();
     for (auto& [form, w] : forms_) {
-        if (!w.Dirty || !w.Mapped || !w.Window || !form->Visible()) continue;
-        w.Dirty = false;
-        os::TXCanvas canvas(*display_, w.Window, w.Width, w.Height);
-        PaintForm(*form, canvas, w.View);
-        canvas.Present();
+        if (!w.Dirty || !w.Window || !form->Visible()) continue;
+        if (w.Mapped || display_->Viewable(w.Window)) Paint(*form, w);
     }
+    display_->Sync();  // drawn before anybody reads the screen
 }
 
 // ---- offering itself ---------------------------------------------------------------

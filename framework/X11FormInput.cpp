@@ -2,6 +2,7 @@
 
 #include <X11/keysym.h>
 
+#include "framework/Application.h"
 #include "framework/Forms.h"
 #include "framework/StdCtrls.h"
 #include "platform/X11Text.h"
@@ -184,6 +185,23 @@ bool HandlePointer(const TCustomForm& form, const os::TXInput& input, TFormView&
     view.HintAlive = control ? control->Liveness() : std::weak_ptr<const void>();
     view.HintAt = {input.X, input.Y};
     return true;
+}
+
+void PointerToApplication(TCustomForm& form, const os::TXInput& input) {
+    if (!Application) return;
+    // Off the window, or over a disabled form (another one is modal): over
+    // none of the application's controls.
+    if (input.Kind != os::TXInput::kPointerMoved || !form.Visible() || !form.Enabled()) {
+        Application->HintMouseMessage(nullptr, {});
+        return;
+    }
+    TControl* target = ControlAtPoint(form, {input.X, input.Y});
+    if (!target) {
+        Application->HintMouseMessage(&form, {input.X, input.Y});
+        return;
+    }
+    const TRect place = ClientRectOf(*target);
+    Application->HintMouseMessage(target, {input.X - place.Left, input.Y - place.Top});
 }
 
 }  // namespace zr

@@ -1,7 +1,8 @@
 // The user's input in a form's window, turned into the model's operations:
 // a click presses what lies under it (a button clicks, a check box toggles,
 // a field takes the focus), the wheel scrolls a memo, and keys go through
-// the form's PressKey and then, when no control used the key, PressChar.
+// the form's PressKey and then, when no control used the key, PressChar;
+// the pointer moving over a control shows its hint.
 // Input to a form that is disabled (another form is modal) is ignored, as
 // a disabled window gets none.
 #pragma once
@@ -35,6 +36,9 @@ bool HandleKey(TCustomForm& form, const os::TXInput& input);
 // the control under it. True when the hint shown changed (the window needs
 // a redraw); the model is never asked.
 bool HandlePointer(const TCustomForm& form, const os::TXInput& input, TFormView& view);
+// The same news for the application: the control under the pointer (none
+// once it left the window) sets its hint and shows the control's hint there.
+void PointerToApplication(TCustomForm& form, const os::TXInput& input);
 
 // The virtual key of an X key symbol, 0 for keys the forms do not know.
 std::uint16_t VirtualKeyOf(std::uint32_t keySym);

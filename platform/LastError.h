@@ -14,15 +14,23 @@ constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
 constexpr DWORD ERROR_ACCESS_DENIED = 5;
 constexpr DWORD ERROR_INVALID_HANDLE = 6;
 constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr DWORD ERROR_BAD_FORMAT = 11;
+constexpr DWORD ERROR_HANDLE_EOF = 38;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_BUFFER_OVERFLOW = 111;
+constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
 constexpr DWORD ERROR_BAD_PATHNAME = 161;
 constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 constexpr DWORD ERROR_MORE_DATA = 234;
 constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
 constexpr DWORD ERROR_DIRECTORY = 267;
+constexpr DWORD ERROR_MR_MID_NOT_FOUND = 317;
 constexpr DWORD ERROR_BADDB = 1009;
 constexpr DWORD ERROR_KEY_DELETED = 1018;
+constexpr DWORD RPC_S_SERVER_UNAVAILABLE = 1722;
 constexpr DWORD ERROR_NOT_ENOUGH_QUOTA = 1816;
+constexpr DWORD ERROR_RESOURCE_LANG_NOT_FOUND = 15100;
 
 DWORD GetLastError();
 void SetLastError(DWORD code);
@@ -30,5 +38,9 @@ void SetLastError(DWORD code);
 // The Windows code closest to a Linux errno value, for calls built on system
 // calls that fail with errno.
 DWORD ErrorFromErrno(int error);
+
+// The system's text for an error code, without a line break or a closing
+// full stop ("The parameter is incorrect"); "" for a code it has no text for.
+const char* SystemErrorText(DWORD code);
 
 }  // namespace zr::os

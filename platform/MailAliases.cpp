@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
+#include <sstream>
 #include <map>
 #include <set>
 #include <vector>
+
+#include "platform/FileContent.h"
 
 namespace zr::os {
 
@@ -71,7 +73,9 @@ std::vector<std::string> Words(const std::string& line) {
 // Whole logical lines: a line ending in a backslash goes on in the next one.
 std::vector<std::string> LogicalLines(const std::string& path) {
     std::vector<std::string> lines;
-    std::ifstream in(path);
+    std::string content;
+    ReadFileContent(path, content);  // a file that is not there has no lines
+    std::istringstream in(content);
     std::string line, pending;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -103,41 +107,68 @@ TAliasTable ReadMailRc(const std::string& path) {
     return table;
 }
 
-// An alias may name other aliases; they are expanded in place. The depth
-// limit and the set of names on the way stop an alias that names itself.
-void Expand(const TAliasTable& table, const std::string& name, std::set<std::string>& onTheWay,
-            std::vector<std::string>& out) {
-    auto it = table.find(name);
-    if (it == table.end() || onTheWay.count(name) || onTheWay.size() > 16) {
-        out.push_back(name);
-        return;
-    }
-    onTheWay.insert(name);
-    for (const std::string& member : it->second) {
-        if (member.find('@') == std::string::npos && member != name)
-            Expand(table, member, onTheWay, out);
-        else
-            out.push_back(member);
-    }
-    onTheWay.erase(name);
-}
+// A name that leads to more addresses than this is refused: nobody mails a
+// log to a thousand people, and a mistaken alias file must not make us try.
+constexpr std::size_t kMaxAddresses = 1000;
+constexpr std::size_t kMaxDepth = 100;
 
-std::string Joined(const std::vector<std::string>& parts) {
-    std::string text;
-    std::set<std::string> seen;
-    for (const std::string& part : parts) {
-        if (!seen.insert(part).second) continue;  // each address once
-        if (!text.empty()) text += ", ";
-        text += part;
-    }
-    return text;
-}
+// One resolution's walk through the aliases. An alias may name other
+// aliases; they are expanded in place, each one once: an alias met again
+// has given its addresses already (so aliases that name each other many
+// times over cost no more than naming each other once), and an alias met
+// again inside its own expansion stands for itself, as the mail tools do.
+// The depth limit keeps a long chain from exhausting the stack; an alias
+// deeper than that stands for itself.
+class TAliasExpansion {
+  public:
+    explicit TAliasExpansion(const TAliasTable& table) : table_(table) {}
 
-std::string ExpandedAlias(const TAliasTable& table, const std::string& name) {
-    std::set<std::string> onTheWay;
-    std::vector<std::string> addresses;
-    Expand(table, name, onTheWay, addresses);
-    return Joined(addresses);
+    // False when the name leads to more than kMaxAddresses addresses.
+    bool Expand(const std::string& name) {
+        auto it = table_.find(name);
+        if (it == table_.end() || onTheWay_.count(name) || onTheWay_.size() >= kMaxDepth)
+            return Add(name);
+        if (!expanded_.insert(name).second) return true;
+        onTheWay_.insert(name);
+        for (const std::string& member : it->second) {
+            const bool isAlias = member.find('@') == std::string::npos && member != name;
+            if (!(isAlias ? Expand(member) : Add(member))) return false;
+        }
+        onTheWay_.erase(name);
+        return true;
+    }
+
+    // Each address once, in the order met, separated by ", ".
+    std::string Joined() const {
+        std::string text;
+        for (const std::string& address : addresses_) {
+            if (!text.empty()) text += ", ";
+            text += address;
+        }
+        return text;
+    }
+
+  private:
+    bool Add(const std::string& address) {
+        if (seen_.insert(address).second) addresses_.push_back(address);
+        return addresses_.size() <= kMaxAddresses;
+    }
+
+    const TAliasTable& table_;
+    std::set<std::string> onTheWay_;
+    std::set<std::string> expanded_;
+    std::set<std::string> seen_;
+    std::vector<std::string> addresses_;
+};
+
+// The addresses an alias stands for; MAPI_E_AMBIGUOUS_RECIPIENT when they
+// are too many to be meant.
+std::uint32_t ExpandedAlias(const TAliasTable& table, const std::string& name,
+                            std::string& addresses) {
+    TAliasExpansion expansion(table);
+    if (!expansion.Expand(name)) return MAPI_E_AMBIGUOUS_RECIPIENT;
+    addresses = expansion.Joined();
+    return SUCCESS_SUCCESS;
 }
 
 // The names of the system's alias file, lower-cased: the local mail system
@@ -145,7 +176,9 @@ std::string ExpandedAlias(const TAliasTable& table, const std::string& name) {
 std::set<std::string> ReadSystemAliasNames(const std::string& path) {
     std::set<std::string> names;
     if (path.empty()) return names;
-    std::ifstream in(path);
+    std::string content;
+    ReadFileContent(path, content);
+    std::istringstream in(content);
     std::string line;
     while (std::getline(in, line)) {
         if (line.empty() || line[0] == '#' || IsBlank(line[0])) continue;  // comment, continuation
@@ -159,13 +192,15 @@ std::set<std::string> ReadSystemAliasNames(const std::string& path) {
 
 std::uint32_t FromMailRc(const TAliasTable& table, const std::string& key,
                          TResolvedName& resolved) {
-    if (table.count(key)) {
-        resolved.Address = ExpandedAlias(table, key);
-        return SUCCESS_SUCCESS;
-    }
+    if (table.count(key)) return ExpandedAlias(table, key, resolved.Address);
     std::set<std::string> candidates;
-    for (const auto& [alias, members] : table)
-        if (Lower(alias) == Lower(key)) candidates.insert(ExpandedAlias(table, alias));
+    for (const auto& [alias, members] : table) {
+        if (Lower(alias) != Lower(key)) continue;
+        std::string addresses;
+        if (const std::uint32_t code = ExpandedAlias(table, alias, addresses); code != 0)
+            return code;
+        candidates.insert(addresses);
+    }
     if (candidates.empty()) return MAPI_E_UNKNOWN_RECIPIENT;
     if (candidates.size() > 1) return MAPI_E_AMBIGUOUS_RECIPIENT;
     resolved.Address = *candidates.begin();

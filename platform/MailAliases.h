@@ -22,9 +22,12 @@ TAliasFiles DefaultAliasFiles();
 // SUCCESS_SUCCESS with the name and address filled in; MAPI_E_UNKNOWN_RECIPIENT
 // for a blank or unknown name; MAPI_E_AMBIGUOUS_RECIPIENT when the name only
 // matches, ignoring letter case, several user aliases that lead to different
-// addresses. A user alias of several addresses resolves to all of them,
-// separated by ", ". A name of the system aliases resolves to that name, as
-// the local mail system expands it on delivery.
+// addresses, or when it leads to more than 1000 addresses (a mistaken alias
+// file, not a list anybody means to mail a log to). A user alias of several
+// addresses resolves to all of them, each once, separated by ", "; an alias
+// named again and again within one lookup is expanded once. A name of the
+// system aliases resolves to that name, as the local mail system expands it
+// on delivery.
 std::uint32_t ResolveMailName(const std::string& name, const TAliasFiles& files,
                               TResolvedName& resolved);
 

@@ -8,6 +8,7 @@
 // reads is the same text whichever provider ran.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -129,7 +130,12 @@ std::unique_ptr<TMailProvider> MakeMailProvider(std::string_view setting);
 std::string DefaultOutboxFolder();
 
 std::unique_ptr<TMailProvider> MakeMailClientProvider();
-std::unique_ptr<TMailProvider> MakeSendmailProvider();
+// The mail transport takes the message into its queue and returns within
+// `timeout`; one that has not ended by then is reported as a failure
+// (MAPI_E_NETWORK_FAILURE, "Network failure": the transport did not finish)
+// and left to end on its own, never as a zombie.
+std::unique_ptr<TMailProvider> MakeSendmailProvider(
+    std::chrono::milliseconds timeout = std::chrono::seconds(60));
 std::unique_ptr<TMailProvider> MakeOutboxProvider(const std::string& folder);
 
 }  // namespace zr::os

@@ -90,20 +90,29 @@ std::vector<std::string> EncodedWords(std::string_view text) {
 
 // Folds a header value: a line break goes before a blank wherever the line
 // would pass 78 characters. Unfolding only takes the line breaks out, so
-// the value reads back the same. A single word longer than a line stays whole.
+// the value reads back the same. The value is laid out in pieces of a run
+// of blanks and the word after it, and a fold only goes before a piece that
+// has a word, on a line that has one already: a line of nothing but blanks
+// is taken by some readers for the end of the headers. A piece longer than
+// a line (a long word, a long run of blanks) stays whole.
 std::string Folded(std::string_view text, std::string_view newLine, std::size_t used) {
     std::string out;
     std::size_t column = used;
-    std::size_t lastBlank = std::string::npos;  // in `out`, on the current line
-    for (char c : text) {
-        if (c == ' ' && column > 1) lastBlank = out.size();
-        out += c;
-        ++column;
-        if (column > kHeaderLine && lastBlank != std::string::npos) {
-            column = out.size() - lastBlank;
-            out.insert(lastBlank, newLine);
-            lastBlank = std::string::npos;
+    bool lineHasWord = false;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = at;
+        while (end < text.size() && text[end] == ' ') ++end;
+        const bool hasWord = end < text.size();
+        while (end < text.size() && text[end] != ' ') ++end;
+        const std::string_view piece = text.substr(at, end - at);
+        if (column + piece.size() > kHeaderLine && piece.front() == ' ' && hasWord && lineHasWord) {
+            out += newLine;
+            column = 0;
         }
+        out += piece;
+        column += piece.size();
+        lineHasWord = lineHasWord || hasWord;
+        at = end;
     }
     return out;
 }

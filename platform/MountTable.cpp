@@ -5,7 +5,8 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <fstream>
+
+#include "platform/FileContent.h"
 
 namespace zr::os {
 
@@ -56,9 +57,8 @@ bool ParseLine(std::string_view line, TMount& mount) {
 }
 
 bool ReadsOne(const std::string& file) {
-    std::ifstream in(file);
-    char c = 0;
-    return in.get(c) && c == '1';
+    std::string content;
+    return ReadFileContent(file, content) && !content.empty() && content[0] == '1';
 }
 
 // A partition's flag is on its disk, one folder up in sysfs.

@@ -90,7 +90,7 @@ int Publish(const std::string& temporary, const std::string& folder) {
 
 int WriteMessageFile(const std::string& folder, const std::string& text) {
     std::string temporary = folder + "/.mail-XXXXXX.part";
-    const int fd = ::mkstemps(temporary.data(), 5);
+    const int fd = ::mkostemps(temporary.data(), 5, O_CLOEXEC);
     if (fd == -1) return errno;
     int error = WriteAll(fd, text);
     if (::close(fd) != 0 && error == 0) error = errno;

@@ -1,7 +1,6 @@
 #include "platform/RecordingMailProvider.h"
 
-#include <fstream>
-#include <sstream>
+#include "platform/FileContent.h"
 
 namespace zr::os {
 
@@ -10,11 +9,9 @@ using namespace mapi_codes;
 namespace {
 
 std::optional<std::string> ContentOf(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
+    std::string bytes;
+    if (!ReadFileContent(path, bytes)) return std::nullopt;
+    return bytes;
 }
 
 }  // namespace

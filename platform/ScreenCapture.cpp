@@ -13,22 +13,40 @@
 #include <mutex>
 #include <string>
 
-#include "framework/Graphics.h"
+#include "platform/X11Errors.h"
 
 namespace zr::os {
 
 namespace {
 
-struct DisplayCloser {
-    void operator()(Display* display) const { XCloseDisplay(display); }
-};
-using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
+// The display named by $DISPLAY, opened for one read and registered with
+// the error handlers while it is open: a refused read only fails the read,
+// and a display that goes away in the middle of it fails it too, instead of
+// ending the process (which may be busy reporting an exception).
+class TScreenConnection {
+  public:
+    TScreenConnection() {
+        const char* env = std::getenv("DISPLAY");
+        if (!env || !*env) return;
+        display_ = XOpenDisplay(nullptr);
+        if (display_) watch_ = WatchXConnection(display_, [this] { lost_ = true; });
+    }
+    ~TScreenConnection() {
+        if (!display_) return;
+        XCloseDisplay(display_);  // a lost one without talking to the server
+        UnwatchXConnection(watch_);
+    }
+    TScreenConnection(const TScreenConnection&) = delete;
+    TScreenConnection& operator=(const TScreenConnection&) = delete;
 
-// Xlib's default error handler ends the process; a failed read of the
-// screen must only fail the read.
-int IgnoreXError(Display*, XErrorEvent*) {
-    return 0;
-}
+    Display* Get() const { return display_; }
+    bool Lost() const { return lost_; }
+
+  private:
+    Display* display_ = nullptr;
+    std::uint64_t watch_ = 0;
+    bool lost_ = false;  // only the thread using the connection finds out
+};
 
 std::uint8_t Channel(unsigned long pixel, unsigned long mask) {
     if (mask == 0) return 0;
@@ -40,7 +58,7 @@ std::uint8_t Channel(unsigned long pixel, unsigned long mask) {
     return static_cast<std::uint8_t>((bits * 255 + top / 2) / top);
 }
 
-void CopyXImage(XImage* xi, TDibImage& image) {
+void CopyXImage(XImage* xi, TPixelImage& image) {
     const bool direct = xi->bits_per_pixel == 32 && xi->byte_order == LSBFirst &&
                         xi->red_mask == 0xFF0000 && xi->green_mask == 0xFF00 &&
                         xi->blue_mask == 0xFF;
@@ -89,39 +107,31 @@ class XScreenSource : public TScreenSource {
         return ok;
     }
 
-    bool Grab(int width, int height, TDibImage& image) override {
-        DisplayPtr display(Open());
+    bool Grab(int width, int height, TPixelImage& image) override {
+        TScreenConnection connection;
+        Display* display = connection.Get();
         if (!display) return false;
-        Screen* screen = DefaultScreenOfDisplay(display.get());
+        Screen* screen = DefaultScreenOfDisplay(display);
         width = std::min(width, WidthOfScreen(screen));
         height = std::min(height, HeightOfScreen(screen));
-        image.Allocate(std::max(width, 0), std::max(height, 0), 32);
+        image.Allocate(width, height);
         if (width <= 0 || height <= 0) return true;
-        XSync(display.get(), False);  // draw what others asked for before reading
-        std::lock_guard lock(errorMutex_);
-        XErrorHandler previous = XSetErrorHandler(IgnoreXError);
+        XSync(display, False);  // draw what others asked for before reading
         XImage* xi =
-            XGetImage(display.get(), RootWindowOfScreen(screen), 0, 0, static_cast<unsigned>(width),
+            XGetImage(display, RootWindowOfScreen(screen), 0, 0, static_cast<unsigned>(width),
                       static_cast<unsigned>(height), AllPlanes, ZPixmap);
-        XSync(display.get(), False);
-        XSetErrorHandler(previous);
-        if (!xi) return false;
-        CopyXImage(xi, image);
-        XDestroyImage(xi);
-        return true;
+        if (!connection.Lost()) XSync(display, False);
+        if (xi && !connection.Lost()) CopyXImage(xi, image);
+        const bool read = xi && !connection.Lost();
+        if (xi) XDestroyImage(xi);
+        return read;
     }
 
   private:
-    static Display* Open() {
-        const char* env = std::getenv("DISPLAY");
-        if (!env || !*env) return nullptr;
-        return XOpenDisplay(nullptr);
-    }
-
     static bool Query(TScreenInfo& info) {
-        DisplayPtr display(Open());
-        if (!display) return false;
-        Screen* screen = DefaultScreenOfDisplay(display.get());
+        TScreenConnection connection;
+        if (!connection.Get()) return false;
+        Screen* screen = DefaultScreenOfDisplay(connection.Get());
         info.Width = WidthOfScreen(screen);
         info.Height = HeightOfScreen(screen);
         info.Depth = DefaultDepthOfScreen(screen);
@@ -129,7 +139,6 @@ class XScreenSource : public TScreenSource {
     }
 
     std::mutex mutex_;
-    std::mutex errorMutex_;
     bool haveCached_ = false;
     std::string cachedName_;
     std::chrono::steady_clock::time_point cachedAt_;
@@ -143,23 +152,6 @@ XScreenSource& XSource() {
 }
 
 std::atomic<TScreenSource*> installed{nullptr};
-
-// Writes `grab` into the bitmap's pixels at 0,0; bitmaps of the screen's
-// usual depths take the bytes straight, others a colour at a time.
-void Blit(const TDibImage& grab, TBitmap& bitmap) {
-    const int bits = bitmap.BitsPerPixel();
-    for (int y = 0; y < grab.Height; ++y) {
-        const std::uint8_t* src = grab.Row(y);
-        if (bits == 32 || bits == 24) {
-            std::uint8_t* dst = bitmap.ScanLine(y);
-            const int step = bits / 8;
-            for (int x = 0; x < grab.Width; ++x) std::memcpy(dst + step * x, src + 4 * x, step);
-            continue;
-        }
-        for (int x = 0; x < grab.Width; ++x)
-            bitmap.SetPixels(x, y, RGB(src[4 * x + 2], src[4 * x + 1], src[4 * x]));
-    }
-}
 
 }  // namespace
 
@@ -179,28 +171,11 @@ bool GetScreenInfo(TScreenInfo& info) {
     return false;
 }
 
-bool CaptureScreen(TBitmap& bitmap) {
-    if (bitmap.Empty()) {
-        TScreenInfo info;
-        return GetScreenInfo(info);
-    }
-    TDibImage grab;
-    if (!ScreenSource().Grab(bitmap.Width(), bitmap.Height(), grab)) {
-        bitmap.FillRect(0, 0, bitmap.Width(), bitmap.Height(), clBlack);
-        return false;
-    }
-    Blit(grab, bitmap);
-    return true;
-}
-
-bool TakeScreenshot(TBitmap& bitmap, int width, int height) {
-    TScreenInfo info;
-    if (GetScreenInfo(info)) {
-        width = info.Width;
-        height = info.Height;
-    }
-    bitmap.SetSize(width, height);
-    return CaptureScreen(bitmap);
+bool GrabScreen(int width, int height, TPixelImage& image) {
+    image = TPixelImage();
+    if (ScreenSource().Grab(width, height, image)) return true;
+    image = TPixelImage();
+    return false;
 }
 
 }  // namespace zr::os

@@ -1,17 +1,13 @@
-// The whole-screen device context of the host (GetDC with no window, BitBlt
-// SRCCOPY into a bitmap) realised on Linux: the X display's root window read
-// with XGetImage. With no display the copy leaves the bitmap black, so a
-// screenshot is still a picture of the screen's size.
+// Reading the screen, as the host's whole-screen device context gives it
+// (GetDC with no window): the X display's root window read with XGetImage.
+// The pixels are handed back as they are; making a bitmap of them is the
+// framework's business (framework/ScreenShot.h).
 //
 // Everything that touches the display goes through one seam, TScreenSource,
 // so tests can pretend there is no display or a display of any size.
 #pragma once
 
-#include "framework/BmpCodec.h"
-
-namespace zr {
-class TBitmap;
-}
+#include "platform/PixelImage.h"
 
 namespace zr::os {
 
@@ -27,8 +23,8 @@ class TScreenSource {
     // False when no display can be opened.
     virtual bool Describe(TScreenInfo& info) = 0;
     // The screen's top-left `width` x `height` pixels (at most the screen's
-    // size) as a 32-bit top-down image; false when the display cannot be read.
-    virtual bool Grab(int width, int height, TDibImage& image) = 0;
+    // size); false when the display cannot be read.
+    virtual bool Grab(int width, int height, TPixelImage& image) = 0;
 };
 
 // The X display named by $DISPLAY, opened for each call (so a display that
@@ -52,14 +48,9 @@ class TScopedScreenSource {
 // The display's size and depth; false (and `info` zeroed) without a display.
 bool GetScreenInfo(TScreenInfo& info);
 
-// Copies the screen into `bitmap` at 0,0 (as much as both hold). Without a
-// display the bitmap is filled black and false is returned; the bitmap's
-// size and pixel format are kept either way.
-bool CaptureScreen(TBitmap& bitmap);
-
-// Sizes `bitmap` to the screen (the display's size, or `width` x `height`
-// when there is none; a pfDevice bitmap takes the display's depth) and
-// copies the screen into it. False when there was no display.
-bool TakeScreenshot(TBitmap& bitmap, int width, int height);
+// The screen's top-left `width` x `height` pixels (at most the screen's
+// size). False without a display, or when the display could not be read
+// (it went away in the middle): `image` is then empty.
+bool GrabScreen(int width, int height, TPixelImage& image);
 
 }  // namespace zr::os

@@ -3,6 +3,7 @@
 // There is no window to open, so a message meant for the compose window
 // goes out at once as well.
 #include <cerrno>
+#include <iostream>
 
 #include "platform/MailProvider.h"
 #include "platform/MimeMessage.h"
@@ -13,10 +14,6 @@ namespace zr::os {
 using namespace mapi_codes;
 
 namespace {
-
-// The mail transport takes the message into its queue and returns; a
-// transport that has not done so by then is taken to be stuck.
-constexpr std::chrono::seconds kSendTimeout{60};
 
 // The transport's exit status (the sysexits.h values) in Simple MAPI terms.
 std::uint32_t CodeOfExit(int status) {
@@ -44,6 +41,7 @@ bool HasRecipient(const TMailMessage& message) {
 
 class TSendmailProvider : public TMailProvider {
   public:
+    explicit TSendmailProvider(std::chrono::milliseconds timeout) : timeout_(timeout) {}
     std::string Kind() const override { return "sendmail"; }
 
     std::uint32_t Send(const TMailMessage& message, std::uint32_t flags) override {
@@ -60,22 +58,35 @@ class TSendmailProvider : public TMailProvider {
             options.NewLine = "\n";
             const std::string text = ComposeMimeMessage(message, attachments, options);
             // -i: a line holding a single dot is text, not the end of the message.
-            const TRunResult run = RunProgram({program, "-t", "-i"}, &text, kSendTimeout);
+            const TRunResult run = RunProgram({program, "-t", "-i"}, &text, timeout_);
             if (!run.Started) return MAPI_E_FAILURE;
             if (!run.InputWritten) return MAPI_E_FAILURE;
-            // It has the whole message and is still busy: it is delivering.
-            if (!run.Finished) return SUCCESS_SUCCESS;
+            if (!run.Finished) return TransportDidNotFinish(program);
             return CodeOfExit(run.ExitCode);
         } catch (const std::bad_alloc&) {
             return MAPI_E_INSUFFICIENT_MEMORY;
         }
     }
+
+  private:
+    // A transport that has not taken the message into its queue by now is
+    // stuck (a relay that does not answer, a full queue): the mail may never
+    // leave, so the user must not be told it was sent. The transport is left
+    // to finish or give up on its own; it is reaped in the background.
+    std::uint32_t TransportDidNotFinish(const std::string& program) const {
+        std::cerr << program << " did not finish within "
+                  << std::chrono::duration_cast<std::chrono::seconds>(timeout_).count()
+                  << " s; the mail transport did not finish, the mail may not have been sent\n";
+        return MAPI_E_NETWORK_FAILURE;
+    }
+
+    std::chrono::milliseconds timeout_;
 };
 
 }  // namespace
 
-std::unique_ptr<TMailProvider> MakeSendmailProvider() {
-    return std::make_unique<TSendmailProvider>();
+std::unique_ptr<TMailProvider> MakeSendmailProvider(std::chrono::milliseconds timeout) {
+    return std::make_unique<TSendmailProvider>(timeout);
 }
 
 }  // namespace zr::os

@@ -4,6 +4,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <map>
@@ -131,6 +132,16 @@ bool Lookup(DWORD count, const HANDLE* handles, std::vector<std::shared_ptr<TWai
     return true;
 }
 
+// A wait for all that names one object twice (the same handle, or two
+// handles of one named event) could never take both signals at once: the
+// host refuses it, and so do we, instead of waiting for ever.
+bool HasDuplicate(const std::vector<std::shared_ptr<TWaitable>>& objects) {
+    for (std::size_t i = 0; i < objects.size(); ++i)
+        for (std::size_t j = i + 1; j < objects.size(); ++j)
+            if (objects[i] == objects[j]) return true;
+    return false;
+}
+
 // Sleeps in poll until one of `objects` may be signalled or time runs out;
 // false when poll failed or a descriptor is no longer open (its owner closed
 // it under the handle), which would otherwise wake poll for ever.
@@ -239,12 +250,18 @@ int HandleFd(HANDLE handle) {
 
 HANDLE CreateEventA(void*, BOOL manualReset, BOOL initialState, const char* name) {
     auto& table = Table();
-    std::string key = name ? name : "";
+    const std::string key = name ? name : "";
+    // Looked up and entered under one lock: two threads creating the same
+    // name at once must end up holding the same event.
+    std::unique_lock guard(table.lock, std::defer_lock);
     if (!key.empty()) {
-        std::lock_guard guard(table.lock);
-        if (auto existing = table.namedEvents[key].lock()) {
-            SetLastError(ERROR_ALREADY_EXISTS);
-            return table.Add(std::move(existing));
+        guard.lock();
+        auto found = table.namedEvents.find(key);
+        if (found != table.namedEvents.end()) {
+            if (auto existing = found->second.lock()) {
+                SetLastError(ERROR_ALREADY_EXISTS);
+                return table.Add(std::move(existing));
+            }
         }
     }
     auto event = std::make_shared<TEvent>(manualReset != FALSE, initialState != FALSE);
@@ -253,11 +270,22 @@ HANDLE CreateEventA(void*, BOOL manualReset, BOOL initialState, const char* name
         return nullptr;
     }
     if (!key.empty()) {
-        std::lock_guard guard(table.lock);
+        // A name lives as long as a handle to its event: the names of events
+        // closed since go now, so a program making fresh names keeps no more
+        // of them than it has open.
+        std::erase_if(table.namedEvents, [](const auto& entry) { return entry.second.expired(); });
         table.namedEvents[key] = event;
+    } else {
+        guard.lock();
     }
     SetLastError(ERROR_SUCCESS);
-    return RegisterHandle(event);
+    return table.Add(std::move(event));
+}
+
+std::size_t NamedEventCount() {
+    auto& table = Table();
+    std::lock_guard guard(table.lock);
+    return table.namedEvents.size();
 }
 
 HANDLE OpenEventA(DWORD, BOOL, const char* name) {
@@ -303,6 +331,10 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds) {
     std::vector<std::shared_ptr<TWaitable>> objects;
     if (!Lookup(count, handles, objects)) return WAIT_FAILED;
+    if (waitAll && HasDuplicate(objects)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return WAIT_FAILED;
+    }
     const bool infinite = milliseconds == INFINITE;
     const auto deadline = Clock::now() + std::chrono::milliseconds(infinite ? 0 : milliseconds);
     return waitAll ? WaitAll(objects, infinite, deadline) : WaitAny(objects, infinite, deadline);

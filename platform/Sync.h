@@ -5,6 +5,7 @@
 // descriptors of other kinds (an inotify descriptor, a pipe, a socket).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -72,6 +73,10 @@ constexpr DWORD EVENT_MODIFY_STATE = 0x0002;
 constexpr DWORD SYNCHRONIZE = 0x00100000;
 // Null with ERROR_FILE_NOT_FOUND when no event has that name.
 HANDLE OpenEventA(DWORD desiredAccess, BOOL inheritHandle, const char* name);
+// How many names the process keeps for its named events. A name is dropped
+// once every handle of its event is closed (at the latest when the next new
+// name is made), so this is about the number of named events still open.
+std::size_t NamedEventCount();
 BOOL SetEvent(HANDLE event);
 BOOL ResetEvent(HANDLE event);
 // False with ERROR_INVALID_HANDLE for a handle that is not open; closing a
@@ -83,7 +88,9 @@ BOOL CloseHandle(HANDLE handle);
 // are signalled and `waitAll` is false), WAIT_TIMEOUT, or WAIT_FAILED with the
 // last error set (an unopened handle, no handles or more than
 // MAXIMUM_WAIT_OBJECTS). With `waitAll` the wait ends when every handle is
-// signalled at once, and takes all their signals together.
+// signalled at once, and takes all their signals together; a list that
+// holds one object twice (the same handle, or two handles of one named
+// event) cannot be, and fails with ERROR_INVALID_PARAMETER.
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds);
 

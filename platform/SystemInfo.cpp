@@ -13,13 +13,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
+#include <sstream>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
 #include <x86intrin.h>
 #endif
+
+#include "platform/FileContent.h"
+#include "platform/X11Errors.h"
 
 namespace zr::os {
 
@@ -39,7 +42,9 @@ std::string SystemProbe::UserName() {
 
 // The process's virtual size from /proc/self/status, in bytes.
 static std::uint64_t ProcessVirtualSize() {
-    std::ifstream status("/proc/self/status");
+    std::string content;
+    ReadFileContent("/proc/self/status", content);
+    std::istringstream status(content);
     std::string line;
     while (std::getline(status, line)) {
         if (line.rfind("VmSize:", 0) == 0)
@@ -60,7 +65,9 @@ SystemProbe::Memory SystemProbe::MemoryStatus() {
     }
     // MemAvailable counts the page cache the kernel can give back, which is
     // what "available" means to a user.
-    std::ifstream meminfo("/proc/meminfo");
+    std::string content;
+    ReadFileContent("/proc/meminfo", content);
+    std::istringstream meminfo(content);
     std::string line;
     while (std::getline(meminfo, line)) {
         if (line.rfind("MemAvailable:", 0) == 0)
@@ -88,6 +95,9 @@ static std::vector<std::string> RandROutputs() {
     std::vector<std::string> names;
     Display* display = XOpenDisplay(nullptr);
     if (!display) return names;
+    // A display that goes away meanwhile leaves the list short, and does
+    // not end the process (which may be writing an exception report).
+    const std::uint64_t watch = WatchXConnection(display, [] {});
     int eventBase = 0, errorBase = 0;
     if (XRRQueryExtension(display, &eventBase, &errorBase)) {
         if (XRRScreenResources* res =
@@ -102,6 +112,7 @@ static std::vector<std::string> RandROutputs() {
         }
     }
     XCloseDisplay(display);
+    UnwatchXConnection(watch);
     return names;
 }
 

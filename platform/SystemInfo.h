@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/LastError.h"
+
 namespace zr::os {
 
 using DWORD = std::uint32_t;
@@ -38,9 +40,6 @@ class SystemProbe {
 // Replaces the probe (tests); null restores the default. Returns the old one.
 std::shared_ptr<SystemProbe> SetSystemProbe(std::shared_ptr<SystemProbe> probe);
 SystemProbe& CurrentSystemProbe();
-
-constexpr DWORD ERROR_BUFFER_OVERFLOW = 111;
-constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 
 // Both follow the Windows contract: with a buffer too small (or none) they
 // fail, setting *size to the length needed including the terminating NUL.

@@ -100,4 +100,21 @@ UINT GetTempFileNameA(const char* pathName, const char* prefix, UINT unique, cha
     return 0;
 }
 
+std::string CreatePrivateFolder(const std::string& parent, const std::string& prefix) {
+    std::string folder = parent.empty() ? std::string(".") : parent;
+    if (folder.back() != '/') folder += '/';
+    std::string name = folder + prefix + "XXXXXX";
+    if (::mkdtemp(name.data()) == nullptr) {  // mode 0700, a name nobody had
+        SetLastError(ErrorFromErrno(errno));
+        return {};
+    }
+    return name + "/";
+}
+
+bool RemovePrivateFolder(const std::string& folder) {
+    if (::rmdir(folder.c_str()) == 0) return true;
+    SetLastError(ErrorFromErrno(errno));
+    return false;
+}
+
 }  // namespace zr::os

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/LastError.h"
 
@@ -29,5 +30,13 @@ DWORD GetTempPathA(DWORD bufferLength, char* buffer);
 // a name of MAX_PATH or more, ERROR_FILE_EXISTS when every number is taken,
 // or the system's error).
 UINT GetTempFileNameA(const char* pathName, const char* prefix, UINT unique, char* tempFileName);
+
+// A new folder in `parent` that only this user may enter (mode 0700), named
+// `prefix` and six random characters, with a trailing "/". Files made in it
+// cannot be read, replaced or planted by other local users, and nobody can
+// use up its names in advance. Empty on failure (GetLastError says why).
+std::string CreatePrivateFolder(const std::string& parent, const std::string& prefix);
+// Removes a folder made by CreatePrivateFolder once it is empty.
+bool RemovePrivateFolder(const std::string& folder);
 
 }  // namespace zr::os

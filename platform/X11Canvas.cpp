@@ -150,8 +150,8 @@ void TXCanvas::Text(int x, int y, const std::string& text, std::uint32_t rgb, in
     if (to >= from) XDrawLine(d, pixmap_, gc, from, baseline + 1, to, baseline + 1);
 }
 
-void TXCanvas::Image(int x, int y, const TDibImage& image, const std::vector<bool>* opaque) {
-    if (!gc_ || display_.Lost() || image.BitsPerPixel != 32) return;
+void TXCanvas::Image(int x, int y, const TPixelImage& image, const std::vector<bool>* opaque) {
+    if (!gc_ || display_.Lost()) return;
     const TRect area = Intersect(TRect{x, y, x + image.Width, y + image.Height}, clip_);
     if (area.Width() <= 0 || area.Height() <= 0) return;
     if (opaque && opaque->size() < static_cast<std::size_t>(image.Width) * image.Height) return;

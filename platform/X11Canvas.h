@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "framework/BmpCodec.h"
-#include "framework/Geometry.h"
+#include "platform/Geometry.h"
+#include "platform/PixelImage.h"
 #include "platform/X11Display.h"
 
 namespace zr::os {
@@ -44,10 +44,9 @@ class TXCanvas {
     // point at index `underline` is underlined (-1: none).
     void Text(int x, int y, const std::string& text, std::uint32_t rgb, int underline = -1);
 
-    // A 32-bit top-down picture (blue, green, red, unused per pixel) with
-    // its top-left corner at x, y. With `opaque` (one entry per pixel, row
+    // The picture with its top-left corner at x, y. With `opaque` (one entry per pixel, row
     // by row) only the pixels marked there are drawn.
-    void Image(int x, int y, const TDibImage& image, const std::vector<bool>* opaque = nullptr);
+    void Image(int x, int y, const TPixelImage& image, const std::vector<bool>* opaque = nullptr);
 
     // Copies the picture to the window.
     void Present();

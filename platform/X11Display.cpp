@@ -16,82 +16,15 @@
 #include <thread>
 #include <vector>
 
+#include "platform/X11Errors.h"
 #include "platform/X11Text.h"
 
 namespace zr::os {
-
-// Xlib reports trouble through process-wide handlers whose defaults end the
-// process. Ours keep a broken connection or a refused request of this
-// module's connections from doing so, and leave other connections' errors
-// to whoever handled them before.
-struct TXDisplayErrors {
-    static std::mutex& Lock() {
-        static std::mutex lock;
-        return lock;
-    }
-    static std::vector<TXDisplay*>& Displays() {
-        static std::vector<TXDisplay*> displays;
-        return displays;
-    }
-    static XErrorHandler& Previous() {
-        static XErrorHandler previous = nullptr;
-        return previous;
-    }
-
-    static bool Owns(Display* display) {
-        std::lock_guard guard(Lock());
-        for (TXDisplay* d : Displays())
-            if (d->display_ == display) return true;
-        return false;
-    }
-
-    // A request of ours that the server refused (a window that went away
-    // meanwhile, focus on a window not yet viewable) only fails that request.
-    static int OnError(Display* display, XErrorEvent* error) {
-        if (Owns(display)) return 0;
-        // A handler installed after ours that hands errors back to it must
-        // not send them round in a circle.
-        static thread_local bool passing = false;
-        XErrorHandler previous = Previous();
-        if (passing || !previous || previous == OnError) return 0;
-        passing = true;
-        const int result = previous(display, error);
-        passing = false;
-        return result;
-    }
-
-    // Called when the connection broke, instead of exit(); Xlib then returns
-    // from the call that found out, and the connection does nothing more.
-    static void OnConnectionLost(Display*, void* self) {
-        static_cast<TXDisplay*>(self)->MarkLost();
-    }
-
-    static void Register(TXDisplay* display) {
-        std::lock_guard guard(Lock());
-        Displays().push_back(display);
-        XErrorHandler previous = XSetErrorHandler(OnError);
-        if (previous != OnError) Previous() = previous;
-    }
-
-    static void Unregister(TXDisplay* display) {
-        std::lock_guard guard(Lock());
-        std::erase(Displays(), display);
-    }
-};
 
 namespace {
 
 constexpr int kOpenAttempts = 3;
 constexpr auto kOpenRetryDelay = std::chrono::milliseconds(20);
-
-// Our connections are quiet about their own end; the standard IO error
-// handler's message about it is kept for everybody else's connections.
-XIOErrorHandler previousIOHandler = nullptr;
-
-int OnIOError(Display* display) {
-    if (TXDisplayErrors::Owns(display)) return 0;
-    return previousIOHandler ? previousIOHandler(display) : 0;
-}
 
 unsigned long Scale(std::uint32_t channel, unsigned long mask) {
     if (mask == 0) return 0;
@@ -132,10 +65,9 @@ TXDisplay::TXDisplay(_XDisplay* display) : display_(display) {
     greenMask_ = visual->green_mask;
     blueMask_ = visual->blue_mask;
 
-    TXDisplayErrors::Register(this);
-    XIOErrorHandler previous = XSetIOErrorHandler(OnIOError);
-    if (previous != OnIOError) previousIOHandler = previous;
-    XSetIOErrorExitHandler(display_, &TXDisplayErrors::OnConnectionLost, this);
+    // Only the main thread uses the connection, and it is the thread that
+    // finds out when it broke.
+    watch_ = WatchXConnection(display_, [this] { lost_ = true; });
 
     char* names[] = {
         const_cast<char*>("WM_PROTOCOLS"),        const_cast<char*>("WM_DELETE_WINDOW"),
@@ -160,7 +92,7 @@ TXDisplay::~TXDisplay() {
     }
     // A lost connection is closed without talking to the server.
     XCloseDisplay(display_);
-    TXDisplayErrors::Unregister(this);
+    UnwatchXConnection(watch_);
 }
 
 TXWindow TXDisplay::CreateWindow(const TXWindowSpec& windowSpec) {
@@ -273,6 +205,13 @@ void TXDisplay::RaiseAndFocus(TXWindow window) {
     if (lost_ || !window) return;
     XRaiseWindow(display_, window);
     XSetInputFocus(display_, window, RevertToParent, CurrentTime);
+}
+
+bool TXDisplay::Viewable(TXWindow window) {
+    if (lost_ || !window) return false;
+    XWindowAttributes attributes{};
+    return XGetWindowAttributes(display_, window, &attributes) &&
+           attributes.map_state == IsViewable;
 }
 
 bool TXDisplay::NextInput(TXInput& input) {

@@ -100,6 +100,9 @@ class TXDisplay {
     // Keeps the user from resizing (or lets them again).
     void SetFixedSize(TXWindow window, int width, int height, bool fixed);
     void RaiseAndFocus(TXWindow window);
+    // The window and all its ancestors are mapped: drawing on it shows.
+    // Asks the server (a round trip).
+    bool Viewable(TXWindow window);
 
     // Takes the next record of input; false when none is waiting. Never
     // blocks.
@@ -126,11 +129,10 @@ class TXDisplay {
 
   private:
     explicit TXDisplay(_XDisplay* display);
-    void MarkLost() { lost_ = true; }
     bool Translate(void* event, TXInput& input);
-    friend struct TXDisplayErrors;
 
     _XDisplay* display_;
+    std::uint64_t watch_ = 0;  // the registration with the error handlers
     int fd_ = -1;
     int screen_ = 0;
     int depth_ = 24;

@@ -13,6 +13,7 @@
 #include "framework/Application.h"
 #include "framework/Dialogs.h"
 #include "framework/Forms.h"
+#include "framework/ScreenShot.h"
 #include "framework/StdCtrls.h"
 #include "framework/X11FormBackend.h"
 #include "platform/ScreenCapture.h"
@@ -106,7 +107,7 @@ class CheckWindow : public ::testing::Test {
     // manager moves the window away from where the form puts it).
     TColor PixelAt(const TForm& form, int x, int y) {
         shot_.SetPixelFormat(pf24bit);
-        os::TakeScreenshot(shot_, 1024, 768);
+        TakeScreenshot(shot_, 1024, 768);
         return shot_.Pixels(form.Left() + x, form.Top() + y);
     }
 

@@ -44,8 +44,8 @@ class SmallScreen : public os::TScreenSource {
         info = {kWidth, kHeight, 24};
         return true;
     }
-    bool Grab(int width, int height, TDibImage& image) override {
-        image.Allocate(std::min(width, kWidth), std::min(height, kHeight), 32);
+    bool Grab(int width, int height, os::TPixelImage& image) override {
+        image.Allocate(std::min(width, kWidth), std::min(height, kHeight));
         for (int y = 0; y < image.Height; ++y)
             for (int x = 0; x < image.Width; ++x) image.Row(y)[4 * x + 2] = 0xFF;  // red
         return true;
@@ -313,6 +313,45 @@ TEST_F(LogDelivery, EveryResultCodeHasItsText) {
     }
     for (int code : {0, 27, -1})
         EXPECT_EQ(log_->MAPIErrorDescription(code), "Unknown Error Code: " + std::to_string(code));
+}
+
+// Looks at the screenshot the moment it is sent: who may read it, and
+// whether anybody else could have put a file in its place.
+class ScreenshotInspector : public os::TRecordingMailProvider {
+  public:
+    std::uint32_t Send(const os::TMailMessage& message, std::uint32_t flags) override {
+        struct stat file {};
+        struct stat folder {};
+        const std::string& path = message.Attachments.at(0).Path;
+        if (::lstat(path.c_str(), &file) == 0 && S_ISREG(file.st_mode))
+            fileMode = file.st_mode & 0777;
+        const std::string parent = fs::path(path).parent_path().string();
+        if (::lstat(parent.c_str(), &folder) == 0 && S_ISDIR(folder.st_mode))
+            folderMode = folder.st_mode & 0777;
+        return TRecordingMailProvider::Send(message, flags);
+    }
+    unsigned fileMode = 0, folderMode = 0;
+};
+
+// The picture of the user's screen is nobody else's business while the mail
+// is on its way, and files that others put in the shared temporary folder
+// neither stop the mail nor get deleted by it.
+TEST_F(LogDelivery, TheScreenshotIsPrivateAndFilesOthersPlantedAreLeftAlone) {
+    auto inspector = std::make_shared<ScreenshotInspector>();
+    os::TScopedMailProvider inspect(inspector);
+    SendTo().SetResolveNames(false);
+    // Names a picture could be given are taken already, one by a link.
+    for (const char* name : {"KVL1.bmp", "KVL1.tmp", "KVL2A.bmp", "KVLFFFF.bmp"})
+        std::ofstream(Path("tmp/") + name) << "not yours";
+    fs::create_symlink(Path("tmp/KVL1.bmp"), Path("tmp/KVL2.bmp"));
+    log_->SendLogByMail();
+
+    ASSERT_EQ(inspector->Sent().size(), 1u);
+    EXPECT_TRUE(dialogs_->shown.empty());
+    EXPECT_EQ(inspector->fileMode, 0600u);
+    EXPECT_EQ(inspector->folderMode, 0700u);
+    EXPECT_EQ(TempFolderContent().size(), 5u);  // only the mail's own are gone
+    EXPECT_EQ(Content(Path("tmp/KVL1.bmp")), "not yours");
 }
 
 TEST_F(LogDelivery, TheScreenshotIsGoneAlsoWhenTheBodyTemplateRaises) {

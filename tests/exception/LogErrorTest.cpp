@@ -269,20 +269,35 @@ TEST_F(ExceptionLog, AReportThatCannotBeWrittenGoesToStandardErrorAndTheUserStil
     EXPECT_EQ(Logged(), "\r\nClassname: EDivByZero\r\n======\r\n\r\n");
 }
 
-TEST_F(ExceptionLog, AMapThatCannotBeReadOrAHandlerThatRaisesIsContained) {
+// A map that cannot be read costs the report its source position and nothing
+// else: the report still goes to the log, the configured dialog still shows,
+// and standard error (kept for reports that cannot be written) hears nothing.
+TEST_F(ExceptionLog, AMapThatCannotBeReadCostsTheReportItsSourcePositionOnly) {
     Log().SetFormats({lfExceptionClassName, lfSourceLine});
+    Log().SetOptions(KVLDefaultAOptions + TKVLAOptions{laShowSourceLine});
+    Log().SetErrorDialog(edExtended);
     const std::string map = WritePayrollMap(Path("app.map"));
     Log().MapFile()->SetMapFileName(map);
+    DialogAnswerer answerer;
     {
         TFileStream holder(map, fmOpenReadWrite | fmShareExclusive);
         ::testing::internal::CaptureStderr();
         RaiseThroughApplication(EConvertError("map locked"));
         const std::string err = ::testing::internal::GetCapturedStderr();
-        EXPECT_NE(err.find("EFOpenError"), std::string::npos) << err;
-        EXPECT_NE(err.find("\r\nClassname: EConvertError\r\n"), std::string::npos) << err;
-        EXPECT_EQ(Messages().back(), "map locked.");
+        EXPECT_EQ(err.find("could not handle"), std::string::npos) << err;
+        EXPECT_EQ(Logged(), "\r\nClassname: EConvertError\r\n");
+        ASSERT_EQ(answerer.seen.size(), 1u);
+        EXPECT_EQ(answerer.seen[0].text, "map locked");
         EXPECT_FALSE(Log().Busy());
     }
+    // The map is tried again by the next report.
+    RaiseThroughApplication(EConvertError("map free"));
+    EXPECT_NE(Logged().find("Unit: Payroll"), std::string::npos) << Logged();
+}
+
+TEST_F(ExceptionLog, AHandlerThatRaisesIsContained) {
+    Log().SetFormats({lfExceptionClassName, lfSourceLine});
+    Log().MapFile()->SetMapFileName(WritePayrollMap(Path("app.map")));
 
     Log().SetOnSaveException(
         TKVLSaveExceptionEvent::FromFunction([](TObject*, Exception&, std::string& text, bool&) {

@@ -16,6 +16,7 @@
 #include "framework/FormReader.h"
 #include "framework/FormWriter.h"
 #include "framework/Graphics.h"
+#include "tests/platform/DescriptorTestSupport.h"
 
 namespace zr {
 namespace {
@@ -143,6 +144,28 @@ TEST(BitmapFile, FileOnDiskHasTheStandardLayout) {
     }
     std::filesystem::remove(path);
     EXPECT_EQ(streamed.Image(), loaded.Image());
+}
+
+// Picture files are opened close-on-exec: a mail transport or opener that
+// another thread starts at that moment must not inherit them.
+TEST(BitmapFile, PictureFilesAreOpenedCloseOnExec) {
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("zr-bitmap-fifo-" + std::to_string(::getpid()) + ".bmp"))
+                                 .string();
+    TBitmap bitmap;
+    bitmap.SetPixelFormat(pf24bit);
+    bitmap.SetSize(200, 200);  // more than a pipe holds
+    bitmap.SetPixels(1, 1, clRed);
+    const Bytes bytes = bitmap.SaveToBytes();
+    EXPECT_TRUE(testing::OpensCloseOnExec(path, testing::TFifoSide::CodeWrites,
+                                          [&] { bitmap.SaveToFile(path); }));
+    std::filesystem::remove(path);
+    TBitmap loaded;
+    EXPECT_TRUE(testing::OpensCloseOnExec(
+        path, testing::TFifoSide::CodeReads, [&] { loaded.LoadFromFile(path); },
+        std::string(bytes.begin(), bytes.end())));
+    std::filesystem::remove(path);
+    EXPECT_EQ(loaded.Pixels(1, 1), clRed);  // and it read what it was given
 }
 
 TEST(BitmapFile, ReadsTopDownCoreAndV5Headers) {

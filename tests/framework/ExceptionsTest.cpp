@@ -14,6 +14,7 @@
 
 #include "framework/ExceptAddr.h"
 #include "framework/SysUtils.h"
+#include "platform/LastError.h"
 
 namespace zr {
 namespace {
@@ -76,12 +77,15 @@ TEST(OSErrors, CarryCodeAndSystemText) {
         EXPECT_EQ(e.Message(), "System Error.  Code: " + std::to_string(ENOENT) + ".\r\n" +
                                    std::strerror(ENOENT));
     }
+    // The Windows calls' own last error, not whatever errno holds by then.
     errno = EACCES;
+    os::SetLastError(os::RPC_S_SERVER_UNAVAILABLE);
     try {
         RaiseLastWin32Error();
         FAIL();
     } catch (const EOSError& e) {
-        EXPECT_EQ(e.ErrorCode(), static_cast<unsigned>(EACCES));
+        EXPECT_EQ(e.ErrorCode(), 1722u);
+        EXPECT_EQ(e.Message(), "System Error.  Code: 1722.\r\nThe RPC server is unavailable");
     }
     try {
         RaiseLastOSError(0);

@@ -15,7 +15,7 @@ class SizedScreen : public os::TScreenSource {
         info = {width_, height_, 24};
         return true;
     }
-    bool Grab(int, int, TDibImage&) override { return false; }
+    bool Grab(int, int, os::TPixelImage&) override { return false; }
 
   private:
     int width_;

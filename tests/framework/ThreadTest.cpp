@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <stdexcept>
+#include <vector>
 
 #include "framework/MessageQueue.h"
 
@@ -56,6 +57,42 @@ class TSelfFreeingThread : public TThread {
   protected:
     void Execute() override {}
 };
+
+std::atomic<int> freedMemberThreads{0};
+
+// A thread with a member that its queued methods and OnTerminate read, so a
+// method that runs after the object died reads freed memory.
+class TMemberThread : public TThread {
+  public:
+    using Body = std::function<void(TMemberThread&)>;
+    explicit TMemberThread(Body body) : TThread(true), body_(std::move(body)) {}
+    ~TMemberThread() override { ++freedMemberThreads; }
+    using TThread::Queue;
+
+    std::vector<int> samples = std::vector<int>(64, 7);
+    // Set when OnTerminate is about to be handed to the main thread.
+    std::atomic<bool>* terminating = nullptr;
+
+  protected:
+    void Execute() override { body_(*this); }
+    void DoTerminate() override {
+        if (terminating != nullptr) *terminating = true;
+        TThread::DoTerminate();
+    }
+
+  private:
+    Body body_;
+};
+
+template <class Pred>
+bool WaitUntil(Pred done, std::chrono::milliseconds patience = 5s) {
+    auto limit = std::chrono::steady_clock::now() + patience;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > limit) return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -252,4 +289,76 @@ TEST(Thread, QueuedMethodsRunLaterAndTheirExceptionsAreHandled) {
     ASSERT_TRUE(ServeUntil([&] { return ran.load() == 2; }));
     SetDispatchExceptionHandler(previous);
     EXPECT_EQ(handled, std::vector<std::string>{"queued and failed"});
+}
+
+// Queued methods that are dropped by a method of the same batch (by
+// RemoveQueuedEvents, or by destroying their thread) never run, although the
+// main thread had already taken them up.
+TEST(Thread, MethodsDroppedByAnEarlierMethodOfTheSameBatchNeverRun) {
+    std::atomic<std::size_t> readAfterDrop{0};
+    auto* removing = new TMemberThread([&](TMemberThread& self) {
+        self.Queue([&self] { TThread::RemoveQueuedEvents(&self); });
+        self.Queue([&] { readAfterDrop += self.samples.size(); });
+    });
+    removing->Start();
+    ASSERT_EQ(os::WaitForSingleObject(removing->Handle(), 5000), os::WAIT_OBJECT_0);
+    TThread::CheckSynchronize();
+    EXPECT_EQ(readAfterDrop.load(), 0u);
+    delete removing;
+
+    auto* deleting = new TMemberThread([&](TMemberThread& self) {
+        self.Queue([&self] { delete &self; });
+        self.Queue([&] { readAfterDrop += self.samples.size(); });
+    });
+    deleting->Start();
+    ASSERT_EQ(os::WaitForSingleObject(deleting->Handle(), 5000), os::WAIT_OBJECT_0);
+    TThread::CheckSynchronize();
+    EXPECT_EQ(readAfterDrop.load(), 0u);
+}
+
+// A FreeOnTerminate thread frees itself on its own thread while the main
+// thread may be running its queued methods: the one running is let finish,
+// the ones behind it in the batch are dropped before the object dies.
+TEST(Thread, AFreeOnTerminateThreadTakesItsQueuedMethodsAlong) {
+    const int before = freedMemberThreads.load();
+    std::atomic<bool> firstRunning{false};
+    std::atomic<bool> firstSawFreed{false};
+    std::atomic<bool> secondRan{false};
+    auto* thread = new TMemberThread([&](TMemberThread& self) {
+        self.Queue([&] {
+            firstRunning = true;
+            // Gives a thread that frees itself under a running method the
+            // time to do so.
+            firstSawFreed =
+                WaitUntil([&] { return freedMemberThreads.load() != before; }, 300ms);
+        });
+        self.Queue([&] { secondRan = !self.samples.empty(); });
+        WaitUntil([&] { return firstRunning.load(); });
+    });
+    thread->SetFreeOnTerminate(true);
+    thread->Start();
+    ASSERT_TRUE(ServeUntil([&] { return freedMemberThreads.load() != before; }));
+    TThread::CheckSynchronize();
+    EXPECT_FALSE(firstSawFreed.load()) << "freed while its method was running";
+    EXPECT_FALSE(secondRan.load());
+}
+
+// We drop OnTerminate once TThread's destructor has begun (the derived part
+// is gone by then); a derived destructor that ends the thread itself still
+// gets it (OnTerminateRunsOnTheMainThreadWhileItWaits).
+TEST(Thread, OnTerminateIsDroppedOnceTheThreadObjectIsBeingDestroyed) {
+    std::atomic<bool> terminating{false};
+    bool ran = false;
+    std::size_t seen = 0;
+    auto* thread = new TMemberThread([](TMemberThread&) {});
+    thread->terminating = &terminating;
+    thread->SetOnTerminate(TNotifyEvent::FromFunction([&](TObject* sender) {
+        ran = true;
+        seen = static_cast<TMemberThread*>(sender)->samples.size();
+    }));
+    thread->Start();
+    ASSERT_TRUE(WaitUntil([&] { return terminating.load(); }));
+    delete thread;  // only the destructor's own wait serves the queue
+    EXPECT_FALSE(ran);
+    EXPECT_EQ(seen, 0u);
 }

@@ -23,6 +23,7 @@
 #include "framework/FormBackend.h"
 #include "framework/Forms.h"
 #include "framework/MessageQueue.h"
+#include "framework/ScreenShot.h"
 #include "framework/StdCtrls.h"
 #include "platform/ScreenCapture.h"
 
@@ -139,6 +140,30 @@ class XClient {
         e.xkey.state = state;
         e.xkey.same_screen = True;
         sendEvent_(display_, window, False, KeyPressMask, &e);
+        flush_(display_);
+    }
+
+    // The pointer moving to (x, y) in the window, then leaving it.
+    void MovePointer(unsigned long window, int x, int y) {
+        XEvent e{};
+        e.xmotion.type = MotionNotify;
+        e.xmotion.display = display_;
+        e.xmotion.window = window;
+        e.xmotion.root = DefaultRootWindow(display_);
+        e.xmotion.x = x;
+        e.xmotion.y = y;
+        e.xmotion.same_screen = True;
+        sendEvent_(display_, window, False, PointerMotionMask, &e);
+        flush_(display_);
+    }
+    void PointerLeaves(unsigned long window) {
+        XEvent e{};
+        e.xcrossing.type = LeaveNotify;
+        e.xcrossing.display = display_;
+        e.xcrossing.window = window;
+        e.xcrossing.root = DefaultRootWindow(display_);
+        e.xcrossing.same_screen = True;
+        sendEvent_(display_, window, False, LeaveWindowMask, &e);
         flush_(display_);
     }
 
@@ -423,7 +448,7 @@ TEST_F(X11BackendTest, TheWindowShowsTheFormsControlsInTheirColours) {
     TBitmap shot;
     shot.SetPixelFormat(pf24bit);
     auto faceShows = [&] {
-        os::TakeScreenshot(shot, 1024, 768);
+        TakeScreenshot(shot, 1024, 768);
         return shot.Pixels(form->Left() + 5, form->Top() + 5) == ColorToRGB(clBtnFace);
     };
     ASSERT_TRUE(PumpUntil(faceShows));
@@ -434,6 +459,34 @@ TEST_F(X11BackendTest, TheWindowShowsTheFormsControlsInTheirColours) {
     // Face, light and dark edges and the default button's frame at least.
     EXPECT_GE(colours.size(), 4u);
     EXPECT_EQ(shot.Pixels(form->Left() + 20, form->Top() + 100), ColorToRGB(SystemColor(21)));
+}
+
+// A screenshot taken the moment a form is shown (an error dialog that
+// mails a picture of the screen) shows the form as drawn, not as the empty
+// window it is until the loop gets round to painting it.
+TEST_F(X11BackendTest, AScreenshotShowsAFormDrawnEvenWhenTakenAsItIsShown) {
+    auto form = NewForm("Shot");
+    form->SetBounds(600, 420, 100, 100);
+    form->SetClientWidth(200);
+    form->SetClientHeight(60);
+    auto* label = new TLabel(form.get());
+    label->SetParent(form.get());
+    label->SetBounds(10, 10, 180, 40);
+    label->SetCaption("WWWWWWWWWWWWWWWW");
+    form->Show();
+    TBitmap shot;
+    shot.SetPixelFormat(pf24bit);
+    TakeScreenshot(shot, 1024, 768);
+    const TColor face = ColorToRGB(clBtnFace);
+    int facePixels = 0, textPixels = 0;
+    for (int y = 10; y < 50; ++y)
+        for (int x = 10; x < 190; ++x) {
+            const TColor pixel = shot.Pixels(form->Left() + x, form->Top() + y);
+            facePixels += pixel == face;
+            textPixels += pixel == ColorToRGB(clWindowText);
+        }
+    EXPECT_GT(facePixels, 1000);  // the form's face around the text
+    EXPECT_GT(textPixels, 20);    // and the label's letters on it
 }
 
 TEST_F(X11BackendTest, AMessageBoxIsAWindowWhoseButtonsAnswer) {
@@ -535,6 +588,29 @@ TEST_F(X11BackendTest, ADisplayThatGoesAwayLeavesTheFormsHeadlessAndCancelsTheMo
     EXPECT_EQ(dialog->ShowModal(), mrOk);
     EXPECT_FALSE(X11FormBackendRunning());
     setenv("DISPLAY", previous.c_str(), 1);
+}
+
+TEST_F(X11BackendTest, ThePointerOverAControlSetsTheApplicationsHintAndShowsTheControlsHint) {
+    auto form = NewForm("Hints");
+    form->SetShowHint(true);
+    auto* edit = new TEdit(form.get());
+    edit->SetParent(form.get());
+    edit->SetBounds(10, 20, 200, 21);
+    edit->SetHint("Name|The customer's name");
+    form->Show();
+    const unsigned long window = X11WindowOf(*form);
+    ASSERT_TRUE(PumpUntil([&] { return client_->Describe(window).Viewable; }));
+
+    client_->MovePointer(window, 15, 30);
+    ASSERT_TRUE(PumpUntil([] { return Application->HintShowing(); }));
+    EXPECT_EQ(Application->Hint(), "The customer's name");
+    EXPECT_EQ(Application->CurrentHint().HintControl, edit);
+    EXPECT_EQ(Application->CurrentHint().HintStr, "Name");
+    EXPECT_EQ(Application->CurrentHint().CursorPos, (TPoint{5, 10}));
+
+    client_->PointerLeaves(window);
+    EXPECT_TRUE(PumpUntil([] { return !Application->HintShowing(); }));
+    EXPECT_EQ(Application->Hint(), "");
 }
 
 }  // namespace

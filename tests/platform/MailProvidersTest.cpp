@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -23,6 +24,7 @@
 #include "platform/Shell.h"
 #include "platform/TempFiles.h"
 #include "tests/core/LogTestSupport.h"
+#include "tests/platform/DescriptorTestSupport.h"
 #include "tests/platform/MailTestSupport.h"
 
 namespace zr::os {
@@ -278,6 +280,30 @@ TEST_F(MailProviders, SendmailsFailuresBecomeSimpleMapiCodes) {
     EXPECT_EQ(sendmail->Send(message, 0), MAPI_E_ATTACHMENT_NOT_FOUND);
 }
 
+// A transport that took the message but did not end is stuck, not done:
+// the user must not read that the log was sent. It is left to end on its
+// own and then reaped, never left a zombie.
+TEST_F(MailProviders, ASendmailThatDoesNotFinishIsAFailureAndLeavesNoZombie) {
+    StandIn("sendmail", 0, "echo $$ > '" + Path("sendmail.pid") + "'\n/bin/sleep 1\n");
+    TMailMessage message;
+    message.Recipients = {{MAPI_TO, "a@x.org", "a@x.org"}};
+    EXPECT_EQ(MakeSendmailProvider(std::chrono::milliseconds(300))->Send(message, 0),
+              MAPI_E_NETWORK_FAILURE);
+    std::string pid;
+    for (int i = 0; i < 500 && pid.empty(); ++i) {
+        pid = Content(Path("sendmail.pid"));
+        if (pid.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_FALSE(pid.empty());
+    const std::string proc = "/proc/" + pid.substr(0, pid.find('\n'));
+    bool gone = false;
+    for (int i = 0; i < 1000 && !gone; ++i) {
+        gone = !fs::exists(proc);  // a zombie keeps its entry until reaped
+        if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(gone) << Content(proc + "/stat");
+}
+
 // ---- helper programs --------------------------------------------------------------------
 
 TEST_F(MailProviders, AProgramThatHangsOrIgnoresItsInputCannotHoldUpOrKillTheCaller) {
@@ -353,6 +379,50 @@ TEST_F(MailProviders, NamesResolveThroughTheUsersAndTheSystemsAliases) {
     TResolvedName none;
     EXPECT_EQ(ResolveMailName("x", TAliasFiles{Path("none"), Path("none")}, none),
               MAPI_E_UNKNOWN_RECIPIENT);
+}
+
+// Aliases that name each other many times over are expanded once each:
+// seventeen lines each naming the next three times once took half a minute
+// and gigabytes. A name that leads to more addresses than anybody mails a
+// log to is refused.
+TEST_F(MailProviders, AliasesAreExpandedOnceEachAndTheirAddressesAreCapped) {
+    std::string chain;
+    for (int i = 0; i < 17; ++i) {
+        const std::string next = "a" + std::to_string(i + 1);
+        chain += "alias a" + std::to_string(i) + " " + next + " " + next + " " + next + "\n";
+    }
+    chain += "alias a17 end@example.org\n";
+    std::string wide = "alias wide";
+    for (int i = 0; i < 1001; ++i) wide += " p" + std::to_string(i) + "@example.org";
+    Write("mailrc", chain + wide + "\n");
+    const TAliasFiles files{Path("mailrc"), ""};
+    ::testing::FLAGS_gtest_death_test_style = "threadsafe";
+    EXPECT_EXIT(
+        {
+            ::alarm(20);  // the doubling walk would still be going
+            TResolvedName resolved;
+            const bool ok = ResolveMailName("a0", files, resolved) == SUCCESS_SUCCESS &&
+                            resolved.Address == "end@example.org";
+            std::_Exit(ok ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+    TResolvedName resolved;
+    EXPECT_EQ(ResolveMailName("wide", files, resolved), MAPI_E_AMBIGUOUS_RECIPIENT);
+    EXPECT_EQ(ResolveMailName("WIDE", files, resolved), MAPI_E_AMBIGUOUS_RECIPIENT);
+    EXPECT_TRUE(resolved.Address.empty());
+}
+
+// The alias files are opened close-on-exec: a mail transport or opener
+// that another thread starts at that moment must not inherit them.
+TEST_F(MailProviders, AliasFilesAreOpenedCloseOnExec) {
+    const TAliasFiles files{Path("mailrc.fifo"), ""};
+    TResolvedName resolved;
+    std::uint32_t code = MAPI_E_FAILURE;
+    EXPECT_TRUE(zr::testing::OpensCloseOnExec(
+        files.MailRc, zr::testing::TFifoSide::CodeReads,
+        [&] { code = ResolveMailName("anna", files, resolved); }, "alias anna anna@example.org\n"));
+    EXPECT_EQ(code, SUCCESS_SUCCESS);  // and it read what it was given
+    EXPECT_EQ(resolved.Address, "anna@example.org");
 }
 
 // ---- temporary files --------------------------------------------------------------------

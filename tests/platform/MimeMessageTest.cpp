@@ -133,6 +133,26 @@ TEST(MimeMessage, NonAsciiTextIsEncodedAndLongValuesAreFolded) {
     EXPECT_EQ(zr::testing::DecodeEncodedWords(literal.head.Header("subject")), message.Subject);
 }
 
+// A line of nothing but blanks inside the headers is taken by some mail
+// readers for their end, and everything after it for the body.
+TEST(MimeMessage, LongRunsOfBlanksAreNeverFoldedIntoLinesOfBlanks) {
+    TMailMessage message;
+    message.Subject = "Error" + std::string(200, ' ') + "in" + std::string(90, ' ') + "module" +
+                      std::string(120, ' ');
+    message.Recipients = {{MAPI_TO, "", "a@example.org"}};
+    const std::string text = ComposeMimeMessage(message, {});
+    const auto read = ReadMime(text);
+    const std::string& headers = read.head.rawHeaders;
+    for (std::size_t start = 0; start < headers.size();) {
+        const std::size_t end = headers.find("\r\n", start);
+        const std::string line = headers.substr(start, end - start);
+        EXPECT_NE(line.find_first_not_of(' '), std::string::npos) << "a line of blanks";
+        start = end + 2;
+    }
+    EXPECT_EQ(read.head.Header("subject"), message.Subject);
+    EXPECT_EQ(read.head.Header("to"), "a@example.org");  // still a header, not body
+}
+
 TEST(MimeMessage, DateAndMessageIdHaveTheirMailForms) {
     TMimeOptions options;
     options.Date = 1700000000;  // 2023-11-14 22:13:20 UTC

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -188,6 +189,62 @@ TEST(SyncWait, WaitAllTakesEverySignalAtOnceOrNone) {
     EXPECT_EQ(WaitForSingleObject(events[0], 0), WAIT_TIMEOUT);
     EXPECT_EQ(WaitForSingleObject(events[2], 0), WAIT_TIMEOUT);
     EXPECT_EQ(WaitForSingleObject(events[1], 0), WAIT_OBJECT_0);
+}
+
+TEST(SyncWait, WaitAllRefusesAListThatHoldsOneObjectTwice) {
+    Handles h;
+    HANDLE event = h.Event(false, true);
+    HANDLE twice[2] = {event, event};
+    EXPECT_EQ(WaitForMultipleObjects(2, twice, TRUE, 50), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+
+    // Two handles of one named event are one object too.
+    HANDLE first = h.Event(false, true, "zr-sync-test-waitall");
+    HANDLE second = h.Event(false, false, "zr-sync-test-waitall");
+    HANDLE named[3] = {event, first, second};
+    EXPECT_EQ(WaitForMultipleObjects(3, named, TRUE, 50), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(WaitForSingleObject(first, 0), WAIT_OBJECT_0) << "the refused wait took nothing";
+
+    // Waiting for any of them is fine.
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0) << "the refused wait took nothing";
+    SetEvent(event);
+    SetEvent(first);
+    EXPECT_EQ(WaitForMultipleObjects(2, twice, FALSE, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForMultipleObjects(2, named + 1, FALSE, 0), WAIT_OBJECT_0);
+}
+
+TEST(SyncEvent, TheNamesOfClosedEventsAreDropped) {
+    const std::size_t before = NamedEventCount();
+    for (int i = 0; i < 200; ++i) {
+        const std::string name = "zr-sync-test-fresh-" + std::to_string(i);
+        CloseHandle(CreateEventA(nullptr, TRUE, FALSE, name.c_str()));
+    }
+    EXPECT_LE(NamedEventCount(), before + 1);
+}
+
+// Two threads creating the same name at once must get one event: a signal
+// set through either handle wakes a waiter on the other.
+TEST(SyncThreadEvent, ThreadsCreatingOneNameAtOnceShareOneEvent) {
+    int split = 0;
+    for (int round = 0; round < 300; ++round) {
+        const std::string name = "zr-sync-test-race-" + std::to_string(round);
+        std::atomic<int> ready{0};
+        HANDLE made[2] = {nullptr, nullptr};
+        auto create = [&](int slot) {
+            ++ready;
+            while (ready.load() < 2) std::this_thread::yield();
+            made[slot] = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
+        };
+        std::thread other(create, 1);
+        create(0);
+        other.join();
+        SetEvent(made[0]);
+        if (WaitForSingleObject(made[1], 0) != WAIT_OBJECT_0) ++split;
+        CloseHandle(made[0]);
+        CloseHandle(made[1]);
+    }
+    EXPECT_EQ(split, 0);
 }
 
 TEST(SyncThreadWait, AnotherThreadsSignalEndsAnInfiniteWait) {

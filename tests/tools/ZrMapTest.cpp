@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -7,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -219,6 +221,31 @@ TFunctionSymbol Function(std::uint32_t offset, std::uint32_t size, const std::st
 
 TLineRow Row(std::uint32_t offset, std::uint32_t file, int line, bool end = false) {
     return {offset, file, line, end};
+}
+
+// The map is written beside its place under a name nobody can know
+// beforehand: a link planted at an obvious temporary name is not written
+// through, and stays where it was.
+TEST_F(ZrMapLayoutTest, AMapIsNeverWrittenThroughALinkPlantedBesideIt) {
+    const std::string victim = path_ + ".victim";
+    std::ofstream(victim) << "precious";
+    std::filesystem::create_symlink(victim, path_ + ".tmp");
+    TProgramImage image;
+    image.Functions = {Function(0x10, 0x20, "Main")};
+    Load(image);
+    std::ifstream in(victim);
+    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(content, "precious");
+    EXPECT_TRUE(std::filesystem::is_symlink(path_ + ".tmp"));
+    std::filesystem::remove(path_ + ".tmp");
+    std::filesystem::remove(victim);
+    // The map itself is there, with the mode of any new file, not private.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    struct stat info {};
+    ASSERT_EQ(::stat(path_.c_str(), &info), 0);
+    EXPECT_GT(info.st_size, 0);
+    EXPECT_EQ(info.st_mode & 0777, 0666 & ~mask);
 }
 
 TEST_F(ZrMapLayoutTest, HeaderCodeIsReportedInTheHeadersUnitWithItsLines) {

@@ -1,11 +1,14 @@
 #include "tools/zrmap/MapText.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 
 namespace zr::zrmap {
 
@@ -46,6 +49,21 @@ void AppendLineBlock(std::string& out, const TMapLineBlock& block) {
     out += "\n" + LineBlockHeader(block) + "\n\n" + LineBlockEntries(block);
 }
 
+int WriteAll(int fd, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n == -1 && errno == EINTR) continue;
+        if (n <= 0) return n == 0 ? EIO : errno;
+        done += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+[[noreturn]] void Fail(const std::string& path, int error) {
+    throw EImageError(path + ": cannot write: " + std::strerror(error));
+}
+
 }  // namespace
 
 std::string FormatMapText(const TMapLayout& layout) {
@@ -65,21 +83,23 @@ std::string FormatMapText(const TMapLayout& layout) {
 
 void WriteMapFile(const TMapLayout& layout, const std::string& path) {
     const std::string text = FormatMapText(layout);
-    const std::string temporary = path + ".tmp";
-    {
-        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-        file.write(text.data(), static_cast<std::streamsize>(text.size()));
-        file.close();
-        if (!file) {
-            int error = errno;
-            std::remove(temporary.c_str());
-            throw EImageError(path + ": cannot write: " + std::strerror(error));
-        }
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        int error = errno;
-        std::remove(temporary.c_str());
-        throw EImageError(path + ": cannot write: " + std::strerror(error));
+    // A temporary file of a name nobody could know beforehand, made in the
+    // target's folder (so the rename cannot cross file systems) and created
+    // exclusively: a file or link planted there is never written through.
+    std::string temporary = path + ".XXXXXX.tmp";
+    const int fd = ::mkostemps(temporary.data(), 4, O_CLOEXEC);
+    if (fd == -1) Fail(path, errno);
+    // It gets the mode any new file of the user gets, not the private one
+    // of a temporary file.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    int error = WriteAll(fd, text);
+    if (error == 0 && ::fchmod(fd, 0666 & ~mask) != 0) error = errno;
+    if (::close(fd) != 0 && error == 0) error = errno;
+    if (error == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
+    if (error != 0) {
+        ::unlink(temporary.c_str());
+        Fail(path, error);
     }
 }
 

@@ -3,8 +3,8 @@
 #include <dwarf.h>
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
-#include <regex>
 
 namespace zr::zrmap {
 
@@ -209,11 +209,34 @@ std::vector<TLineRow> OuterFrameRows(Dwarf_Die& unit, const std::vector<TLineRow
     return out;
 }
 
+namespace {
+
+// ".cold", ".isra.0", ".constprop.12" … at the end of `name`: its length, or 0.
+size_t CloneSuffixLength(const std::string& name) {
+    static const char* const kinds[] = {".cold", ".isra", ".constprop", ".part", ".lto_priv"};
+    size_t end = name.size();
+    while (end > 0 && name[end - 1] >= '0' && name[end - 1] <= '9') --end;
+    if (end < name.size()) {  // digits: a number after its kind
+        if (end == 0 || name[end - 1] != '.') return 0;
+        --end;
+    }
+    for (const char* kind : kinds) {
+        const size_t length = std::strlen(kind);
+        if (end >= length && name.compare(end - length, length, kind) == 0)
+            return name.size() - (end - length);
+    }
+    return 0;
+}
+
+}  // namespace
+
 std::string WithoutCloneSuffixes(std::string name) {
-    static const std::regex demangled(R"( \[clone \.[^\]]*\])");
-    static const std::regex plain(R"((\.(cold|isra|constprop|part|lto_priv)(\.[0-9]+)?)+$)");
-    name = std::regex_replace(name, demangled, "");
-    return std::regex_replace(name, plain, "");
+    for (size_t at; (at = name.find(" [clone .")) != std::string::npos;) {
+        const size_t close = name.find(']', at);
+        name.erase(at, close == std::string::npos ? std::string::npos : close + 1 - at);
+    }
+    while (const size_t length = CloneSuffixLength(name)) name.resize(name.size() - length);
+    return name;
 }
 
 }  // namespace zr::zrmap

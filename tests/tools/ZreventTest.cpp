@@ -1,0 +1,81 @@
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <sys/wait.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/platform/EventLogTestSupport.h"
+
+namespace {
+
+using ZreventTool = zr::testing::ScratchEventLog;
+
+struct TResult {
+    int Status = -1;
+    std::string Output;  // standard output and error
+};
+
+TResult Zrevent(const std::vector<std::string>& args) {
+    std::string command = ZR_ZREVENT;
+    for (const auto& arg : args) {
+        command += " '";
+        for (char c : arg) command += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        command += "'";
+    }
+    command += " 2>&1";
+    TResult result;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return result;
+    char buffer[4096];
+    while (std::size_t n = ::fread(buffer, 1, sizeof buffer, pipe)) result.Output.append(buffer, n);
+    const int status = ::pclose(pipe);
+    result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+}  // namespace
+
+TEST_F(ZreventTool, WritesRegistersAndListsWithMessageTexts) {
+    const auto help = Zrevent({"--help"});
+    EXPECT_EQ(help.Status, 0);
+    for (const char* word : {"write LOG SOURCE", "list LOG", "register SOURCE", "--log LOG"})
+        EXPECT_NE(help.Output.find(word), std::string::npos) << word;
+
+    const std::string file = dir_ + "/tool.mc";
+    std::ofstream(file) << "MessageId=0x20\nSeverity=Warning\nFacility=Application\n"
+                           "Language=English\nQueue %1 is %2 full.\n.\n";
+    EXPECT_EQ(Zrevent({"register", "Mailer", "/nowhere.mc;" + file, "--log", "Mail"}).Status, 0);
+    EXPECT_EQ(
+        Zrevent({"write", "Mail", "Mailer", "warning", "0x8FFF0020", "outgoing", "90%"}).Status, 0);
+    EXPECT_EQ(Zrevent({"write", "Mail", "Unregistered", "error", "7", "raw", "strings"}).Status, 0);
+
+    const auto list = Zrevent({"list", "Mail"});
+    EXPECT_EQ(list.Status, 0);
+    const auto first = list.Output.find("1  ");
+    const auto second = list.Output.find("\n2  ");
+    ASSERT_EQ(first, 0u) << list.Output;
+    ASSERT_NE(second, std::string::npos) << list.Output;
+    const std::string line1 = list.Output.substr(0, second);
+    EXPECT_NE(line1.find("  warning  Mailer  0x8FFF0020  Queue outgoing is 90% full."),
+              std::string::npos)
+        << line1;
+    EXPECT_NE(list.Output.find("  error  Unregistered  7  raw strings\n", second),
+              std::string::npos)
+        << list.Output;
+
+    // A bad command line exits with 2 and the usage.
+    for (const std::vector<std::string>& bad : {std::vector<std::string>{},
+                                                {"write", "Mail", "Mailer", "fatal", "1"},
+                                                {"write", "Mail", "Mailer", "error", "-1"},
+                                                {"list"},
+                                                {"register", "Only"},
+                                                {"erase", "Mail"}}) {
+        const auto result = Zrevent(bad);
+        EXPECT_EQ(result.Status, 2) << result.Output;
+        EXPECT_NE(result.Output.find("usage:"), std::string::npos);
+    }
+    // A log the store cannot hold exits with 1.
+    EXPECT_EQ(Zrevent({"write", "..", "Mailer", "error", "1"}).Status, 1);
+}

@@ -1,0 +1,188 @@
+// zrevent: writes an entry to the event log store, lists a log's records with
+// their message texts, and registers the message files of an event source.
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "framework/DateUtils.h"
+#include "framework/Exceptions.h"
+#include "platform/EventLog.h"
+#include "platform/Registry.h"
+#include "watchers/LogNT.h"
+
+namespace {
+
+using namespace zr::os;
+
+constexpr int ExitFailed = 1;
+constexpr int ExitUsage = 2;
+
+const char* const Usage =
+    "usage: zrevent write LOG SOURCE (error|warning|information) ID [STRING...]\n"
+    "       zrevent list LOG\n"
+    "       zrevent register SOURCE MESSAGEFILE[;MESSAGEFILE...] [--log LOG]\n"
+    "\n"
+    "write appends one entry with the STRINGs as its insertion strings; ID is the\n"
+    "full event identifier, decimal or 0x hexadecimal. list shows each record's\n"
+    "number, time (UTC), type, source, id and message text, oldest first. register\n"
+    "names the message files whose texts belong to SOURCE's entries in LOG\n"
+    "(Application when not given); a file name may hold %VARIABLE%s.\n"
+    "\n"
+    "The event log store is $ZORIRIVE_EVENTLOG, else $XDG_STATE_HOME/zoririve/eventlog;\n"
+    "the registry store is $ZORIRIVE_REGISTRY, else $XDG_STATE_HOME/zoririve/registry.\n"
+    "Exit status: 0 on success, 1 when the store refused, 2 for a wrong command line.\n";
+
+struct TUsageError {
+    std::string Text;
+};
+struct TFailure {
+    std::string Text;
+};
+
+std::string ErrorText(DWORD code) {
+    const std::string text = SystemErrorText(code);
+    return text.empty() ? "error " + std::to_string(code) : text;
+}
+
+WORD ParseType(const std::string& name) {
+    if (name == "error") return EVENTLOG_ERROR_TYPE;
+    if (name == "warning") return EVENTLOG_WARNING_TYPE;
+    if (name == "information") return EVENTLOG_INFORMATION_TYPE;
+    throw TUsageError{"unknown type '" + name + "' (error, warning, information)"};
+}
+
+DWORD ParseId(const std::string& text) {
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long id = std::strtoull(text.c_str(), &end, 0);
+    if (text.empty() || text[0] == '-' || *end || errno || id > 0xFFFFFFFFull)
+        throw TUsageError{"'" + text + "' is no event id (0 to 4294967295, or 0x hexadecimal)"};
+    return static_cast<DWORD>(id);
+}
+
+std::string TypeName(WORD type) {
+    switch (type) {
+        case EVENTLOG_SUCCESS:
+            return "success";
+        case EVENTLOG_ERROR_TYPE:
+            return "error";
+        case EVENTLOG_WARNING_TYPE:
+            return "warning";
+        case EVENTLOG_INFORMATION_TYPE:
+            return "information";
+        case EVENTLOG_AUDIT_SUCCESS:
+            return "audit success";
+        case EVENTLOG_AUDIT_FAILURE:
+            return "audit failure";
+        default:
+            return "type " + std::to_string(type);
+    }
+}
+
+std::string IdText(DWORD id) {
+    char text[16];
+    std::snprintf(text, sizeof text, id <= 0xFFFF ? "%u" : "0x%08X", id);
+    return text;
+}
+
+void Write(const std::vector<std::string>& args) {
+    if (args.size() < 4) throw TUsageError{"write needs LOG SOURCE TYPE ID"};
+    const WORD type = ParseType(args[2]);
+    const DWORD id = ParseId(args[3]);
+    std::vector<const char*> strings;
+    for (std::size_t i = 4; i < args.size(); ++i) strings.push_back(args[i].c_str());
+    if (strings.size() > 0xFFFF) throw TUsageError{"too many STRINGs"};
+    HANDLE source = RegisterEventSourceInLogA(nullptr, args[0].c_str(), args[1].c_str());
+    if (!source)
+        throw TFailure{"cannot write to log " + args[0] + ": " + ErrorText(GetLastError())};
+    const BOOL written =
+        ReportEventA(source, type, 0, id, nullptr, static_cast<WORD>(strings.size()), 0,
+                     strings.data(), nullptr);
+    const DWORD error = GetLastError();
+    DeregisterEventSource(source);
+    if (!written) throw TFailure{"cannot write to log " + args[0] + ": " + ErrorText(error)};
+}
+
+void List(const std::vector<std::string>& args) {
+    if (args.size() != 1) throw TUsageError{"list takes one LOG"};
+    zr::TKVNTEventLog log(nullptr);
+    log.SetLog(args[0]);
+    try {
+        log.Open();
+        for (std::uint32_t i = 0, count = log.GetEventCount(); i < count; ++i) {
+            log.ReadEvent(i);
+            std::string text = log.GetEventMessageText();
+            if (text.empty())  // no message file has it: the strings as they are
+                for (std::uint16_t s = 0; s < log.GetEventStringCount(); ++s)
+                    text += (s ? " " : "") + log.GetEventString(s);
+            std::cout << i + 1 << "  "
+                      << zr::FormatDateTime("yyyy-mm-dd hh:nn:ss", log.GetEventTime()) << "  "
+                      << TypeName(log.GetEventType()) << "  " << log.GetEventSource() << "  "
+                      << IdText(log.GetEventID()) << "  " << text << "\n";
+        }
+    } catch (const zr::EOSError& e) {
+        throw TFailure{"cannot read log " + args[0] + ": " + e.Message()};
+    }
+}
+
+void Register(const std::vector<std::string>& args) {
+    std::string logName = "Application";
+    std::vector<std::string> rest;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--log") {
+            if (++i == args.size()) throw TUsageError{"--log needs a LOG"};
+            logName = args[i];
+        } else {
+            rest.push_back(args[i]);
+        }
+    }
+    if (rest.size() != 2) throw TUsageError{"register takes SOURCE and MESSAGEFILE"};
+    const std::string path =
+        "SYSTEM\\CurrentControlSet\\Services\\EventLog\\" + logName + "\\" + rest[0];
+    HKEY key = 0;
+    LSTATUS status = RegCreateKeyEx(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                    nullptr, &key, nullptr);
+    if (status == ERROR_SUCCESS) {
+        const std::string& files = rest[1];
+        // Expandable, as the host stores it: the names may hold %VARIABLE%s.
+        status = RegSetValueEx(key, "EventMessageFile", 0, REG_EXPAND_SZ,
+                               reinterpret_cast<const BYTE*>(files.c_str()),
+                               static_cast<DWORD>(files.size() + 1));
+        RegCloseKey(key);
+    }
+    if (status != ERROR_SUCCESS)
+        throw TFailure{"cannot register " + rest[0] + ": " + ErrorText(status)};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
+        std::cout << Usage;
+        return 0;
+    }
+    try {
+        if (args.empty()) throw TUsageError{"no command given"};
+        const std::string command = args[0];
+        args.erase(args.begin());
+        if (command == "write")
+            Write(args);
+        else if (command == "list")
+            List(args);
+        else if (command == "register")
+            Register(args);
+        else
+            throw TUsageError{"unknown command '" + command + "'"};
+        return 0;
+    } catch (const TUsageError& e) {
+        std::cerr << "zrevent: " << e.Text << "\n" << Usage;
+        return ExitUsage;
+    } catch (const TFailure& e) {
+        std::cerr << "zrevent: " << e.Text << "\n";
+        return ExitFailed;
+    }
+}
