@@ -51,8 +51,8 @@ std::string Indented(const std::string& text) {
 
 std::string NewFolder(const char* name) {
     const char* temp = std::getenv("TMPDIR");
-    std::string folder = std::string(temp != nullptr && *temp != '\0' ? temp : "/tmp") + "/" +
-                         name + "-XXXXXX";
+    std::string folder =
+        std::string(temp != nullptr && *temp != '\0' ? temp : "/tmp") + "/" + name + "-XXXXXX";
     if (::mkdtemp(folder.data()) == nullptr) throw EInOutError("No folder for the designer stop");
     return folder;
 }
@@ -77,8 +77,8 @@ void ShowDesigner(std::ostream& out) {
     auto* log = dynamic_cast<TKVFileLog*>(form->FindComponent("FolderLog"));
     if (log == nullptr) throw EReadError("The designed form has no folder log");
     bool heard = false;
-    log->SetOnFileNotification(TFileNotifyEvent::FromFunction(
-        [&](TObject*, TFileNotificationOption action) {
+    log->SetOnFileNotification(
+        TFileNotifyEvent::FromFunction([&](TObject*, TFileNotificationOption action) {
             out << "  the folder log read from the form heard: "
                 << GetEnumName(EnumInfo<TFileNotificationOption>(), action) << "\n";
             heard = true;

@@ -12,12 +12,9 @@
 
 extern "C" void Register() {
     using namespace zr;
-    RegisterComponents("ZORirive", {&TKVExceptionLog::StaticClassInfo(),
-                                    &TKVAppLog::StaticClassInfo(),
-                                    &TKVDatasetLog::StaticClassInfo(),
-                                    &TKVFileLog::StaticClassInfo(),
-                                    &TKVNTEventLog::StaticClassInfo(),
-                                    &TKVShellLog::StaticClassInfo(),
-                                    &TKVRegistryLog::StaticClassInfo(),
-                                    &TKVLCheckProcessor::StaticClassInfo()});
+    RegisterComponents(
+        "ZORirive", {&TKVExceptionLog::StaticClassInfo(), &TKVAppLog::StaticClassInfo(),
+                     &TKVDatasetLog::StaticClassInfo(), &TKVFileLog::StaticClassInfo(),
+                     &TKVNTEventLog::StaticClassInfo(), &TKVShellLog::StaticClassInfo(),
+                     &TKVRegistryLog::StaticClassInfo(), &TKVLCheckProcessor::StaticClassInfo()});
 }

@@ -36,8 +36,8 @@ std::string Shell(const std::string& command, int* status = nullptr) {
     return output;
 }
 
-const std::vector<std::string> kPalette = {"TKVExceptionLog", "TKVAppLog",   "TKVDatasetLog",
-                                           "TKVFileLog",      "TKVNTEventLog", "TKVShellLog",
+const std::vector<std::string> kPalette = {"TKVExceptionLog", "TKVAppLog",         "TKVDatasetLog",
+                                           "TKVFileLog",      "TKVNTEventLog",     "TKVShellLog",
                                            "TKVRegistryLog",  "TKVLCheckProcessor"};
 
 TEST(Package, RegisterPlacesTheEightComponentsOnOnePageAndNothingElse) {
@@ -151,15 +151,15 @@ TEST(Designer, PalettePngAndFormFilesFromTheCommandLine) {
 TEST(Designer, LoadingWhatIsNoPackageOfThisRunTimeSaysWhy) {
     int status = -1;
     const std::string zrdesign = std::string("'") + ZR_ZRDESIGN + "'";
-    std::string output = Shell(zrdesign + " --package '" + ZR_RUNTIME_LIBRARY + "' palette", &status);
+    std::string output =
+        Shell(zrdesign + " --package '" + ZR_RUNTIME_LIBRARY + "' palette", &status);
     EXPECT_EQ(status, 1);
     EXPECT_NE(output.find(ZR_RUNTIME_LIBRARY), std::string::npos) << output;
     EXPECT_NE(output.find("exports no Register"), std::string::npos) << output;
 
     output = Shell(zrdesign + " --package '" + ZR_FOREIGN_PACKAGE + "' palette", &status);
     EXPECT_EQ(status, 1);
-    EXPECT_NE(output.find("was built against run-time interface 999"), std::string::npos)
-        << output;
+    EXPECT_NE(output.find("was built against run-time interface 999"), std::string::npos) << output;
 
     output = Shell(zrdesign + " --package /nonexistent/libnothing.so palette", &status);
     EXPECT_EQ(status, 1);

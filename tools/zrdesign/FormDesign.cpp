@@ -27,7 +27,8 @@ std::string DesignerName(const TComponent& form, const std::string& className) {
                                  ? className.substr(1)
                                  : className;
     for (int n = 1;; ++n)
-        if (form.FindComponent(stem + std::to_string(n)) == nullptr) return stem + std::to_string(n);
+        if (form.FindComponent(stem + std::to_string(n)) == nullptr)
+            return stem + std::to_string(n);
 }
 
 std::vector<std::string> SetNames(const std::string& value) {

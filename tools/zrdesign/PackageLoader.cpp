@@ -24,9 +24,11 @@ TPackage LoadPackage(const std::string& path) {
     auto* registerProc = reinterpret_cast<void (*)()>(dlsym(package.Handle, "Register"));
     if (registerProc == nullptr)
         throw EPackageError(path + ": is not a component package: it exports no Register");
-    auto* builtFor = reinterpret_cast<int (*)()>(dlsym(package.Handle, "zr_PackageRuntimeInterface"));
+    auto* builtFor =
+        reinterpret_cast<int (*)()>(dlsym(package.Handle, "zr_PackageRuntimeInterface"));
     if (builtFor == nullptr)
-        throw EPackageError(path + ": does not say which run-time it was built against "
+        throw EPackageError(path +
+                            ": does not say which run-time it was built against "
                             "(no zr_PackageRuntimeInterface)");
     if (builtFor() != kRuntimeInterface)
         throw EPackageError(path + ": was built against run-time interface " +

@@ -10,7 +10,7 @@ namespace zr::design {
 
 struct TPackage {
     std::string Path;
-    void* Handle = nullptr;     // from dlopen; stays loaded for the process
+    void* Handle = nullptr;        // from dlopen; stays loaded for the process
     HINSTANCE Instance = nullptr;  // the module that holds its resources
 };
 
