@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/LogTestSupport.h"
+#include "support/InotifyLimit.h"
 
 using namespace zr::os;
 
@@ -177,14 +178,8 @@ TEST_F(ChangeNotify, AnUnreadableFolderGivesAnInvalidHandle) {
     chmod(Path("locked").c_str(), 0755);
 }
 
-int watchesLeft = 0;
-int LimitedAddWatch(int fd, const char* path, std::uint32_t mask) {
-    if (watchesLeft-- <= 0) {
-        errno = ENOSPC;
-        return -1;
-    }
-    return inotify_add_watch(fd, path, mask);
-}
+using zr::testing::LimitedAddWatch;
+using zr::testing::watchesLeft;
 
 TEST_F(ChangeNotify, ATreeBeyondTheWatchLimitIsRefusedNotWatchedInPart) {
     std::filesystem::create_directories(Path("a/b/c"));

@@ -13,6 +13,7 @@
 
 #include "framework/MessageQueue.h"
 #include "platform/MountTable.h"
+#include "support/ScratchFolder.h"
 
 using namespace zr;
 using namespace zr::os;
@@ -90,22 +91,10 @@ class Recorder {
     std::vector<ULONG> ids_;
 };
 
-class TempFolder {
+// A scratch folder named for these tests.
+class TempFolder : public zr::testing::TScratchFolder {
   public:
-    TempFolder() {
-        path_ = (fs::temp_directory_path() /
-                 ("zr-shell-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++)))
-                    .string();
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    ~TempFolder() { fs::remove_all(path_); }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& Path() const { return path_; }
-
-  private:
-    static inline int counter_ = 0;
-    std::string path_;
+    TempFolder() : TScratchFolder("zr-shell") {}
 };
 
 void Touch(const std::string& path) {

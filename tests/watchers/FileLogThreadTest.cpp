@@ -18,6 +18,7 @@
 #include "framework/FormReader.h"
 #include "framework/MessageQueue.h"
 #include "platform/ChangeNotify.h"
+#include "support/InotifyLimit.h"
 
 using namespace zr;
 using namespace std::chrono_literals;
@@ -161,14 +162,8 @@ TEST_F(FileLogThreadTest, AFolderThatCannotBeWatchedRaisesAndLeavesActiveTrue) {
     ASSERT_TRUE(ServeUntil(1));
 }
 
-int watchesLeft = 0;
-int LimitedAddWatch(int fd, const char* path, std::uint32_t mask) {
-    if (watchesLeft-- <= 0) {
-        errno = ENOSPC;
-        return -1;
-    }
-    return inotify_add_watch(fd, path, mask);
-}
+using zr::testing::LimitedAddWatch;
+using zr::testing::watchesLeft;
 
 TEST_F(FileLogThreadTest, ReachingTheWatchLimitNamesTheSetting) {
     std::filesystem::create_directories(Path("a/b"));

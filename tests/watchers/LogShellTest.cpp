@@ -14,6 +14,7 @@
 #include "framework/MessageQueue.h"
 #include "framework/SessionEnd.h"
 #include "platform/ShellNotify.h"
+#include "support/ScratchFolder.h"
 
 using namespace zr;
 using namespace std::chrono_literals;
@@ -21,22 +22,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class TempFolder {
+// A scratch folder named for these tests.
+class TempFolder : public zr::testing::TScratchFolder {
   public:
-    TempFolder() {
-        path_ = (fs::temp_directory_path() /
-                 ("zr-shelllog-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++)))
-                    .string();
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    ~TempFolder() { fs::remove_all(path_); }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& Path() const { return path_; }
-
-  private:
-    static inline int counter_ = 0;
-    std::string path_;
+    TempFolder() : TScratchFolder("zr-shelllog") {}
 };
 
 void Touch(const std::string& path) {
