@@ -99,26 +99,33 @@ void TThread::Run() {
         fatalError_ = std::current_exception();
     }
     DisableFaultExceptions();
+    // Readable before Finished says so: whoever sees Finished may look.
+    KeepFatalException();
     try {
         finished_.store(true);
         DoTerminate();
     } catch (...) {
-        if (!fatalError_) fatalError_ = std::current_exception();
+        if (!fatalError_) {
+            fatalError_ = std::current_exception();
+            KeepFatalException();
+        }
     }
     Finish();
 }
 
-void TThread::Finish() {
-    if (fatalError_) {
-        try {
-            std::rethrow_exception(fatalError_);
-        } catch (Exception& e) {
-            fatalException_ = &e;  // lives as long as fatalError_
-        } catch (...) {
-            wrappedFatal_ = WrapException(fatalError_);
-            fatalException_ = wrappedFatal_.get();
-        }
+void TThread::KeepFatalException() {
+    if (!fatalError_) return;
+    try {
+        std::rethrow_exception(fatalError_);
+    } catch (Exception& e) {
+        fatalException_ = &e;  // lives as long as fatalError_
+    } catch (...) {
+        wrappedFatal_ = WrapException(fatalError_);
+        fatalException_ = wrappedFatal_.get();
     }
+}
+
+void TThread::Finish() {
     // Read before the event: once it is set the owner may free the object.
     const bool freeSelf = freeOnTerminate_.load();
     if (freeSelf) {

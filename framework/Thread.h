@@ -126,6 +126,7 @@ class TThread : public TObject {
   private:
     void Launch();
     void Run();
+    void KeepFatalException();
     void Finish();
 
     std::thread thread_;

@@ -188,6 +188,16 @@ TEST(Thread, AnExceptionEscapingExecuteIsKeptAsTheFatalException) {
               std::string::npos);
 }
 
+// Whoever polls Finished instead of waiting may read the fatal exception at
+// once: it is kept before Finished turns true.
+TEST(Thread, TheFatalExceptionIsThereOnceFinishedSaysSo) {
+    TLambdaThread failing(false, [](TLambdaThread&) { throw EInOutError("disk gone"); });
+    failing.AfterConstruction();
+    while (!failing.Finished()) std::this_thread::yield();
+    ASSERT_NE(failing.FatalException(), nullptr);
+    EXPECT_STREQ(failing.FatalException()->ClassName(), "EInOutError");
+}
+
 TEST(Thread, DestroyingAThreadThatWaitsEndsIt) {
     os::HANDLE never = os::CreateEventA(nullptr, os::TRUE, os::FALSE, nullptr);
     std::atomic<bool> started{false};
