@@ -66,10 +66,11 @@ int Palette(const design::TPackage& package, const std::vector<std::string>& arg
     return 0;
 }
 
-void Place(TComponent& form, const std::string& spec) {
-    const size_t colon = spec.find(':');
-    const TComponent* placed = design::PlaceComponent(
-        form, spec.substr(0, colon), colon == std::string::npos ? "" : spec.substr(colon + 1));
+void Place(TComponent& form, const std::string& placement) {
+    const size_t colon = placement.find(':');
+    const TComponent* placed =
+        design::PlaceComponent(form, placement.substr(0, colon),
+                               colon == std::string::npos ? "" : placement.substr(colon + 1));
     std::printf("%s: %s\n", placed->Name().c_str(), placed->ClassName().c_str());
 }
 
