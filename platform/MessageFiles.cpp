@@ -45,7 +45,7 @@ const std::string* PickLanguage(const std::map<DWORD, std::string>& texts, DWORD
 // gets nothing it could misread: flags, width, precision, a size letter that
 // is dropped, and one conversion letter.
 struct InsertFormat {
-    std::string spec = "%s";  // for snprintf
+    std::string printfFormat = "%s";
     char conversion = 's';
 };
 
@@ -66,21 +66,21 @@ bool ParseInsertFormat(std::string_view form, InsertFormat& out) {
     if (at + 1 != form.size() || !std::strchr("sdiuxXoc", form[at])) return false;
     out.conversion = form[at];
     const char* size = std::strchr("sc", form[at]) ? "" : "ll";
-    out.spec = "%" + flags + width + (hasPrecision ? "." + precision : "") + size + form[at];
+    out.printfFormat = "%" + flags + width + (hasPrecision ? "." + precision : "") + size + form[at];
     return true;
 }
 
 void AppendInsert(std::string& out, const InsertFormat& format, DWORD_PTR argument) {
     char small[256];
     auto emit = [&](auto value) {
-        const int needed = std::snprintf(small, sizeof small, format.spec.c_str(), value);
+        const int needed = std::snprintf(small, sizeof small, format.printfFormat.c_str(), value);
         if (needed < 0) return;
         if (static_cast<std::size_t>(needed) < sizeof small) {
             out.append(small, static_cast<std::size_t>(needed));
             return;
         }
         std::string large(static_cast<std::size_t>(needed) + 1, '\0');
-        std::snprintf(large.data(), large.size(), format.spec.c_str(), value);
+        std::snprintf(large.data(), large.size(), format.printfFormat.c_str(), value);
         out.append(large.data(), static_cast<std::size_t>(needed));
     };
     switch (format.conversion) {
