@@ -66,7 +66,8 @@ bool ParseInsertFormat(std::string_view form, InsertFormat& out) {
     if (at + 1 != form.size() || !std::strchr("sdiuxXoc", form[at])) return false;
     out.conversion = form[at];
     const char* size = std::strchr("sc", form[at]) ? "" : "ll";
-    out.printfFormat = "%" + flags + width + (hasPrecision ? "." + precision : "") + size + form[at];
+    out.printfFormat =
+        "%" + flags + width + (hasPrecision ? "." + precision : "") + size + form[at];
     return true;
 }
 
