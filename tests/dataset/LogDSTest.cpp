@@ -273,3 +273,22 @@ TEST_F(DatasetLog, FormFileLinksTheLogWithoutItsOwnLineWhileLoading) {
     const std::string lines = Content(Path("form.log"));
     EXPECT_EQ(lines.substr(lines.find(" dbe")), " dbeActiveChanged\r\n");
 }
+
+TEST_F(DatasetLog, TextIntoAnUntypedColumnThatHeldANumberPostsAsWithoutTheLog) {
+    Exec("CREATE TABLE Note (Body); INSERT INTO Note VALUES (12);");
+    auto* notes = new TTable(&form);
+    notes->SetDatabaseName(db);
+    notes->SetTableName("Note");
+    notes->Open();
+    source->SetDataSet(notes);
+    log->SetDataSource(source);
+    notes->Edit();
+    notes->FieldByName("Body")->SetAsString("twelve");
+    notes->Post();  // the number and the text do not compare: they differ
+    ASSERT_EQ(statements.size(), 1u);
+    EXPECT_EQ(statements[0], "UPDATE Note\r\nSET\r\n  Body=\"twelve\"\r\nWHERE\r\n  (Body=\"12\")");
+    notes->Close();
+    notes->Open();
+    EXPECT_EQ(notes->FieldByName("Body")->AsString(), "twelve");
+    delete notes;  // while the log's folder is still there
+}
