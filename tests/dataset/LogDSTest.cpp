@@ -9,6 +9,7 @@
 #include "core/LogTestSupport.h"
 #include "framework/DBTables.h"
 #include "framework/FormReader.h"
+#include "framework/FormatSettings.h"
 
 using namespace zr;
 
@@ -291,4 +292,27 @@ TEST_F(DatasetLog, TextIntoAnUntypedColumnThatHeldANumberPostsAsWithoutTheLog) {
     notes->Open();
     EXPECT_EQ(notes->FieldByName("Body")->AsString(), "twelve");
     delete notes;  // while the log's folder is still there
+}
+
+TEST(DatasetLogTimeStamp, KeptTextIsAlwaysTheFormattedMoment) {
+    const TFormatSettings saved = FormatSettings;
+    FormatSettings = TFormatSettings::Default();
+    TLogTimeStamp stamp;
+    const TDateTime day = EncodeDate(2026, 12, 7);
+    auto same = [&](TDateTime value) { EXPECT_EQ(stamp.Text(value), FormatDateTime("c", value)); };
+    same(day + EncodeTime(10, 45, 12, 100));
+    same(day + EncodeTime(10, 45, 12, 900));
+    same(day + EncodeTime(10, 45, 13, 0));
+    same(day);  // midnight has no time part, the rest of its second has one
+    same(day + EncodeTime(0, 0, 0, 500));
+    same(day);
+    same(EncodeDate(1850, 6, 15) - EncodeTime(6, 30, 0, 0));
+    FormatSettings.ShortDateFormat = "dd/mm/yyyy";  // changed within the second
+    same(EncodeDate(1850, 6, 15) - EncodeTime(6, 30, 0, 0));
+    FormatSettings.DateSeparator = '.';
+    same(EncodeDate(1850, 6, 15) - EncodeTime(6, 30, 0, 0));
+    FormatSettings.LongTimeFormat = "hh:nn:ss.zzz";  // milliseconds change within a second
+    same(day + EncodeTime(10, 45, 12, 100));
+    same(day + EncodeTime(10, 45, 12, 900));
+    FormatSettings = saved;
 }
