@@ -469,8 +469,6 @@ BOOL ReportEventA(HANDLE handle, WORD type, WORD category, DWORD eventId, PSID u
         // comes from the part count, so a count beyond that is never followed.
         if (sid[0] != 1 || sid[1] > 15) return Fail(ERROR_INVALID_PARAMETER);
         fields.userSid.assign(reinterpret_cast<const char*>(sid), 8u + 4u * sid[1]);
-    } else {
-        fields.userSid = CurrentUserSid();
     }
     for (WORD i = 0; i < numStrings; ++i) fields.strings.emplace_back(strings[i] ? strings[i] : "");
     if (dataSize > 0) fields.data.assign(static_cast<const char*>(rawData), dataSize);

@@ -101,8 +101,9 @@ HANDLE RegisterEventSourceA(const char* server, const char* source);
 // The same for a log named by the caller.
 HANDLE RegisterEventSourceInLogA(const char* server, const char* logName, const char* source);
 BOOL DeregisterEventSource(HANDLE source);
-// Appends one record. A null `userSid` records the writing user's
-// (S-1-22-1-<uid>). The time generated and written is now.
+// Appends one record. A null `userSid` records no SID (UserSidLength 0); a
+// caller that wants its user named passes CurrentUserSid(). The time
+// generated and written is now.
 BOOL ReportEventA(HANDLE source, WORD type, WORD category, DWORD eventId, PSID userSid,
                   WORD numStrings, DWORD dataSize, const char** strings, const void* rawData);
 
