@@ -82,6 +82,23 @@ std::string TypeName(WORD type) {
     }
 }
 
+// Control characters (an escape sequence, a line break) shown as \xNN, so that
+// a record's text cannot forge or hide lines of the listing.
+std::string Escaped(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02x", byte);
+            out += hex;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 std::string IdText(DWORD id) {
     char text[16];
     std::snprintf(text, sizeof text, id <= 0xFFFF ? "%u" : "0x%08X", id);
@@ -120,8 +137,8 @@ void List(const std::vector<std::string>& args) {
                     text += (s ? " " : "") + log.GetEventString(s);
             std::cout << i + 1 << "  "
                       << zr::FormatDateTime("yyyy-mm-dd hh:nn:ss", log.GetEventTime()) << "  "
-                      << TypeName(log.GetEventType()) << "  " << log.GetEventSource() << "  "
-                      << IdText(log.GetEventID()) << "  " << text << "\n";
+                      << TypeName(log.GetEventType()) << "  " << Escaped(log.GetEventSource())
+                      << "  " << IdText(log.GetEventID()) << "  " << Escaped(text) << "\n";
         }
     } catch (const zr::EOSError& e) {
         throw TFailure{"cannot read log " + args[0] + ": " + e.Message()};
