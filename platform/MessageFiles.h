@@ -62,8 +62,9 @@ bool ParseMessageFile(std::string_view source, MessageTable& table, std::string*
 
 // Loads a message file as data; only the data-file flags are accepted
 // (ERROR_INVALID_PARAMETER otherwise, or with a file handle). A missing file
-// fails with ERROR_MOD_NOT_FOUND, one that is no message file with
-// ERROR_BAD_FORMAT. Null on failure.
+// fails with ERROR_MOD_NOT_FOUND, one that is no message file (or larger
+// than 16 MB) with ERROR_BAD_FORMAT, one that is no regular file (a FIFO, a
+// device) with ERROR_ACCESS_DENIED before anything is read. Null on failure.
 HMODULE LoadLibraryExA(const char* fileName, HANDLE file, DWORD flags);
 BOOL FreeLibrary(HMODULE module);
 

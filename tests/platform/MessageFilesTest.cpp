@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -119,6 +121,18 @@ TEST(MessageFiles, LoadedAsDataAndFormattedByIdentifier) {
     EXPECT_EQ(LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_BAD_FORMAT);
     std::filesystem::remove(path);
+}
+
+TEST(MessageFiles, AFifoOrADeviceIsRefusedWithoutReading) {
+    const std::string fifo = ::testing::TempDir() + "zr-messages.fifo";
+    ::unlink(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // Both would block or grow without end if they were read.
+    for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+        EXPECT_EQ(LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE), nullptr);
+        EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED) << path;
+    }
+    ::unlink(fifo.c_str());
 }
 
 TEST(MessageFiles, EnvironmentStringsExpandKnownNamesOnly) {
