@@ -89,3 +89,21 @@ TEST_F(ZreventTool, ListShowsControlCharactersEscaped) {
         << list.Output;
     EXPECT_EQ(list.Output.find('\x1b'), std::string::npos);
 }
+
+TEST_F(ZreventTool, ListGoesOnPastADamagedRecord) {
+    for (const char* text : {"one", "two", "three"})
+        ASSERT_EQ(Zrevent({"write", "Application", "Src", "error", "1", text}).Status, 0);
+    {
+        std::fstream file(dir_ + "/events/Application.evtlog",
+                          std::ios::in | std::ios::out | std::ios::binary);
+        std::uint32_t first = 0;
+        file.read(reinterpret_cast<char*>(&first), 4);
+        file.seekp(first);  // the length that begins record 2
+        file.put('\x7f');
+    }
+    const auto list = Zrevent({"list", "Application"});
+    EXPECT_EQ(list.Status, 0) << list.Output;
+    EXPECT_NE(list.Output.find("  one\n2  (damaged record, skipped)\n3  "), std::string::npos)
+        << list.Output;
+    EXPECT_NE(list.Output.find("  three\n"), std::string::npos) << list.Output;
+}

@@ -130,7 +130,13 @@ void List(const std::vector<std::string>& args) {
     try {
         log.Open();
         for (std::uint32_t i = 0, count = log.GetEventCount(); i < count; ++i) {
-            log.ReadEvent(i);
+            try {
+                log.ReadEvent(i);
+            } catch (const zr::EOSError& e) {
+                if (e.ErrorCode() != ERROR_EVENTLOG_FILE_CORRUPT) throw;
+                std::cout << i + 1 << "  (damaged record, skipped)\n";
+                continue;
+            }
             std::string text = log.GetEventMessageText();
             if (text.empty())  // no message file has it: the strings as they are
                 for (std::uint16_t s = 0; s < log.GetEventStringCount(); ++s)
