@@ -118,8 +118,8 @@ HANDLE OpenHandle(LogHandle::Kind kind, const char* server, const char* logName,
 // Runs `use(LogAccess&)` with the log brought up to date; FALSE with the
 // error set when it cannot be read or `use` fails.
 template <typename Use>
-BOOL WithLog(LogHandle& log, Use use) {
-    LogAccess access(*log.file);
+BOOL WithLog(LogHandle& log, Use use, DWORD knownRecord = 0) {
+    LogAccess access(*log.file, knownRecord);
     if (access.Error() != ERROR_SUCCESS) return Fail(access.Error());
     const DWORD status = use(access);
     return status == ERROR_SUCCESS ? TRUE : Fail(status);
@@ -185,6 +185,7 @@ DWORD CopyRecords(LogHandle& log, LogAccess& access, DWORD flags, DWORD recordOf
         *bytesRead += spot->length;
         last = spot->number;
         const bool atEnd = backwards ? last <= index.Oldest() : last >= index.Newest();
+        if (bytesToRead - *bytesRead < eventlog::MinRecordSize) break;
         spot = atEnd ? std::nullopt
                      : index.Nearest(access.Reader(), backwards ? last - 1 : last + 1, backwards);
     }
@@ -313,17 +314,20 @@ BOOL ReadEventLogA(HANDLE handle, DWORD flags, DWORD recordOffset, void* buffer,
     *bytesRead = 0;
     *bytesNeeded = 0;
     std::lock_guard lock(log->mutex);
-    return WithLog(*log, [&](LogAccess& access) {
-        DWORD status = CopyRecords(*log, access, flags, recordOffset, buffer, bytesToRead,
-                                   bytesRead, bytesNeeded);
-        if (status == Stale) {
-            if (DWORD rebuilt = access.Rebuild(); rebuilt != ERROR_SUCCESS) return rebuilt;
-            status = CopyRecords(*log, access, flags, recordOffset, buffer, bytesToRead, bytesRead,
-                                 bytesNeeded);
-            if (status == Stale) status = ERROR_EVENTLOG_FILE_CORRUPT;
-        }
-        return status;
-    });
+    return WithLog(
+        *log,
+        [&](LogAccess& access) {
+            DWORD status = CopyRecords(*log, access, flags, recordOffset, buffer, bytesToRead,
+                                       bytesRead, bytesNeeded);
+            if (status == Stale) {
+                if (DWORD rebuilt = access.Rebuild(); rebuilt != ERROR_SUCCESS) return rebuilt;
+                status = CopyRecords(*log, access, flags, recordOffset, buffer, bytesToRead,
+                                     bytesRead, bytesNeeded);
+                if (status == Stale) status = ERROR_EVENTLOG_FILE_CORRUPT;
+            }
+            return status;
+        },
+        flags & EVENTLOG_SEEK_READ ? recordOffset : log->nextRecord);
 }
 
 HANDLE RegisterEventSourceA(const char* server, const char* source) {

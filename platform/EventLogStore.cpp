@@ -24,6 +24,7 @@ struct OpenLog {
     bool writable = false;
     bool built = false;  // reader and index fit the file as `seen`
     struct stat seen {};
+    std::chrono::steady_clock::time_point checked;  // when `seen` was last compared
     FileReader reader;
     LogIndex index;
 };
@@ -31,6 +32,7 @@ struct OpenLog {
 namespace {
 
 constexpr const char* FileSuffix = ".evtlog";
+constexpr auto RecheckAfter = std::chrono::milliseconds(1);
 
 std::atomic<long long> lockWaitMs{privstore::DefaultLockWait.count()};
 
@@ -97,23 +99,24 @@ DWORD OpenFile(OpenLog& log, bool forWriting) {
     return ERROR_SUCCESS;
 }
 
-// Opens the file when this process has none open, or has one that was
-// removed or replaced since (the store never does that; a person may).
-DWORD EnsureOpen(OpenLog& log, bool forWriting) {
+// Opens the file when this process has none open (or only for reading when
+// it is to write); `st` receives its status. A file that was removed or
+// replaced since it was opened (the store never does that; a person may) is
+// opened again.
+DWORD EnsureOpen(OpenLog& log, bool forWriting, struct stat& st) {
     if (log.fd.Valid() && (log.writable || !forWriting)) {
-        struct stat st {};
-        if (::fstat(log.fd.Get(), &st) == 0 && st.st_nlink > 0) return ERROR_SUCCESS;
+        if (::fstat(log.fd.Get(), &st) != 0) return privstore::LastStoreError();
+        if (st.st_nlink > 0) return ERROR_SUCCESS;
         log.built = false;
     }
-    return OpenFile(log, forWriting);
+    if (DWORD status = OpenFile(log, forWriting); status != ERROR_SUCCESS) return status;
+    return ::fstat(log.fd.Get(), &st) == 0 ? ERROR_SUCCESS : privstore::LastStoreError();
 }
 
-// Brings reader and index up to the file as it is now; `locked` when the
-// caller holds a file lock already, else a shared one is taken to read what
-// changed.
-DWORD Refresh(OpenLog& log, bool locked) {
-    struct stat st {};
-    if (::fstat(log.fd.Get(), &st) != 0) return privstore::LastStoreError();
+// Brings reader and index up to the file as it is now (`st`, just taken);
+// `locked` when the caller holds a file lock already, else a shared one is
+// taken to read what changed.
+DWORD Refresh(OpenLog& log, bool locked, struct stat st) {
     if (log.built && Unchanged(st, log.seen)) return ERROR_SUCCESS;
     if (!locked) {
         if (DWORD status = privstore::LockFile(log.fd.Get(), LOCK_SH, LockWait());
@@ -181,12 +184,34 @@ OpenLog& OpenLogOf(const privstore::TStoreLocation& where, const std::string& lo
 
 DWORD AppendRecord(OpenLog& log, RecordFields& fields) {
     std::lock_guard guard(log.mutex);
-    if (DWORD status = EnsureOpen(log, true); status != ERROR_SUCCESS) return status;
-    const int fd = log.fd.Get();
-    if (DWORD status = privstore::LockFile(fd, LOCK_EX, LockWait()); status != ERROR_SUCCESS)
+    if (!log.fd.Valid() || !log.writable)
+        if (DWORD status = OpenFile(log, true); status != ERROR_SUCCESS) return status;
+    if (DWORD status = privstore::LockFile(log.fd.Get(), LOCK_EX, LockWait());
+        status != ERROR_SUCCESS)
         return status;
+    // The file as it is now that no other writer can change it; one removed
+    // or replaced since this process opened it is opened again.
+    struct stat st {};
+    if (::fstat(log.fd.Get(), &st) != 0) {
+        const DWORD error = privstore::LastStoreError();
+        ::flock(log.fd.Get(), LOCK_UN);
+        return error;
+    }
+    if (st.st_nlink == 0) {
+        ::flock(log.fd.Get(), LOCK_UN);
+        if (DWORD status = EnsureOpen(log, true, st); status != ERROR_SUCCESS) return status;
+        if (DWORD status = privstore::LockFile(log.fd.Get(), LOCK_EX, LockWait());
+            status != ERROR_SUCCESS)
+            return status;
+        if (::fstat(log.fd.Get(), &st) != 0) {
+            const DWORD error = privstore::LastStoreError();
+            ::flock(log.fd.Get(), LOCK_UN);
+            return error;
+        }
+    }
+    const int fd = log.fd.Get();
     FileLock unlock{fd};
-    if (DWORD status = Refresh(log, true); status != ERROR_SUCCESS) return status;
+    if (DWORD status = Refresh(log, true, st); status != ERROR_SUCCESS) return status;
 
     const Tail tail = ExamineTail(log.reader, log.index.ValidEnd());
     fields.number = log.index.Newest() + 1 + tail.damagedRecords;
@@ -202,7 +227,6 @@ DWORD AppendRecord(OpenLog& log, RecordFields& fields) {
         return error;
     }
     log.index.Appended({fields.number, at, static_cast<DWORD>(record.size())});
-    struct stat st {};
     const off_t end = at + static_cast<off_t>(record.size());
     log.built = ::fstat(fd, &st) == 0 && st.st_size == end;
     log.seen = st;
@@ -210,9 +234,17 @@ DWORD AppendRecord(OpenLog& log, RecordFields& fields) {
     return ERROR_SUCCESS;
 }
 
-LogAccess::LogAccess(OpenLog& log) : log_(log) {
+LogAccess::LogAccess(OpenLog& log, DWORD knownRecord) : log_(log) {
     log_.mutex.lock();
-    error_ = EnsureOpen(log_, false);
+    error_ = ERROR_SUCCESS;
+    const auto now = std::chrono::steady_clock::now();
+    if (knownRecord != 0 && log_.built && log_.fd.Valid() && !log_.index.Empty() &&
+        knownRecord >= log_.index.Oldest() && knownRecord <= log_.index.Newest() &&
+        now - log_.checked < RecheckAfter)
+        return;
+    log_.checked = now;
+    struct stat st {};
+    error_ = EnsureOpen(log_, false, st);
     if (error_ == ERROR_FILE_NOT_FOUND || error_ == ERROR_PATH_NOT_FOUND) {
         // No file yet: an empty log.
         log_.fd.Reset();
@@ -222,7 +254,7 @@ LogAccess::LogAccess(OpenLog& log) : log_(log) {
         error_ = ERROR_SUCCESS;
         return;
     }
-    if (error_ == ERROR_SUCCESS) error_ = Refresh(log_, false);
+    if (error_ == ERROR_SUCCESS) error_ = Refresh(log_, false, st);
 }
 
 LogAccess::~LogAccess() {
@@ -240,7 +272,9 @@ LogIndex& LogAccess::Index() {
 DWORD LogAccess::Rebuild() {
     if (!log_.fd.Valid()) return ERROR_SUCCESS;
     log_.built = false;
-    return Refresh(log_, false);
+    struct stat st {};
+    if (::fstat(log_.fd.Get(), &st) != 0) return privstore::LastStoreError();
+    return Refresh(log_, false, st);
 }
 
 }  // namespace zr::os::eventlog

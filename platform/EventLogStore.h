@@ -34,9 +34,15 @@ DWORD AppendRecord(OpenLog& log, RecordFields& fields);
 
 // The log's records brought up to date, held for this thread while it lives.
 // A log that has no file yet is empty.
+//
+// A read that begins at a record the log is known to hold (`knownRecord`) is
+// served from what was read when the file was checked less than a
+// millisecond ago: records are only ever appended, and the file's change
+// time is no finer than that, so checking again would tell no more. Anything
+// else (0) checks the file first.
 class LogAccess {
   public:
-    explicit LogAccess(OpenLog& log);
+    explicit LogAccess(OpenLog& log, DWORD knownRecord = 0);
     ~LogAccess();
     LogAccess(const LogAccess&) = delete;
     LogAccess& operator=(const LogAccess&) = delete;
