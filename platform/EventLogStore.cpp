@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <strings.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -21,6 +22,7 @@ struct OpenLog {
     privstore::TStoreLocation where;
     std::string logName;
     privstore::TFd fd;
+    unsigned forks = 0;  // of the process that opened `fd`
     bool writable = false;
     bool built = false;  // reader and index fit the file as `seen`
     struct stat seen {};
@@ -44,6 +46,23 @@ std::chrono::milliseconds LockWait() {
 // reopen them again and again otherwise.
 std::mutex logsMutex;
 std::map<std::string, std::unique_ptr<OpenLog>> logs;
+
+// A child of fork shares its parent's open files, and with them their
+// locks: a lock one of them takes, the other holds too. So a child opens
+// every log file anew, and never unlocks (nor uses) the one it inherited.
+std::atomic<unsigned> forks{0};
+void CountFork() {
+    ++forks;
+}
+[[maybe_unused]] const bool countingForks = ::pthread_atfork(nullptr, nullptr, &CountFork) == 0;
+
+void DropInherited(OpenLog& log) {
+    if (log.fd.Valid() && log.forks != forks.load(std::memory_order_relaxed)) {
+        log.fd.Reset();
+        log.writable = false;
+        log.built = false;
+    }
+}
 
 bool SameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
@@ -93,6 +112,7 @@ DWORD OpenFile(OpenLog& log, bool forWriting) {
     // The same file opened again for writing keeps what was read of it.
     const bool keep = log.built && SameFile(st, log.seen);
     log.fd = std::move(file);
+    log.forks = forks.load(std::memory_order_relaxed);
     log.writable = forWriting;
     log.built = keep;
     log.reader.Reset(log.fd.Get(), keep ? log.seen.st_size : 0);
@@ -104,6 +124,7 @@ DWORD OpenFile(OpenLog& log, bool forWriting) {
 // replaced since it was opened (the store never does that; a person may) is
 // opened again.
 DWORD EnsureOpen(OpenLog& log, bool forWriting, struct stat& st) {
+    DropInherited(log);
     if (log.fd.Valid() && (log.writable || !forWriting)) {
         if (::fstat(log.fd.Get(), &st) != 0) return privstore::LastStoreError();
         if (st.st_nlink > 0) return ERROR_SUCCESS;
@@ -184,6 +205,7 @@ OpenLog& OpenLogOf(const privstore::TStoreLocation& where, const std::string& lo
 
 DWORD AppendRecord(OpenLog& log, RecordFields& fields) {
     std::lock_guard guard(log.mutex);
+    DropInherited(log);
     if (!log.fd.Valid() || !log.writable)
         if (DWORD status = OpenFile(log, true); status != ERROR_SUCCESS) return status;
     if (DWORD status = privstore::LockFile(log.fd.Get(), LOCK_EX, LockWait());
@@ -238,6 +260,7 @@ LogAccess::LogAccess(OpenLog& log, DWORD knownRecord) : log_(log) {
     log_.mutex.lock();
     error_ = ERROR_SUCCESS;
     const auto now = std::chrono::steady_clock::now();
+    DropInherited(log_);
     if (knownRecord != 0 && log_.built && log_.fd.Valid() && !log_.index.Empty() &&
         knownRecord >= log_.index.Oldest() && knownRecord <= log_.index.Newest() &&
         now - log_.checked < RecheckAfter)

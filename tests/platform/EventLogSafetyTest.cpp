@@ -194,3 +194,30 @@ TEST_F(EventLogSafety, OneDamagedRecordCostsOnlyItselfAndIsNeverCut) {
     EXPECT_EQ(GetLastError(), ERROR_EVENTLOG_FILE_CORRUPT);
     CloseEventLog(log);
 }
+
+TEST_F(EventLogSafety, AChildOfAWriterDoesNotShareItsLock) {
+    ASSERT_TRUE(Report("Forked", 1));  // the store keeps the file open now
+    int storeFd = -1;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (std::filesystem::read_symlink(entry.path(), error) == LogPath("Forked"))
+            storeFd = std::stoi(entry.path().filename().string());
+    }
+    ASSERT_GE(storeFd, 0);
+    // As if this process were in the middle of an append when it forked: a
+    // child that wrote through the inherited file would hold the lock too.
+    ASSERT_EQ(::flock(storeFd, LOCK_EX), 0);
+    eventlog::SetLockWait(std::chrono::milliseconds(200));
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const bool waited = !Report("Forked", 2) && GetLastError() == ERROR_LOCK_VIOLATION;
+        _exit(waited ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::flock(storeFd, LOCK_UN);
+    eventlog::SetLockWait(privstore::DefaultLockWait);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(Report("Forked", 3));
+}
