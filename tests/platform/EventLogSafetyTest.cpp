@@ -195,6 +195,32 @@ TEST_F(EventLogSafety, OneDamagedRecordCostsOnlyItselfAndIsNeverCut) {
     CloseEventLog(log);
 }
 
+TEST_F(EventLogSafety, ADamagedButCompleteLastRecordIsKept) {
+    // Only an incomplete record (a killed writer's) may be cut; this one is
+    // whole in length, with its signature damaged.
+    std::vector<std::uint8_t> bytes;
+    for (DWORD number = 1; number <= 3; ++number) {
+        eventlog::RecordFields fields;
+        fields.number = number;
+        fields.source = "Tests";
+        fields.strings = {"entry"};
+        const auto record = eventlog::ComposeRecord(fields);
+        bytes.insert(bytes.end(), record.begin(), record.end());
+    }
+    bytes[bytes.size() / 3 * 2 + 4] ^= 0x01;
+    std::filesystem::create_directories(dir_ + "/events");
+    std::ofstream(LogPath("Tail"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(Report("Tail", 4));
+    const auto after = Contents(LogPath("Tail"));
+    ASSERT_GT(after.size(), bytes.size());
+    EXPECT_EQ(after.compare(0, bytes.size(), std::string(bytes.begin(), bytes.end())), 0);
+    HANDLE log = OpenEventLogA(nullptr, "Tail");
+    EXPECT_EQ(Numbers(log, EVENTLOG_FORWARDS_READ), (std::vector<DWORD>{1, 2, 4}));
+    CloseEventLog(log);
+}
+
 TEST_F(EventLogSafety, AChildOfAWriterDoesNotShareItsLock) {
     ASSERT_TRUE(Report("Forked", 1));  // the store keeps the file open now
     int storeFd = -1;

@@ -31,7 +31,9 @@ const char* const Usage =
     "names the message files whose texts belong to SOURCE's entries in LOG\n"
     "(Application when not given); a file name may hold %VARIABLE%s.\n"
     "\n"
-    "The event log store is $ZORIRIVE_EVENTLOG, else $XDG_STATE_HOME/zoririve/eventlog;\n"
+    "The event log store is $ZORIRIVE_EVENTLOG, else $XDG_STATE_HOME/zoririve/eventlog\n"
+    "($XDG_STATE_HOME is ~/.local/state when unset; without HOME the home folder comes\n"
+    "from the password database); it is private to its user (folders 0700, files 0600);\n"
     "the registry store is $ZORIRIVE_REGISTRY, else $XDG_STATE_HOME/zoririve/registry.\n"
     "Exit status: 0 on success, 1 when the store refused, 2 for a wrong command line.\n";
 
