@@ -37,9 +37,10 @@ DWORD AppendRecord(OpenLog& log, RecordFields& fields);
 //
 // A read that begins at a record the log is known to hold (`knownRecord`) is
 // served from what was read when the file was checked less than a
-// millisecond ago: records are only ever appended, and the file's change
-// time is no finer than that, so checking again would tell no more. Anything
-// else (0) checks the file first.
+// millisecond ago, without checking again: the store only ever appends, so a
+// record once read stays as it was; only a rewrite behind the store's back
+// within that millisecond is seen late (at the next check). Anything else
+// (0: counts, the first read, a read past the newest record) checks first.
 class LogAccess {
   public:
     explicit LogAccess(OpenLog& log, DWORD knownRecord = 0);
