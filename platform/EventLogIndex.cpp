@@ -27,6 +27,13 @@ bool FitsNumber(DWORD number, off_t offset) {
     return number >= 1 && static_cast<off_t>(number - 1) <= offset / MinRecordSize;
 }
 
+// Whether `missing` damaged records fit in the `skipped` bytes between two
+// records that check out: a record whose number was damaged into another
+// that checks out would otherwise hide the records its number leaps over.
+bool MissingFit(DWORD missing, off_t skipped) {
+    return static_cast<off_t>(missing) <= skipped / MinRecordSize;
+}
+
 bool ByNumber(const RecordSpot& spot, DWORD number) {
     return spot.number < number;
 }
@@ -173,7 +180,7 @@ void LogIndex::ScanForward(FileReader& file) {
         for (off_t next = at + 4; !found && next + static_cast<off_t>(MinRecordSize) <= size;
              next += 4) {
             if (file.ReadDword(next, length) && WholeAt(file, next, length, number) &&
-                number > after) {
+                number > after && MissingFit(number - after - 1, next - at)) {
                 known_.push_back({number, next, length});
                 validEnd_ = at = next + length;
                 found = true;
@@ -188,7 +195,8 @@ bool LogIndex::StepBack(FileReader& file) {
     for (off_t end = knownFrom_; end >= static_cast<off_t>(MinRecordSize); end -= 4) {
         DWORD length = 0, number = 0;
         if (!file.ReadDword(end - 4, length) || !PlausibleLength(length, end)) continue;
-        if (WholeAt(file, end - length, length, number) && number < before) {
+        if (WholeAt(file, end - length, length, number) && number < before &&
+            MissingFit(before - number - 1, knownFrom_ - end)) {
             known_.push_front({number, end - length, length});
             knownFrom_ = end - length;
             return true;

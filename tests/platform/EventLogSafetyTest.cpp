@@ -195,6 +195,28 @@ TEST_F(EventLogSafety, OneDamagedRecordCostsOnlyItselfAndIsNeverCut) {
     CloseEventLog(log);
 }
 
+TEST_F(EventLogSafety, ARecordWhoseNumberIsDamagedHidesNoOther) {
+    // Record 5 still checks out, but says it is number 2: read from the end,
+    // it must not be taken for 2 (which would hide 4, 3 and the real 2).
+    std::vector<std::uint8_t> bytes;
+    for (DWORD number = 1; number <= 10; ++number) {
+        eventlog::RecordFields fields;
+        fields.number = number == 5 ? 2 : number;
+        fields.source = "Tests";
+        fields.strings = {"entry"};
+        const auto record = eventlog::ComposeRecord(fields);
+        bytes.insert(bytes.end(), record.begin(), record.end());
+    }
+    std::filesystem::create_directories(dir_ + "/events");
+    std::ofstream(LogPath("Renumbered"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    HANDLE log = OpenEventLogA(nullptr, "Renumbered");
+    EXPECT_EQ(Numbers(log, EVENTLOG_BACKWARDS_READ),
+              (std::vector<DWORD>{10, 9, 8, 7, 6, 4, 3, 2, 1}));
+    CloseEventLog(log);
+}
+
 TEST_F(EventLogSafety, ADamagedButCompleteLastRecordIsKept) {
     // Only an incomplete record (a killed writer's) may be cut; this one is
     // whole in length, with its signature damaged.
