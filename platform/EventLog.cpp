@@ -1,34 +1,28 @@
 #include "platform/EventLog.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <strings.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
-#include "platform/EventLogFile.h"
+#include "platform/EventLogStore.h"
 #include "platform/Registry.h"
 
 namespace zr::os {
 
 namespace {
 
-using eventlog::FileIndex;
+using eventlog::LogAccess;
+using eventlog::RecordSpot;
 
-constexpr const char* FileSuffix = ".evtlog";
 constexpr const char* SourcesKey = "SYSTEM\\CurrentControlSet\\Services\\EventLog";
 
 DWORD SystemClock() {
@@ -55,55 +49,9 @@ bool IsUsableLogName(const std::string& name) {
            name.find('/') == std::string::npos;
 }
 
-// The file of log `name` in `store`: an existing one whose name matches without
-// regard to case, else one spelt as given.
-std::string LogFilePath(const std::string& store, const std::string& name) {
-    const std::string wanted = name + FileSuffix;
-    std::string exact = store + "/" + wanted;
-    struct stat info;
-    if (::stat(exact.c_str(), &info) == 0) return exact;
-    if (DIR* dir = ::opendir(store.c_str())) {
-        while (const dirent* entry = ::readdir(dir)) {
-            if (::strcasecmp(entry->d_name, wanted.c_str()) == 0) {
-                exact = store + "/" + entry->d_name;
-                break;
-            }
-        }
-        ::closedir(dir);
-    }
-    return exact;
-}
-
-// One open log file, locked for as long as it lives.
-class LockedFile {
-  public:
-    LockedFile(const std::string& path, bool forWriting) {
-        fd_ = ::open(path.c_str(), forWriting ? O_RDWR | O_CREAT | O_CLOEXEC : O_RDONLY | O_CLOEXEC,
-                     0644);
-        if (fd_ < 0) return;
-        while (::flock(fd_, forWriting ? LOCK_EX : LOCK_SH) != 0) {
-            if (errno == EINTR) continue;
-            const int error = errno;
-            ::close(fd_);
-            fd_ = -1;
-            errno = error;
-            return;
-        }
-    }
-    ~LockedFile() {
-        if (fd_ >= 0) ::close(fd_);  // closing the last descriptor releases the lock
-    }
-    LockedFile(const LockedFile&) = delete;
-    LockedFile& operator=(const LockedFile&) = delete;
-    int Fd() const { return fd_; }
-
-  private:
-    int fd_ = -1;
-};
-
 struct LogHandle {
     enum Kind { Reader, Source } kind;
-    std::string store;
+    eventlog::OpenLog* file = nullptr;
     std::string logName;
     std::string source;  // Source handles
     std::mutex mutex;
@@ -112,23 +60,6 @@ struct LogHandle {
 
 // The position of a sequential read that has read the oldest record backwards.
 constexpr DWORD PastTheEnd = 0xFFFFFFFF;
-
-// What this process knows of each log file, shared by all its handles, so
-// that a write (a source is often registered for one entry) reads only what
-// other writers appended since, not the whole file.
-struct SharedIndex {
-    std::mutex mutex;
-    FileIndex index;
-};
-std::mutex indexesMutex;
-std::map<std::string, std::shared_ptr<SharedIndex>> indexes;
-
-std::shared_ptr<SharedIndex> IndexOf(const std::string& path) {
-    std::lock_guard lock(indexesMutex);
-    auto& entry = indexes[path];
-    if (!entry) entry = std::make_shared<SharedIndex>();
-    return entry;
-}
 
 std::mutex tableMutex;
 std::map<HANDLE, std::shared_ptr<LogHandle>> table;
@@ -170,49 +101,28 @@ HANDLE OpenHandle(LogHandle::Kind kind, const char* server, const char* logName,
     handle->kind = kind;
     handle->logName = logName && *logName ? logName : "Application";
     handle->source = source ? source : "";
-    handle->store = EventLogStoreFolder();
     if (!IsUsableLogName(handle->logName) ||
         (kind == LogHandle::Source && handle->source.empty())) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
+    privstore::TStoreLocation where;
+    if (DWORD status = eventlog::LocateEventLogStore(where); status != ERROR_SUCCESS) {
+        SetLastError(status);
+        return nullptr;
+    }
+    handle->file = &eventlog::OpenLogOf(where, handle->logName);
     return Enter(std::move(handle));
 }
 
-// Brings the log's index up to date under a shared lock and runs `use` with
-// the file (-1 when the log has no file yet) and the index while the lock is held.
+// Runs `use(LogAccess&)` with the log brought up to date; FALSE with the
+// error set when it cannot be read or `use` fails.
 template <typename Use>
-BOOL WithReadLock(LogHandle& log, Use use) {
-    const std::string path = LogFilePath(log.store, log.logName);
-    auto shared = IndexOf(path);
-    std::lock_guard lock(shared->mutex);
-    LockedFile file(path, false);
-    if (file.Fd() < 0) {
-        if (errno != ENOENT) return Fail(ErrorFromErrno(errno));
-        shared->index = FileIndex{};
-        return use(-1, shared->index);
-    }
-    if (!eventlog::Scan(file.Fd(), shared->index)) return Fail(ErrorFromErrno(errno));
-    return use(file.Fd(), shared->index);
-}
-
-// The number of the first record a read returns, or 0 with the error set.
-DWORD FirstToRead(const LogHandle& log, DWORD count, DWORD flags, DWORD recordOffset) {
-    const bool backwards = flags & EVENTLOG_BACKWARDS_READ;
-    if (flags & EVENTLOG_SEEK_READ) {
-        if (recordOffset == 0 || recordOffset > count) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return 0;
-        }
-        return recordOffset;
-    }
-    DWORD next = log.nextRecord;
-    if (next == 0 && count > 0) next = backwards ? count : 1;
-    if (next == 0 || next > count) {
-        SetLastError(ERROR_HANDLE_EOF);
-        return 0;
-    }
-    return next;
+BOOL WithLog(LogHandle& log, Use use, DWORD knownRecord = 0) {
+    LogAccess access(*log.file, knownRecord);
+    if (access.Error() != ERROR_SUCCESS) return Fail(access.Error());
+    const DWORD status = use(access);
+    return status == ERROR_SUCCESS ? TRUE : Fail(status);
 }
 
 bool ValidReadFlags(DWORD flags) {
@@ -225,34 +135,62 @@ bool ValidReadFlags(DWORD flags) {
            (way == EVENTLOG_FORWARDS_READ || way == EVENTLOG_BACKWARDS_READ);
 }
 
-enum class ReadResult { Done, Failed, Stale };
+// A record is not where the index says: the file was rewritten behind the
+// store's back.
+constexpr DWORD Stale = 0xFFFFFFFF;
+
+// The first record a read returns, or none with the reason in `error`.
+std::optional<RecordSpot> FirstToRead(const LogHandle& log, LogAccess& access, DWORD flags,
+                                      DWORD recordOffset, DWORD& error) {
+    eventlog::LogIndex& index = access.Index();
+    const bool backwards = flags & EVENTLOG_BACKWARDS_READ;
+    if (flags & EVENTLOG_SEEK_READ) {
+        if (recordOffset == 0 || recordOffset < index.Oldest() || recordOffset > index.Newest()) {
+            error = ERROR_INVALID_PARAMETER;
+            return std::nullopt;
+        }
+        auto spot = index.Find(access.Reader(), recordOffset);
+        if (!spot) error = ERROR_EVENTLOG_FILE_CORRUPT;
+        return spot;
+    }
+    DWORD next = log.nextRecord;
+    if (next == 0) next = backwards ? index.Newest() : index.Oldest();
+    std::optional<RecordSpot> spot;
+    if (next != PastTheEnd && next != 0) spot = index.Nearest(access.Reader(), next, backwards);
+    if (!spot) error = ERROR_HANDLE_EOF;
+    return spot;
+}
 
 // Copies the records a read asks for, as ReadEventLogA describes.
-ReadResult CopyRecords(LogHandle& log, int fd, const FileIndex& index, DWORD flags,
-                       DWORD recordOffset, void* buffer, DWORD bytesToRead, DWORD* bytesRead,
-                       DWORD* bytesNeeded) {
+DWORD CopyRecords(LogHandle& log, LogAccess& access, DWORD flags, DWORD recordOffset, void* buffer,
+                  DWORD bytesToRead, DWORD* bytesRead, DWORD* bytesNeeded) {
     *bytesRead = 0;
-    DWORD number = FirstToRead(log, index.Count(), flags, recordOffset);
-    if (number == 0) return ReadResult::Failed;
+    DWORD error = ERROR_SUCCESS;
+    std::optional<RecordSpot> spot = FirstToRead(log, access, flags, recordOffset, error);
+    if (!spot) return error;
+    eventlog::LogIndex& index = access.Index();
     const bool backwards = flags & EVENTLOG_BACKWARDS_READ;
-    std::vector<std::uint8_t> record;
     auto* out = static_cast<std::uint8_t*>(buffer);
-    while (number >= 1 && number <= index.Count()) {
-        if (!eventlog::ReadRecord(fd, index, number, record) ||
-            !eventlog::RecordChecksOut(record.data(), record.size(), number))
-            return ReadResult::Stale;
-        if (*bytesRead + record.size() > bytesToRead) {
+    DWORD last = 0;
+    while (spot) {
+        if (*bytesRead + static_cast<std::uint64_t>(spot->length) > bytesToRead) {
             if (*bytesRead > 0) break;
-            *bytesNeeded = static_cast<DWORD>(record.size());
-            SetLastError(ERROR_INSUFFICIENT_BUFFER);
-            return ReadResult::Failed;
+            *bytesNeeded = spot->length;
+            return ERROR_INSUFFICIENT_BUFFER;
         }
-        std::memcpy(out + *bytesRead, record.data(), record.size());
-        *bytesRead += static_cast<DWORD>(record.size());
-        number = backwards ? number - 1 : number + 1;
+        std::uint8_t* at = out + *bytesRead;
+        if (!access.Reader().Read(spot->offset, spot->length, at) ||
+            !eventlog::RecordChecksOut(at, spot->length, spot->number))
+            return Stale;
+        *bytesRead += spot->length;
+        last = spot->number;
+        const bool atEnd = backwards ? last <= index.Oldest() : last >= index.Newest();
+        if (bytesToRead - *bytesRead < eventlog::MinRecordSize) break;
+        spot = atEnd ? std::nullopt
+                     : index.Nearest(access.Reader(), backwards ? last - 1 : last + 1, backwards);
     }
-    log.nextRecord = number == 0 ? PastTheEnd : number;
-    return ReadResult::Done;
+    log.nextRecord = backwards ? (last <= 1 ? PastTheEnd : last - 1) : last + 1;
+    return ERROR_SUCCESS;
 }
 
 // The log whose registry key lists `source`, or Application.
@@ -302,50 +240,11 @@ void SendToSyslog(const LogHandle& log, const eventlog::RecordFields& fields) {
              fields.source.c_str(), log.logName.c_str(), fields.eventId, text.c_str());
 }
 
-// Appends the record under the exclusive lock, cutting off a torn tail first.
-BOOL Append(LogHandle& log, eventlog::RecordFields& fields) {
-    std::error_code ignored;
-    std::filesystem::create_directories(log.store, ignored);
-    const std::string path = LogFilePath(log.store, log.logName);
-    auto shared = IndexOf(path);
-    std::lock_guard lock(shared->mutex);
-    FileIndex& index = shared->index;
-    LockedFile file(path, true);
-    if (file.Fd() < 0) return Fail(ErrorFromErrno(errno));
-    if (!eventlog::Scan(file.Fd(), index)) return Fail(ErrorFromErrno(errno));
-    fields.number = index.Count() + 1;
-    const std::vector<std::uint8_t> record = eventlog::ComposeRecord(fields);
-    if (record.empty()) return Fail(ERROR_INVALID_PARAMETER);
-
-    const off_t at = index.validEnd;
-    bool written = ::ftruncate(file.Fd(), at) == 0;
-    for (std::size_t done = 0; written && done < record.size();) {
-        const ssize_t n = ::pwrite(file.Fd(), record.data() + done, record.size() - done,
-                                   at + static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0)
-            written = false;
-        else
-            done += static_cast<std::size_t>(n);
-    }
-    if (!written) {
-        const int error = errno ? errno : ENOSPC;
-        // A part of a record would be cut off by the next writer anyway; it
-        // goes now so that the file never holds more than whole records.
-        (void)::ftruncate(file.Fd(), at);
-        return Fail(ErrorFromErrno(error));
-    }
-    return TRUE;
-}
-
 }  // namespace
 
 std::string EventLogStoreFolder() {
-    if (const char* store = std::getenv("ZORIRIVE_EVENTLOG"); store && *store) return store;
-    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state)
-        return std::string(state) + "/zoririve/eventlog";
-    const char* home = std::getenv("HOME");
-    return std::string(home && *home ? home : "/tmp") + "/.local/state/zoririve/eventlog";
+    privstore::TStoreLocation where;
+    return eventlog::LocateEventLogStore(where) == ERROR_SUCCESS ? where.Path() : "";
 }
 
 EventLogClock SetEventLogClock(EventLogClock clock) {
@@ -388,9 +287,10 @@ BOOL GetNumberOfEventLogRecords(HANDLE handle, DWORD* count) {
     if (!log) return Fail(ERROR_INVALID_HANDLE);
     if (!count) return Fail(ERROR_INVALID_PARAMETER);
     std::lock_guard lock(log->mutex);
-    return WithReadLock(*log, [&](int, const FileIndex& index) {
-        *count = index.Count();
-        return TRUE;
+    return WithLog(*log, [&](LogAccess& access) {
+        const eventlog::LogIndex& index = access.Index();
+        *count = index.Empty() ? 0 : index.Newest() - index.Oldest() + 1;
+        return ERROR_SUCCESS;
     });
 }
 
@@ -399,9 +299,9 @@ BOOL GetOldestEventLogRecord(HANDLE handle, DWORD* number) {
     if (!log) return Fail(ERROR_INVALID_HANDLE);
     if (!number) return Fail(ERROR_INVALID_PARAMETER);
     std::lock_guard lock(log->mutex);
-    return WithReadLock(*log, [&](int, const FileIndex& index) {
-        *number = index.Count() > 0 ? 1 : 0;
-        return TRUE;
+    return WithLog(*log, [&](LogAccess& access) {
+        *number = access.Index().Oldest();
+        return ERROR_SUCCESS;
     });
 }
 
@@ -414,20 +314,20 @@ BOOL ReadEventLogA(HANDLE handle, DWORD flags, DWORD recordOffset, void* buffer,
     *bytesRead = 0;
     *bytesNeeded = 0;
     std::lock_guard lock(log->mutex);
-    return WithReadLock(*log, [&](int fd, FileIndex& index) -> BOOL {
-        ReadResult result = CopyRecords(*log, fd, index, flags, recordOffset, buffer, bytesToRead,
-                                        bytesRead, bytesNeeded);
-        if (result == ReadResult::Stale) {
-            // A record is not where the index says: the file was replaced or
-            // rewritten behind the store's back. Its index is built afresh, once.
-            index = FileIndex{};
-            if (!eventlog::Scan(fd, index)) return Fail(ErrorFromErrno(errno));
-            result = CopyRecords(*log, fd, index, flags, recordOffset, buffer, bytesToRead,
-                                 bytesRead, bytesNeeded);
-            if (result == ReadResult::Stale) return Fail(ERROR_HANDLE_EOF);
-        }
-        return result == ReadResult::Done ? TRUE : FALSE;
-    });
+    return WithLog(
+        *log,
+        [&](LogAccess& access) {
+            DWORD status = CopyRecords(*log, access, flags, recordOffset, buffer, bytesToRead,
+                                       bytesRead, bytesNeeded);
+            if (status == Stale) {
+                if (DWORD rebuilt = access.Rebuild(); rebuilt != ERROR_SUCCESS) return rebuilt;
+                status = CopyRecords(*log, access, flags, recordOffset, buffer, bytesToRead,
+                                     bytesRead, bytesNeeded);
+                if (status == Stale) status = ERROR_EVENTLOG_FILE_CORRUPT;
+            }
+            return status;
+        },
+        flags & EVENTLOG_SEEK_READ ? recordOffset : log->nextRecord);
 }
 
 HANDLE RegisterEventSourceA(const char* server, const char* source) {
@@ -469,14 +369,13 @@ BOOL ReportEventA(HANDLE handle, WORD type, WORD category, DWORD eventId, PSID u
         // comes from the part count, so a count beyond that is never followed.
         if (sid[0] != 1 || sid[1] > 15) return Fail(ERROR_INVALID_PARAMETER);
         fields.userSid.assign(reinterpret_cast<const char*>(sid), 8u + 4u * sid[1]);
-    } else {
-        fields.userSid = CurrentUserSid();
     }
     for (WORD i = 0; i < numStrings; ++i) fields.strings.emplace_back(strings[i] ? strings[i] : "");
     if (dataSize > 0) fields.data.assign(static_cast<const char*>(rawData), dataSize);
 
     std::lock_guard lock(log->mutex);
-    if (!Append(*log, fields)) return FALSE;
+    if (DWORD status = eventlog::AppendRecord(*log->file, fields); status != ERROR_SUCCESS)
+        return Fail(status);
     SendToSyslog(*log, fields);
     return TRUE;
 }

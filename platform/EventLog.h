@@ -4,7 +4,11 @@
 //   <store>/Application.evtlog     one file per log, records one after another
 //
 // The store is $ZORIRIVE_EVENTLOG when set, else $XDG_STATE_HOME/zoririve/eventlog
-// ($XDG_STATE_HOME defaults to ~/.local/state); it is looked up at each open.
+// ($XDG_STATE_HOME defaults to ~/.local/state; with HOME unset the home folder
+// comes from the password database, and without one a handle cannot be
+// opened); it is looked up at each open. It is its user's alone: folders the
+// store makes are 0700, log files 0600, and a link, a FIFO or a device where a
+// log file belongs is refused (ERROR_ACCESS_DENIED).
 // Log names compare without regard to ASCII case; a file keeps the spelling
 // its log was first written with. A log that has no file yet reads as empty.
 //
@@ -15,10 +19,16 @@
 // last 4 bytes. Records are numbered from 1 in file order.
 //
 // A writer takes an exclusive lock on the file and appends one whole record
-// with one write; readers take a shared lock. A record that a killed writer
-// left half written (it does not check out: wrong length at either end, wrong
-// signature or number, names or strings running past its end) ends the log
-// for readers, and the next writer cuts it off before it appends.
+// with one write; a reader that finds the file changed takes a shared lock
+// to read what changed. A lock another process holds is waited for a few
+// seconds, then the call fails with ERROR_LOCK_VIOLATION.
+//
+// A record that does not check out (wrong length at either end, wrong
+// signature, names or strings running past its end) is skipped by readers:
+// the next record that checks out at both ends follows it, and records keep
+// their numbers, so a seek to the damaged one fails with
+// ERROR_EVENTLOG_FILE_CORRUPT. Only an incomplete last record, which a killed
+// writer left, is cut off, by the next writer; nothing else is ever cut.
 //
 // Each entry written is also sent to syslog, so the system journal shows it.
 #pragma once
@@ -47,6 +57,9 @@ constexpr DWORD EVENTLOG_SEQUENTIAL_READ = 0x0001;
 constexpr DWORD EVENTLOG_SEEK_READ = 0x0002;
 constexpr DWORD EVENTLOG_FORWARDS_READ = 0x0004;
 constexpr DWORD EVENTLOG_BACKWARDS_READ = 0x0008;
+
+// A seek to a record whose bytes are damaged.
+constexpr DWORD ERROR_EVENTLOG_FILE_CORRUPT = 1500;
 
 // "LfLe", the Reserved field of every record.
 constexpr DWORD ELF_LOG_SIGNATURE = 0x654c664c;
@@ -79,9 +92,10 @@ static_assert(sizeof(EVENTLOGRECORD) == 56);
 // Null on failure.
 HANDLE OpenEventLogA(const char* server, const char* logName);
 BOOL CloseEventLog(HANDLE log);
-// Records in the log now (whole ones only).
+// Records in the log now: newest number - oldest number + 1 (a damaged
+// record between them counts).
 BOOL GetNumberOfEventLogRecords(HANDLE log, DWORD* count);
-// The number of the oldest record; 0 for an empty log.
+// The number of the oldest whole record; 0 for an empty log.
 BOOL GetOldestEventLogRecord(HANDLE log, DWORD* number);
 // Copies as many whole records as fit into `buffer`, beginning with record
 // `recordOffset` (EVENTLOG_SEEK_READ) or with the one after the last read in
@@ -89,7 +103,8 @@ BOOL GetOldestEventLogRecord(HANDLE log, DWORD* number);
 // begins at the oldest record forwards, at the newest backwards). When not even
 // the first fits: ERROR_INSUFFICIENT_BUFFER with its size in `*bytesNeeded`.
 // A seek to a number that is no record: ERROR_INVALID_PARAMETER; a sequential
-// read past the last record: ERROR_HANDLE_EOF.
+// read past the last record: ERROR_HANDLE_EOF. Sequential reads step over
+// damaged records.
 BOOL ReadEventLogA(HANDLE log, DWORD flags, DWORD recordOffset, void* buffer, DWORD bytesToRead,
                    DWORD* bytesRead, DWORD* bytesNeeded);
 
@@ -101,8 +116,9 @@ HANDLE RegisterEventSourceA(const char* server, const char* source);
 // The same for a log named by the caller.
 HANDLE RegisterEventSourceInLogA(const char* server, const char* logName, const char* source);
 BOOL DeregisterEventSource(HANDLE source);
-// Appends one record. A null `userSid` records the writing user's
-// (S-1-22-1-<uid>). The time generated and written is now.
+// Appends one record. A null `userSid` records no SID (UserSidLength 0); a
+// caller that wants its user named passes CurrentUserSid(). The time
+// generated and written is now.
 BOOL ReportEventA(HANDLE source, WORD type, WORD category, DWORD eventId, PSID userSid,
                   WORD numStrings, DWORD dataSize, const char** strings, const void* rawData);
 
@@ -112,7 +128,7 @@ std::string CurrentUserSid();
 // "S-1-22-1-1000" for a binary SID of `length` bytes; "" when it is none.
 std::string SidToString(const void* sid, DWORD length);
 
-// The store in use now (see above).
+// The store in use now (see above); "" when the user has no home folder.
 std::string EventLogStoreFolder();
 
 // The clock that stamps new records, seconds since 1970 (tests stage a fixed

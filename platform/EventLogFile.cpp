@@ -1,9 +1,5 @@
 #include "platform/EventLogFile.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 
 namespace zr::os::eventlog {
@@ -31,19 +27,6 @@ std::size_t EndOfText(const std::uint8_t* record, std::size_t from, std::size_t 
 
 bool InsideBody(std::uint64_t offset, std::uint64_t length, std::uint64_t bodyEnd) {
     return offset >= FixedSize && offset + length <= bodyEnd;
-}
-
-bool ReadFully(int fd, void* buffer, std::size_t size, off_t offset) {
-    auto* at = static_cast<std::uint8_t*>(buffer);
-    while (size > 0) {
-        const ssize_t got = ::pread(fd, at, size, offset);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        at += got;
-        size -= static_cast<std::size_t>(got);
-        offset += got;
-    }
-    return true;
 }
 
 }  // namespace
@@ -92,11 +75,15 @@ std::vector<std::uint8_t> ComposeRecord(const RecordFields& f) {
 }
 
 bool RecordChecksOut(const std::uint8_t* record, std::size_t size, DWORD number) {
+    return RecordIsWhole(record, size) && ReadDword(record + 8) == number;
+}
+
+bool RecordIsWhole(const std::uint8_t* record, std::size_t size) {
     if (size < MinRecordSize || size > MaxRecordSize || size % 4 != 0) return false;
     EVENTLOGRECORD head;
     std::memcpy(&head, record, FixedSize);
     if (head.Length != size || ReadDword(record + size - 4) != size) return false;
-    if (head.Reserved != ELF_LOG_SIGNATURE || head.RecordNumber != number) return false;
+    if (head.Reserved != ELF_LOG_SIGNATURE) return false;
 
     const std::size_t bodyEnd = size - 4;
     const std::size_t sourceEnd = EndOfText(record, FixedSize, bodyEnd);
@@ -112,45 +99,6 @@ bool RecordChecksOut(const std::uint8_t* record, std::size_t size, DWORD number)
             if ((at = EndOfText(record, at, bodyEnd)) == 0) return false;
     }
     return true;
-}
-
-bool Scan(int fd, FileIndex& index) {
-    struct stat info;
-    if (::fstat(fd, &info) != 0) return false;
-    std::vector<std::uint8_t> record;
-    // A file replaced by another (which may even get the same inode) or cut
-    // shorter is read again from its start; records that are still where
-    // they were are the same records, since a writer only ever appends.
-    const bool sameFile =
-        info.st_dev == index.device && info.st_ino == index.inode && info.st_size >= index.validEnd;
-    if (!sameFile ||
-        (index.Count() > 0 && (!ReadRecord(fd, index, index.Count(), record) ||
-                               !RecordChecksOut(record.data(), record.size(), index.Count())))) {
-        index = FileIndex{};
-        index.device = info.st_dev;
-        index.inode = info.st_ino;
-    }
-    while (index.validEnd + static_cast<off_t>(MinRecordSize) <= info.st_size) {
-        DWORD length = 0;
-        if (!ReadFully(fd, &length, sizeof length, index.validEnd)) break;
-        if (length < MinRecordSize || length > MaxRecordSize ||
-            index.validEnd + static_cast<off_t>(length) > info.st_size)
-            break;
-        record.resize(length);
-        if (!ReadFully(fd, record.data(), length, index.validEnd)) break;
-        if (!RecordChecksOut(record.data(), length, index.Count() + 1)) break;
-        index.offsets.push_back(index.validEnd);
-        index.validEnd += length;
-    }
-    return true;
-}
-
-bool ReadRecord(int fd, const FileIndex& index, DWORD number, std::vector<std::uint8_t>& out) {
-    if (number == 0 || number > index.Count()) return false;
-    const off_t begin = index.offsets[number - 1];
-    const off_t end = number < index.Count() ? index.offsets[number] : index.validEnd;
-    out.resize(static_cast<std::size_t>(end - begin));
-    return ReadFully(fd, out.data(), out.size(), begin);
 }
 
 }  // namespace zr::os::eventlog

@@ -1,9 +1,6 @@
-// The file of one log in the event log store: composing a record, checking
-// one that was read back, and finding the whole records of a file (see
-// EventLog.h for the layout and how writers and readers share a file).
+// A record of a log in the event log store: composing one, and checking one
+// that was read back (see EventLog.h for the layout).
 #pragma once
-
-#include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -37,26 +34,13 @@ struct RecordFields {
 std::vector<std::uint8_t> ComposeRecord(const RecordFields& fields);
 
 // Whether `size` bytes at `record` are one whole record numbered `number`
-// whose names, SID, strings and data all lie inside it, so that a reader may
-// follow every offset without further checks.
+// (see RecordIsWhole).
 bool RecordChecksOut(const std::uint8_t* record, std::size_t size, DWORD number);
 
-// What is known of a log file: where its whole records begin. Scan extends it
-// over the records appended since it last looked.
-struct FileIndex {
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t validEnd = 0;          // the end of the last whole record
-    std::vector<off_t> offsets;  // offsets[n - 1]: record number n
-    DWORD Count() const { return static_cast<DWORD>(offsets.size()); }
-};
-
-// Reads on from index.validEnd while records check out; starts over when the
-// file is another one or was cut shorter. The caller holds a lock on `fd`.
-// False (errno set) when the file cannot be read at all.
-bool Scan(int fd, FileIndex& index);
-
-// Reads record `number` (1-based, known to the index) into `out`.
-bool ReadRecord(int fd, const FileIndex& index, DWORD number, std::vector<std::uint8_t>& out);
+// Whether `size` bytes at `record` are one whole record, whatever its number:
+// the same length at both ends, the signature, and names, SID, strings and
+// data all inside it, so that a reader may follow every offset without
+// further checks.
+bool RecordIsWhole(const std::uint8_t* record, std::size_t size);
 
 }  // namespace zr::os::eventlog

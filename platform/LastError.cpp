@@ -60,6 +60,9 @@ const char* SystemErrorText(DWORD code) {
             return "Not enough storage is available to process this command";
         case ERROR_BAD_FORMAT:
             return "An attempt was made to load a program with an incorrect format";
+        case ERROR_LOCK_VIOLATION:
+            return "The process cannot access the file because another process has locked a "
+                   "portion of the file";
         case ERROR_HANDLE_EOF:
             return "Reached the end of the file";
         case ERROR_INVALID_PARAMETER:

@@ -1,4 +1,12 @@
 // The message compiler's source format, read into a MessageTable.
+//
+// Keywords and their values are delimited by white space, line breaks
+// included, as files written for the compiler rely on: several
+// "Keyword=value" pairs may share a line, blanks may stand around "=" and
+// ":", and a list's "(" may open on the line after its keyword. A message
+// text begins on the line after its Language keyword and ends at a line
+// holding only ".". A source in UTF-16 (with its byte-order mark) is read as
+// such; texts come out as UTF-8.
 #include <strings.h>
 
 #include <cctype>
@@ -19,16 +27,17 @@ struct NoCaseLess {
 };
 using NameTable = std::map<std::string, DWORD, NoCaseLess>;
 
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
-        text.remove_prefix(1);
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
-        text.remove_suffix(1);
-    return text;
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+bool IsSpace(char c) {
+    return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+bool IsNameChar(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
 }
 
 std::optional<DWORD> Number(std::string_view text) {
-    text = Trim(text);
     if (text.empty() || text.size() > 12) return std::nullopt;
     const std::string digits(text);
     char* end = nullptr;
@@ -39,24 +48,68 @@ std::optional<DWORD> Number(std::string_view text) {
     return static_cast<DWORD>(value);
 }
 
+void AppendUtf8(std::string& out, std::uint32_t point) {
+    if (point < 0x80) {
+        out += static_cast<char>(point);
+    } else if (point < 0x800) {
+        out += static_cast<char>(0xC0 | point >> 6);
+        out += static_cast<char>(0x80 | (point & 0x3F));
+    } else if (point < 0x10000) {
+        out += static_cast<char>(0xE0 | point >> 12);
+        out += static_cast<char>(0x80 | (point >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (point & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | point >> 18);
+        out += static_cast<char>(0x80 | (point >> 12 & 0x3F));
+        out += static_cast<char>(0x80 | (point >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (point & 0x3F));
+    }
+}
+
+// UTF-16 text after its byte-order mark, as UTF-8; a lone surrogate or an odd
+// last byte becomes U+FFFD rather than failing the whole file.
+std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
+    auto unit = [&](std::size_t at) -> std::uint32_t {
+        const auto a = static_cast<unsigned char>(bytes[at]);
+        const auto b = static_cast<unsigned char>(bytes[at + 1]);
+        return bigEndian ? (a << 8 | b) : (b << 8 | a);
+    };
+    std::string out;
+    out.reserve(bytes.size());
+    std::size_t at = 0;
+    for (; at + 1 < bytes.size(); at += 2) {
+        std::uint32_t point = unit(at);
+        if (point >= 0xD800 && point < 0xDC00 && at + 3 < bytes.size()) {
+            const std::uint32_t low = unit(at + 2);
+            if (low >= 0xDC00 && low < 0xE000) {
+                point = 0x10000 + ((point - 0xD800) << 10) + (low - 0xDC00);
+                at += 2;
+            }
+        }
+        AppendUtf8(out, point >= 0xD800 && point < 0xE000 ? 0xFFFD : point);
+    }
+    if (at < bytes.size()) AppendUtf8(out, 0xFFFD);
+    return out;
+}
+
+// The source as UTF-8 text without a byte-order mark.
+std::string SourceText(std::string_view bytes) {
+    if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE')
+        return Utf16ToUtf8(bytes.substr(2), false);
+    if (bytes.size() >= 2 && bytes[0] == '\xFE' && bytes[1] == '\xFF')
+        return Utf16ToUtf8(bytes.substr(2), true);
+    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    return std::string(bytes);
+}
+
 class Parser {
   public:
-    Parser(std::string_view source, MessageTable& table) : table_(table) {
-        while (!source.empty()) {
-            const auto end = source.find('\n');
-            std::string_view line = source.substr(0, end);
-            if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-            lines_.push_back(line);
-            source.remove_prefix(end == std::string_view::npos ? source.size() : end + 1);
-        }
-    }
+    Parser(std::string_view source, MessageTable& table) : source_(source), table_(table) {}
 
     bool Run(std::string* error) {
-        for (index_ = 0; index_ < lines_.size(); ++index_) {
-            const std::string_view line = Trim(lines_[index_]);
-            if (line.empty() || line.front() == ';') continue;
-            if (!Keyword(line)) {
-                if (error) *error = "line " + std::to_string(index_ + 1) + ": " + problem_;
+        while (SkipSpaceAndComments(), at_ < source_.size()) {
+            if (!Keyword()) {
+                if (error) *error = "line " + std::to_string(LineOf(at_)) + ": " + problem_;
                 return false;
             }
         }
@@ -69,17 +122,58 @@ class Parser {
         return false;
     }
 
-    bool Keyword(std::string_view line) {
-        const auto equals = line.find('=');
-        if (equals == std::string_view::npos) return Failed("a keyword line was expected");
-        const std::string name(Trim(line.substr(0, equals)));
-        const std::string_view value = Trim(line.substr(equals + 1));
+    std::size_t LineOf(std::size_t at) const {
+        std::size_t line = 1;
+        for (std::size_t i = 0; i < at && i < source_.size(); ++i) line += source_[i] == '\n';
+        return line;
+    }
+
+    bool AtEnd() const { return at_ >= source_.size(); }
+    char Peek() const { return AtEnd() ? '\0' : source_[at_]; }
+
+    // White space, line breaks included, and comments: ";" to the end of its line.
+    void SkipSpaceAndComments() {
+        while (!AtEnd()) {
+            if (IsSpace(Peek())) {
+                ++at_;
+            } else if (Peek() == ';') {
+                while (!AtEnd() && Peek() != '\n') ++at_;
+            } else {
+                break;
+            }
+        }
+    }
+    void SkipBlanks() {
+        while (!AtEnd() && IsBlank(Peek())) ++at_;
+    }
+
+    std::string_view Name() {
+        const std::size_t begin = at_;
+        while (!AtEnd() && IsNameChar(Peek())) ++at_;
+        return source_.substr(begin, at_ - begin);
+    }
+
+    // A value runs to the next white space; none when its line ends first.
+    std::string_view Value() {
+        SkipBlanks();
+        const std::size_t begin = at_;
+        while (!AtEnd() && !IsSpace(Peek())) ++at_;
+        return source_.substr(begin, at_ - begin);
+    }
+
+    bool Keyword() {
+        const std::string name(Name());
+        if (name.empty()) return Failed("a keyword was expected");
+        SkipBlanks();
+        if (Peek() != '=') return Failed("a keyword line was expected");
+        ++at_;
         auto is = [&](const char* keyword) { return ::strcasecmp(name.c_str(), keyword) == 0; };
+        if (is("SeverityNames")) return Names(severities_, 3);
+        if (is("FacilityNames")) return Names(facilities_, 0xFFF);
+        if (is("LanguageNames")) return Names(languages_, 0xFFFF);
+        const std::string_view value = Value();
         if (is("MessageIdTypedef") || is("OutputBase")) return true;
         if (is("SymbolicName")) return StartsMessage();
-        if (is("SeverityNames")) return Names(value, severities_, 3);
-        if (is("FacilityNames")) return Names(value, facilities_, 0xFFF);
-        if (is("LanguageNames")) return Names(value, languages_, 0xFFFF);
         if (is("MessageId")) return MessageId(value);
         if (is("Severity")) return Lookup(value, severities_, severity_, "severity");
         if (is("Facility")) return Lookup(value, facilities_, facility_, "facility");
@@ -87,26 +181,33 @@ class Parser {
         return Failed("unknown keyword " + name);
     }
 
-    // "(Name=value[:symbol] ...)", possibly over several lines.
-    bool Names(std::string_view first, NameTable& names, DWORD highest) {
-        std::string list(first);
-        while (list.find(')') == std::string::npos && index_ + 1 < lines_.size())
-            list += " " + std::string(lines_[++index_]);
-        const auto open = list.find('('), close = list.find(')');
-        if (open != 0 || close == std::string::npos || !Trim(list.substr(close + 1)).empty())
-            return Failed("a list in parentheses was expected");
-        std::string_view entries = std::string_view(list).substr(1, close - 1);
-        while (!(entries = Trim(entries)).empty()) {
-            auto end = entries.find_first_of(" \t");
-            const std::string_view entry = entries.substr(0, end);
-            entries.remove_prefix(end == std::string_view::npos ? entries.size() : end);
-            const auto equals = entry.find('=');
-            if (equals == 0 || equals == std::string_view::npos)
-                return Failed("name=value expected");
-            const auto value = Number(entry.substr(equals + 1, entry.find(':') - equals - 1));
+    // "(Name=value[:symbol] ...)", over as many lines as it takes.
+    bool Names(NameTable& names, DWORD highest) {
+        SkipSpaceAndComments();
+        if (Peek() != '(') return Failed("a list in parentheses was expected");
+        ++at_;
+        for (;;) {
+            SkipSpaceAndComments();
+            if (AtEnd()) return Failed("a list without its closing \")\"");
+            if (Peek() == ')') break;
+            const std::string name(Name());
+            SkipSpaceAndComments();
+            if (name.empty() || Peek() != '=') return Failed("name=value expected");
+            ++at_;
+            SkipSpaceAndComments();
+            const std::size_t begin = at_;
+            while (!AtEnd() && !IsSpace(Peek()) && Peek() != ':' && Peek() != ')') ++at_;
+            const auto value = Number(source_.substr(begin, at_ - begin));
             if (!value || *value > highest) return Failed("a value out of range");
-            names[std::string(entry.substr(0, equals))] = *value;
+            SkipSpaceAndComments();
+            if (Peek() == ':') {  // the symbol the compiler would define; not needed here
+                ++at_;
+                SkipSpaceAndComments();
+                while (!AtEnd() && !IsSpace(Peek()) && Peek() != ')') ++at_;
+            }
+            names[name] = *value;
         }
+        ++at_;
         return true;
     }
 
@@ -148,27 +249,40 @@ class Parser {
         return true;
     }
 
+    // The next line, without its line break; false at the end of the source.
+    bool NextLine(std::string_view& line) {
+        if (AtEnd()) return false;
+        const std::size_t end = std::min(source_.find('\n', at_), source_.size());
+        line = source_.substr(at_, end - at_);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        at_ = end == source_.size() ? end : end + 1;
+        return true;
+    }
+
     bool Text(std::string_view languageName) {
         const auto language = languages_.find(std::string(languageName));
         if (language == languages_.end()) return Failed("unknown language");
         if (!NextCode()) return false;
+        std::string_view line;
+        NextLine(line);  // the rest of the Language line
         std::string text;
-        for (++index_;; ++index_) {
-            if (index_ >= lines_.size()) return Failed("a message text without its closing \".\"");
-            if (lines_[index_] == ".") break;
-            text.append(lines_[index_]).append("\r\n");
+        for (;;) {
+            if (!NextLine(line)) return Failed("a message text without its closing \".\"");
+            if (line == ".") break;
+            text.append(line).append("\r\n");
         }
         if (!table_.messages[id_].emplace(language->second, std::move(text)).second)
             return Failed("a message defined twice");
         return true;
     }
 
+    std::string_view source_;
+    std::size_t at_ = 0;
     MessageTable& table_;
-    std::vector<std::string_view> lines_;
-    std::size_t index_ = 0;
     std::string problem_;
     NameTable severities_{{"Success", 0}, {"Informational", 1}, {"Warning", 2}, {"Error", 3}};
-    NameTable facilities_{{"System", 0x0FF}, {"Application", 0xFFF}};
+    // Application is worth 0: the identifiers compiled for it carry no facility bits.
+    NameTable facilities_{{"System", 0x0FF}, {"Application", 0}};
     NameTable languages_{{"English", LANG_ENGLISH_US}};
     DWORD severity_ = 0;
     DWORD facility_ = 0;
@@ -182,7 +296,8 @@ class Parser {
 
 bool ParseMessageFile(std::string_view source, MessageTable& table, std::string* error) {
     table = MessageTable{};
-    return Parser(source, table).Run(error);
+    const std::string text = SourceText(source);
+    return Parser(text, table).Run(error);
 }
 
 }  // namespace zr::os

@@ -1,14 +1,16 @@
 #include "platform/MessageFiles.h"
 
+#include <fcntl.h>
+
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <mutex>
-#include <sstream>
+
+#include "platform/PrivateStore.h"
 
 namespace zr::os {
 
@@ -206,14 +208,18 @@ HMODULE LoadLibraryExA(const char* fileName, HANDLE file, DWORD flags) {
     const DWORD asData = LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE |
                          LOAD_LIBRARY_AS_DATAFILE_EXCLUSIVE;
     if (!fileName || file || !(flags & asData)) return Fail(ERROR_INVALID_PARAMETER), nullptr;
-    std::ifstream in(fileName, std::ios::binary);
-    if (!in) return Fail(errno == ENOENT ? ERROR_MOD_NOT_FOUND : ErrorFromErrno(errno)), nullptr;
-    std::ostringstream content;
-    content << in.rdbuf();
-    const std::string source = content.str();
+    // Without blocking, so that a FIFO is refused rather than waited on; the
+    // file's type and size are checked before anything is read (a device
+    // such as /dev/zero never ends).
+    const privstore::TFd opened(::open(fileName, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!opened.Valid())
+        return Fail(errno == ENOENT ? ERROR_MOD_NOT_FOUND : ErrorFromErrno(errno)), nullptr;
+    std::string source;
+    const DWORD status = privstore::ReadStoreFile(opened.Get(), MaxMessageFileSize, source);
+    if (status == ERROR_NOT_ENOUGH_MEMORY) return Fail(ERROR_BAD_FORMAT), nullptr;
+    if (status != ERROR_SUCCESS) return Fail(status), nullptr;
     auto table = std::make_shared<MessageTable>();
-    if (source.size() > MaxMessageFileSize || !ParseMessageFile(source, *table))
-        return Fail(ERROR_BAD_FORMAT), nullptr;
+    if (!ParseMessageFile(source, *table)) return Fail(ERROR_BAD_FORMAT), nullptr;
     // Every loaded file gets an address of its own, which no other handle has.
     HMODULE module = new char;
     std::lock_guard lock(modulesMutex);

@@ -3,7 +3,7 @@
 //
 //   ; comment
 //   SeverityNames=(Success=0x0 Informational=0x1 Warning=0x2 Error=0x3)
-//   FacilityNames=(System=0x0FF Application=0xFFF)
+//   FacilityNames=(System=0x0FF Application=0x0)
 //   LanguageNames=(English=0x409:MSG00409)
 //   MessageId=0x100
 //   Severity=Error
@@ -19,7 +19,9 @@
 // code (MessageId) in bits 0-15. MessageId empty or missing is one more than
 // the facility's previous code, "+n" adds n to it; Severity and Facility carry
 // over from the message before (at first Success and facility 0). Each text
-// line ends with CR LF in the loaded text.
+// line ends with CR LF in the loaded text. Pairs may share a line, blanks may
+// stand around "=" and a list may open on the next line; a UTF-16 source
+// with its byte-order mark is read too, and its texts are given as UTF-8.
 #pragma once
 
 #include <cstdint>
@@ -60,8 +62,9 @@ bool ParseMessageFile(std::string_view source, MessageTable& table, std::string*
 
 // Loads a message file as data; only the data-file flags are accepted
 // (ERROR_INVALID_PARAMETER otherwise, or with a file handle). A missing file
-// fails with ERROR_MOD_NOT_FOUND, one that is no message file with
-// ERROR_BAD_FORMAT. Null on failure.
+// fails with ERROR_MOD_NOT_FOUND, one that is no message file (or larger
+// than 16 MB) with ERROR_BAD_FORMAT, one that is no regular file (a FIFO, a
+// device) with ERROR_ACCESS_DENIED before anything is read. Null on failure.
 HMODULE LoadLibraryExA(const char* fileName, HANDLE file, DWORD flags);
 BOOL FreeLibrary(HMODULE module);
 

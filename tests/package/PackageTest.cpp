@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <array>
+#include <filesystem>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -146,6 +147,28 @@ TEST(Designer, PalettePngAndFormFilesFromTheCommandLine) {
     EXPECT_NE(text.find("object KVFileLog1: TKVFileLog"), std::string::npos) << text;
     EXPECT_NE(text.find("LogFile = 'errors.log'"), std::string::npos) << text;
     EXPECT_EQ(text.find("ErrorDialog"), std::string::npos) << "defaults are not stored:\n" << text;
+}
+
+TEST(Designer, AFailedSaveLeavesTheOldForm) {
+    int status = -1;
+    const std::string zrdesign = std::string("'") + ZR_ZRDESIGN + "'";
+    const std::string folder = ::testing::TempDir() + "/failed-save";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    const std::string form = folder + "/kept.dfm";
+    Shell(zrdesign + " new '" + form + "' TKVFileLog", &status);
+    ASSERT_EQ(status, 0);
+    const std::string before = Shell("cat '" + form + "'");
+    // Enough components that the form outgrows a one-block file-size limit.
+    std::string many;
+    for (int i = 0; i < 40; ++i) many += " TKVFileLog";
+    Shell("trap '' XFSZ; ulimit -f 1; " + zrdesign + " add '" + form + "'" + many, &status);
+    EXPECT_NE(status, 0);
+    EXPECT_EQ(Shell("cat '" + form + "'"), before);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),
+                            std::filesystem::directory_iterator()),
+              1);  // nothing left beside it
+    std::filesystem::remove_all(folder);
 }
 
 TEST(Designer, LoadingWhatIsNoPackageOfThisRunTimeSaysWhy) {

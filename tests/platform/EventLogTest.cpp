@@ -20,10 +20,11 @@ namespace {
 
 class EventLogStore : public ScratchEventLog {};
 
-void Report(const char* log, const char* source, DWORD id, std::vector<const char*> strings) {
+void Report(const char* log, const char* source, DWORD id, std::vector<const char*> strings,
+            PSID sid = nullptr) {
     HANDLE handle = RegisterEventSourceInLogA(nullptr, log, source);
     ASSERT_NE(handle, nullptr);
-    ASSERT_TRUE(ReportEventA(handle, EVENTLOG_WARNING_TYPE, 3, id, nullptr,
+    ASSERT_TRUE(ReportEventA(handle, EVENTLOG_WARNING_TYPE, 3, id, sid,
                              static_cast<WORD>(strings.size()), 0, strings.data(), nullptr));
     ASSERT_TRUE(DeregisterEventSource(handle));
 }
@@ -61,7 +62,8 @@ std::vector<DWORD> ReadAll(HANDLE log, DWORD direction, DWORD perRead, DWORD& la
 }  // namespace
 
 TEST_F(EventLogStore, RecordsKeepThePublishedLayoutWithTheWritersSid) {
-    Report("Application", "Tests", 0xC0FF0042, {"first", "", "third"});
+    std::string sid = CurrentUserSid();
+    Report("Application", "Tests", 0xC0FF0042, {"first", "", "third"}, sid.data());
     HANDLE log = OpenEventLogA(nullptr, "application");  // names ignore case
     ASSERT_NE(log, nullptr);
     DWORD count = 0, oldest = 0;
@@ -97,6 +99,17 @@ TEST_F(EventLogStore, RecordsKeepThePublishedLayoutWithTheWritersSid) {
     EXPECT_TRUE(CloseEventLog(log));
     EXPECT_FALSE(CloseEventLog(log));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+TEST_F(EventLogStore, ANullSidRecordsNone) {
+    Report("Application", "Tests", 1, {"no user"});
+    HANDLE log = OpenEventLogA(nullptr, "Application");
+    const auto record = Seek(log, 1);
+    ASSERT_FALSE(record.empty());
+    EVENTLOGRECORD head;
+    std::memcpy(&head, record.data(), sizeof head);
+    EXPECT_EQ(head.UserSidLength, 0u);
+    CloseEventLog(log);
 }
 
 TEST_F(EventLogStore, ReadsSeekAndRunBothWaysAndSayWhenTheyCannot) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -121,6 +123,18 @@ TEST(MessageFiles, LoadedAsDataAndFormattedByIdentifier) {
     std::filesystem::remove(path);
 }
 
+TEST(MessageFiles, AFifoOrADeviceIsRefusedWithoutReading) {
+    const std::string fifo = ::testing::TempDir() + "zr-messages.fifo";
+    ::unlink(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // Both would block or grow without end if they were read.
+    for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+        EXPECT_EQ(LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE), nullptr);
+        EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED) << path;
+    }
+    ::unlink(fifo.c_str());
+}
+
 TEST(MessageFiles, EnvironmentStringsExpandKnownNamesOnly) {
     ::setenv("ZR_TEST_DIR", "/opt/messages", 1);
     ::unsetenv("ZR_TEST_UNSET");
@@ -132,4 +146,47 @@ TEST(MessageFiles, EnvironmentStringsExpandKnownNamesOnly) {
     char buffer[260];
     EXPECT_EQ(ExpandEnvironmentStringsA(source, buffer, sizeof buffer), expected.size() + 1);
     EXPECT_EQ(buffer, expected);
+}
+
+// Forms that message files written for the compiler use.
+TEST(MessageFileForms, SeveralKeywordsShareALine) {
+    const auto table = Parse(
+        "FacilityNames=(Xen=0x10)\n"
+        "MessageId=0x1 Facility=Xen Severity=Informational SymbolicName=MSG_A\n"
+        "Language=English\nshared line\n.\n");
+    EXPECT_EQ(table.messages.at(0x40100001).at(LANG_ENGLISH_US), "shared line\r\n");
+}
+
+TEST(MessageFileForms, BlanksMayStandAroundEqualsInNameLists) {
+    const auto table = Parse(
+        "LanguageNames = (Neutral = 0x0000:MSG00001)\n"
+        "MessageId = 5\nLanguage = Neutral\nneutral\n.\n");
+    EXPECT_EQ(table.messages.at(5).at(0), "neutral\r\n");
+}
+
+TEST(MessageFileForms, AListMayOpenOnTheLineAfterItsKeyword) {
+    const auto table = Parse(
+        "SeverityNames =\n"
+        "(\n  Fine=0x0\n  Bad=0x3\n)\n"
+        "MessageId=2\nSeverity=Bad\nLanguage=English\nbad\n.\n");
+    EXPECT_EQ(table.messages.count(0xC0000002), 1u);
+}
+
+TEST(MessageFileForms, TheApplicationFacilityAddsNoBits) {
+    const auto table = Parse(
+        "MessageId=1\nSeverity=Informational\nFacility=Application\nLanguage=English\ni\n.\n"
+        "MessageId=1\nSeverity=Error\nLanguage=English\ne\n.\n");
+    EXPECT_EQ(table.messages.count(0x40000001), 1u);
+    EXPECT_EQ(table.messages.count(0xC0000001), 1u);
+}
+
+TEST(MessageFileForms, AUtf16SourceIsReadAndItsTextsGivenAsUtf8) {
+    const std::u16string text = u"MessageId=3\r\nLanguage=English\r\nCaf\u00e9 \U0001F600\r\n.\r\n";
+    std::string source = "\xFF\xFE";  // little-endian byte-order mark
+    for (char16_t unit : text) {
+        source += static_cast<char>(unit & 0xFF);
+        source += static_cast<char>(unit >> 8);
+    }
+    const auto table = Parse(source);
+    EXPECT_EQ(table.messages.at(3).at(LANG_ENGLISH_US), "Caf\xC3\xA9 \xF0\x9F\x98\x80\r\n");
 }

@@ -48,7 +48,7 @@ TEST_F(ZreventTool, WritesRegistersAndListsWithMessageTexts) {
                            "Language=English\nQueue %1 is %2 full.\n.\n";
     EXPECT_EQ(Zrevent({"register", "Mailer", "/nowhere.mc;" + file, "--log", "Mail"}).Status, 0);
     EXPECT_EQ(
-        Zrevent({"write", "Mail", "Mailer", "warning", "0x8FFF0020", "outgoing", "90%"}).Status, 0);
+        Zrevent({"write", "Mail", "Mailer", "warning", "0x80000020", "outgoing", "90%"}).Status, 0);
     EXPECT_EQ(Zrevent({"write", "Mail", "Unregistered", "error", "7", "raw", "strings"}).Status, 0);
 
     const auto list = Zrevent({"list", "Mail"});
@@ -58,7 +58,7 @@ TEST_F(ZreventTool, WritesRegistersAndListsWithMessageTexts) {
     ASSERT_EQ(first, 0u) << list.Output;
     ASSERT_NE(second, std::string::npos) << list.Output;
     const std::string line1 = list.Output.substr(0, second);
-    EXPECT_NE(line1.find("  warning  Mailer  0x8FFF0020  Queue outgoing is 90% full."),
+    EXPECT_NE(line1.find("  warning  Mailer  0x80000020  Queue outgoing is 90% full."),
               std::string::npos)
         << line1;
     EXPECT_NE(list.Output.find("  error  Unregistered  7  raw strings\n", second),
@@ -78,4 +78,32 @@ TEST_F(ZreventTool, WritesRegistersAndListsWithMessageTexts) {
     }
     // A log the store cannot hold exits with 1.
     EXPECT_EQ(Zrevent({"write", "..", "Mailer", "error", "1"}).Status, 1);
+}
+
+TEST_F(ZreventTool, ListShowsControlCharactersEscaped) {
+    ASSERT_EQ(Zrevent({"write", "Application", "Src\x1b[2J", "error", "1", "a\nforged\x7f"}).Status,
+              0);
+    const auto list = Zrevent({"list", "Application"});
+    EXPECT_EQ(list.Status, 0);
+    EXPECT_NE(list.Output.find("  Src\\x1b[2J  1  a\\x0aforged\\x7f\n"), std::string::npos)
+        << list.Output;
+    EXPECT_EQ(list.Output.find('\x1b'), std::string::npos);
+}
+
+TEST_F(ZreventTool, ListGoesOnPastADamagedRecord) {
+    for (const char* text : {"one", "two", "three"})
+        ASSERT_EQ(Zrevent({"write", "Application", "Src", "error", "1", text}).Status, 0);
+    {
+        std::fstream file(dir_ + "/events/Application.evtlog",
+                          std::ios::in | std::ios::out | std::ios::binary);
+        std::uint32_t first = 0;
+        file.read(reinterpret_cast<char*>(&first), 4);
+        file.seekp(first);  // the length that begins record 2
+        file.put('\x7f');
+    }
+    const auto list = Zrevent({"list", "Application"});
+    EXPECT_EQ(list.Status, 0) << list.Output;
+    EXPECT_NE(list.Output.find("  one\n2  (damaged record, skipped)\n3  "), std::string::npos)
+        << list.Output;
+    EXPECT_NE(list.Output.find("  three\n"), std::string::npos) << list.Output;
 }

@@ -1,5 +1,10 @@
 #include "tools/zrdesign/FormDesign.h"
 
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <fstream>
 #include <sstream>
 
@@ -19,6 +24,33 @@ std::string ReadFile(const std::string& file) {
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+bool WriteAll(int fd, const std::string& text) {
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Writes `text` to a new file beside `file` and renames it over `file`, so that
+// a save that fails halfway (a full disk, a file-size limit) leaves the form
+// as it was. The new file keeps the old one's permissions; a new form is
+// its user's alone.
+bool WriteFileBesideAndRename(const std::string& file, const std::string& text) {
+    std::string temporary = file + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) return false;
+    struct stat old;
+    bool written = (::stat(file.c_str(), &old) != 0 || ::fchmod(fd, old.st_mode & 07777) == 0) &&
+                   WriteAll(fd, text) && ::fsync(fd) == 0;
+    written = ::close(fd) == 0 && written;
+    if (written && ::rename(temporary.c_str(), file.c_str()) == 0) return true;
+    ::unlink(temporary.c_str());
+    return false;
 }
 
 // "T" dropped from the class name, then the first free number.
@@ -145,8 +177,7 @@ TComponent& TDesignSession::OpenForm(const std::string& file) {
 
 void TDesignSession::SaveForm(const std::string& file) const {
     const std::string text = WriteComponentToText(&Form());
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    if (!out || !(out << text) || !out.flush())
+    if (!WriteFileBesideAndRename(file, text))
         throw EFCreateError("Cannot create file \"" + file + "\"");
 }
 

@@ -31,7 +31,9 @@ const char* const Usage =
     "names the message files whose texts belong to SOURCE's entries in LOG\n"
     "(Application when not given); a file name may hold %VARIABLE%s.\n"
     "\n"
-    "The event log store is $ZORIRIVE_EVENTLOG, else $XDG_STATE_HOME/zoririve/eventlog;\n"
+    "The event log store is $ZORIRIVE_EVENTLOG, else $XDG_STATE_HOME/zoririve/eventlog\n"
+    "($XDG_STATE_HOME is ~/.local/state when unset; without HOME the home folder comes\n"
+    "from the password database); it is private to its user (folders 0700, files 0600);\n"
     "the registry store is $ZORIRIVE_REGISTRY, else $XDG_STATE_HOME/zoririve/registry.\n"
     "Exit status: 0 on success, 1 when the store refused, 2 for a wrong command line.\n";
 
@@ -82,6 +84,23 @@ std::string TypeName(WORD type) {
     }
 }
 
+// Control characters (an escape sequence, a line break) shown as \xNN, so that
+// a record's text cannot forge or hide lines of the listing.
+std::string Escaped(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02x", byte);
+            out += hex;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 std::string IdText(DWORD id) {
     char text[16];
     std::snprintf(text, sizeof text, id <= 0xFFFF ? "%u" : "0x%08X", id);
@@ -113,15 +132,21 @@ void List(const std::vector<std::string>& args) {
     try {
         log.Open();
         for (std::uint32_t i = 0, count = log.GetEventCount(); i < count; ++i) {
-            log.ReadEvent(i);
+            try {
+                log.ReadEvent(i);
+            } catch (const zr::EOSError& e) {
+                if (e.ErrorCode() != ERROR_EVENTLOG_FILE_CORRUPT) throw;
+                std::cout << i + 1 << "  (damaged record, skipped)\n";
+                continue;
+            }
             std::string text = log.GetEventMessageText();
             if (text.empty())  // no message file has it: the strings as they are
                 for (std::uint16_t s = 0; s < log.GetEventStringCount(); ++s)
                     text += (s ? " " : "") + log.GetEventString(s);
             std::cout << i + 1 << "  "
                       << zr::FormatDateTime("yyyy-mm-dd hh:nn:ss", log.GetEventTime()) << "  "
-                      << TypeName(log.GetEventType()) << "  " << log.GetEventSource() << "  "
-                      << IdText(log.GetEventID()) << "  " << text << "\n";
+                      << TypeName(log.GetEventType()) << "  " << Escaped(log.GetEventSource())
+                      << "  " << IdText(log.GetEventID()) << "  " << Escaped(text) << "\n";
         }
     } catch (const zr::EOSError& e) {
         throw TFailure{"cannot read log " + args[0] + ": " + e.Message()};

@@ -1,0 +1,271 @@
+// The event log store against another local user, a killed or stuck process
+// and damage: what it makes is private, it follows no planted link, it waits
+// for a lock a bounded time, and one damaged record costs only that record.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "EventLogTestSupport.h"
+#include "platform/EventLog.h"
+#include "platform/EventLogFile.h"
+#include "platform/EventLogStore.h"
+
+using namespace zr::os;
+
+namespace {
+
+class EventLogSafety : public zr::testing::ScratchEventLog {};
+
+BOOL Report(const char* logName, DWORD id) {
+    HANDLE source = RegisterEventSourceInLogA(nullptr, logName, "Tests");
+    if (!source) return FALSE;
+    const char* strings[] = {"text"};
+    const BOOL written =
+        ReportEventA(source, EVENTLOG_INFORMATION_TYPE, 0, id, nullptr, 1, 0, strings, nullptr);
+    const DWORD error = GetLastError();
+    DeregisterEventSource(source);
+    SetLastError(error);
+    return written;
+}
+
+mode_t ModeOf(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+}
+
+std::string Contents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The record numbers a sequential read gives in one direction.
+std::vector<DWORD> Numbers(HANDLE log, DWORD direction) {
+    std::vector<DWORD> numbers;
+    std::vector<std::uint8_t> buffer(1 << 16);
+    DWORD read = 0, needed = 0;
+    while (ReadEventLogA(log, EVENTLOG_SEQUENTIAL_READ | direction, 0, buffer.data(),
+                         static_cast<DWORD>(buffer.size()), &read, &needed)) {
+        for (DWORD at = 0; at < read;) {
+            EVENTLOGRECORD head;
+            std::memcpy(&head, buffer.data() + at, sizeof head);
+            numbers.push_back(head.RecordNumber);
+            at += head.Length;
+        }
+    }
+    return numbers;
+}
+
+}  // namespace
+
+TEST_F(EventLogSafety, FoldersAndFilesAreTheOwnersAlone) {
+    const char* saved = ::getenv("ZORIRIVE_EVENTLOG");
+    const std::string keep = saved ? saved : "";
+    ::unsetenv("ZORIRIVE_EVENTLOG");
+    ::setenv("XDG_STATE_HOME", (dir_ + "/state").c_str(), 1);
+    const mode_t umask = ::umask(0);  // nothing of what is made may rely on it
+    const BOOL written = Report("Application", 1);
+    ::umask(umask);
+    ::unsetenv("XDG_STATE_HOME");
+    ::setenv("ZORIRIVE_EVENTLOG", keep.c_str(), 1);
+    ASSERT_TRUE(written) << GetLastError();
+    for (const char* folder : {"/state", "/state/zoririve", "/state/zoririve/eventlog"})
+        EXPECT_EQ(ModeOf(dir_ + folder), 0700u) << folder;
+    EXPECT_EQ(ModeOf(dir_ + "/state/zoririve/eventlog/Application.evtlog"), 0600u);
+}
+
+TEST_F(EventLogSafety, WithoutHomeTheStoreIsInTheUsersHomeFromThePasswordDatabase) {
+    const std::string home = ::getenv("HOME") ? ::getenv("HOME") : "";
+    const char* state = ::getenv("XDG_STATE_HOME");
+    const std::string stateKept = state ? state : "";
+    ::unsetenv("HOME");
+    ::unsetenv("XDG_STATE_HOME");
+    ::unsetenv("ZORIRIVE_EVENTLOG");
+    const std::string folder = EventLogStoreFolder();
+    ::setenv("HOME", home.c_str(), 1);
+    if (state) ::setenv("XDG_STATE_HOME", stateKept.c_str(), 1);
+    ::setenv("ZORIRIVE_EVENTLOG", (dir_ + "/events").c_str(), 1);
+    const passwd* entry = ::getpwuid(::getuid());
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(folder, std::string(entry->pw_dir) + "/.local/state/zoririve/eventlog");
+}
+
+TEST_F(EventLogSafety, ALinkPlantedAsTheLogFileIsRefused) {
+    std::filesystem::create_directories(dir_ + "/events");
+    const std::string victim = dir_ + "/victim";
+    std::ofstream(victim) << "precious";
+    ASSERT_EQ(::symlink(victim.c_str(), LogPath("Application").c_str()), 0);
+    EXPECT_FALSE(Report("Application", 1));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Contents(victim), "precious");
+    HANDLE log = OpenEventLogA(nullptr, "Application");
+    DWORD count = 0;
+    EXPECT_FALSE(GetNumberOfEventLogRecords(log, &count));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    CloseEventLog(log);
+}
+
+TEST_F(EventLogSafety, ALockHeldByAnotherProcessFailsTheWriteInBoundedTime) {
+    ASSERT_TRUE(Report("Held", 1));
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t holder = ::fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        const int fd = ::open(LogPath("Held").c_str(), O_RDONLY);
+        const bool locked = fd >= 0 && ::flock(fd, LOCK_EX) == 0;
+        (void)!::write(ready[1], locked ? "y" : "n", 1);
+        ::pause();  // holds the lock until killed
+        _exit(0);
+    }
+    char answer = 0;
+    ASSERT_EQ(::read(ready[0], &answer, 1), 1);
+    EXPECT_EQ(answer, 'y');
+    eventlog::SetLockWait(std::chrono::milliseconds(200));
+    const auto start = std::chrono::steady_clock::now();
+    const BOOL written = Report("Held", 2);
+    const DWORD error = GetLastError();
+    const auto took = std::chrono::steady_clock::now() - start;
+    eventlog::SetLockWait(privstore::DefaultLockWait);
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(error, ERROR_LOCK_VIOLATION);
+    EXPECT_LT(took, std::chrono::seconds(2));
+    EXPECT_TRUE(Report("Held", 3));  // the lock gone, writing goes on
+}
+
+TEST_F(EventLogSafety, OneDamagedRecordCostsOnlyItselfAndIsNeverCut) {
+    // A log of 100 records as a writer left it, then one byte of record 10
+    // damaged: its length, so that it can no longer be stepped over by it.
+    std::vector<std::uint8_t> bytes;
+    off_t tenth = 0;
+    for (DWORD number = 1; number <= 100; ++number) {
+        eventlog::RecordFields fields;
+        fields.number = number;
+        fields.source = "Tests";
+        fields.computer = "here";
+        fields.strings = {"entry " + std::to_string(number)};
+        const auto record = eventlog::ComposeRecord(fields);
+        if (number == 10) tenth = static_cast<off_t>(bytes.size());
+        bytes.insert(bytes.end(), record.begin(), record.end());
+    }
+    bytes[static_cast<std::size_t>(tenth)] ^= 0x40;
+    std::filesystem::create_directories(dir_ + "/events");
+    std::ofstream(LogPath("Damaged"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+
+    ASSERT_TRUE(Report("Damaged", 101));
+    const auto after = Contents(LogPath("Damaged"));
+    ASSERT_GT(after.size(), bytes.size());  // appended, nothing cut
+    EXPECT_EQ(after.compare(0, bytes.size(), std::string(bytes.begin(), bytes.end())), 0);
+
+    HANDLE log = OpenEventLogA(nullptr, "Damaged");
+    DWORD count = 0, oldest = 0;
+    ASSERT_TRUE(GetNumberOfEventLogRecords(log, &count));
+    ASSERT_TRUE(GetOldestEventLogRecord(log, &oldest));
+    EXPECT_EQ(oldest, 1u);
+    EXPECT_EQ(count, 101u);  // the new record numbered on after the old ones
+    std::vector<DWORD> expected;
+    for (DWORD number = 1; number <= 101; ++number)
+        if (number != 10) expected.push_back(number);
+    EXPECT_EQ(Numbers(log, EVENTLOG_FORWARDS_READ), expected);
+    CloseEventLog(log);
+    log = OpenEventLogA(nullptr, "Damaged");
+    EXPECT_EQ(Numbers(log, EVENTLOG_BACKWARDS_READ),
+              std::vector<DWORD>(expected.rbegin(), expected.rend()));
+    std::uint8_t buffer[512];
+    DWORD read = 0, needed = 0;
+    EXPECT_FALSE(ReadEventLogA(log, EVENTLOG_SEEK_READ | EVENTLOG_FORWARDS_READ, 10, buffer,
+                               sizeof buffer, &read, &needed));
+    EXPECT_EQ(GetLastError(), ERROR_EVENTLOG_FILE_CORRUPT);
+    CloseEventLog(log);
+}
+
+TEST_F(EventLogSafety, ARecordWhoseNumberIsDamagedHidesNoOther) {
+    // Record 5 still checks out, but says it is number 2: read from the end,
+    // it must not be taken for 2 (which would hide 4, 3 and the real 2).
+    std::vector<std::uint8_t> bytes;
+    for (DWORD number = 1; number <= 10; ++number) {
+        eventlog::RecordFields fields;
+        fields.number = number == 5 ? 2 : number;
+        fields.source = "Tests";
+        fields.strings = {"entry"};
+        const auto record = eventlog::ComposeRecord(fields);
+        bytes.insert(bytes.end(), record.begin(), record.end());
+    }
+    std::filesystem::create_directories(dir_ + "/events");
+    std::ofstream(LogPath("Renumbered"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    HANDLE log = OpenEventLogA(nullptr, "Renumbered");
+    EXPECT_EQ(Numbers(log, EVENTLOG_BACKWARDS_READ),
+              (std::vector<DWORD>{10, 9, 8, 7, 6, 4, 3, 2, 1}));
+    CloseEventLog(log);
+}
+
+TEST_F(EventLogSafety, ADamagedButCompleteLastRecordIsKept) {
+    // Only an incomplete record (a killed writer's) may be cut; this one is
+    // whole in length, with its signature damaged.
+    std::vector<std::uint8_t> bytes;
+    for (DWORD number = 1; number <= 3; ++number) {
+        eventlog::RecordFields fields;
+        fields.number = number;
+        fields.source = "Tests";
+        fields.strings = {"entry"};
+        const auto record = eventlog::ComposeRecord(fields);
+        bytes.insert(bytes.end(), record.begin(), record.end());
+    }
+    bytes[bytes.size() / 3 * 2 + 4] ^= 0x01;
+    std::filesystem::create_directories(dir_ + "/events");
+    std::ofstream(LogPath("Tail"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(Report("Tail", 4));
+    const auto after = Contents(LogPath("Tail"));
+    ASSERT_GT(after.size(), bytes.size());
+    EXPECT_EQ(after.compare(0, bytes.size(), std::string(bytes.begin(), bytes.end())), 0);
+    HANDLE log = OpenEventLogA(nullptr, "Tail");
+    EXPECT_EQ(Numbers(log, EVENTLOG_FORWARDS_READ), (std::vector<DWORD>{1, 2, 4}));
+    CloseEventLog(log);
+}
+
+TEST_F(EventLogSafety, AChildOfAWriterDoesNotShareItsLock) {
+    ASSERT_TRUE(Report("Forked", 1));  // the store keeps the file open now
+    int storeFd = -1;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (std::filesystem::read_symlink(entry.path(), error) == LogPath("Forked"))
+            storeFd = std::stoi(entry.path().filename().string());
+    }
+    ASSERT_GE(storeFd, 0);
+    // As if this process were in the middle of an append when it forked: a
+    // child that wrote through the inherited file would hold the lock too.
+    ASSERT_EQ(::flock(storeFd, LOCK_EX), 0);
+    eventlog::SetLockWait(std::chrono::milliseconds(200));
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const bool waited = !Report("Forked", 2) && GetLastError() == ERROR_LOCK_VIOLATION;
+        _exit(waited ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::flock(storeFd, LOCK_UN);
+    eventlog::SetLockWait(privstore::DefaultLockWait);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(Report("Forked", 3));
+}
