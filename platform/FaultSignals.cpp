@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -159,7 +160,7 @@ void RestoreFloatingPointControl(const ucontext_t* context) {
 
 void SleepMilliseconds(long milliseconds) {
     timespec pause{milliseconds / 1000, (milliseconds % 1000) * 1000000};
-    while (nanosleep(&pause, &pause) != 0) {
+    while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
     }
 }
 
