@@ -212,17 +212,13 @@ bool InsideSignalHandler(const TThreadFaultState& state, const ucontext_t* conte
                          std::uintptr_t handlerReturn) {
 #if defined(__x86_64__)
     if (state.StackHigh == 0) return false;  // nothing known to go by
+    const auto stackPointer = static_cast<std::uintptr_t>(context->uc_mcontext.gregs[REG_RSP]);
+    // Only handlers run on the alternate stack; on a stack of the program's
+    // own making a handler is the likeliest too.
+    if (stackPointer < state.StackLow || stackPointer >= state.StackHigh) return true;
     stack_t alternate{};
     sigaltstack(nullptr, &alternate);
-    const auto altLow = reinterpret_cast<std::uintptr_t>(alternate.ss_sp);
-    const auto stackPointer = static_cast<std::uintptr_t>(context->uc_mcontext.gregs[REG_RSP]);
-    std::uintptr_t top = 0;
-    if (stackPointer >= state.StackLow && stackPointer < state.StackHigh)
-        top = state.StackHigh;
-    else if (stackPointer >= altLow && stackPointer < altLow + alternate.ss_size)
-        top = altLow + alternate.ss_size;
-    else
-        return true;  // a stack of the program's own: a handler's, most likely
+    const std::uintptr_t top = state.StackHigh;
     constexpr std::size_t kFrameHead = sizeof(void*) + offsetof(ucontext_t, uc_mcontext);
     for (std::uintptr_t at = (stackPointer + 7) & ~std::uintptr_t{7}; at + kFrameHead <= top;
          at += sizeof(void*)) {
