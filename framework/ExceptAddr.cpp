@@ -123,8 +123,11 @@ struct TThrowRecord {
     void* address = nullptr;
 };
 constexpr int kThrowRecords = 16;
-thread_local TThrowRecord tThrows[kThrowRecords];
-thread_local int tNextThrow = 0;
+// Initial-exec, as all of the library's thread-local state: in a library
+// loaded with dlopen, ordinary thread-local storage is allocated at a
+// thread's first use, which a fault handler cannot afford.
+[[gnu::tls_model("initial-exec")]] thread_local TThrowRecord tThrows[kThrowRecords];
+[[gnu::tls_model("initial-exec")]] thread_local int tNextThrow = 0;
 
 bool IsSuiteOrRuntimeModule(const char* name) {
     return IsSuiteModule(name) || IsRuntimeModule(name);
@@ -216,8 +219,8 @@ std::string CutToLength(std::string text, size_t limit) {
     return text;
 }
 
-thread_local const Exception* tCurrentObject = nullptr;
-thread_local void* tCurrentAddress = nullptr;
+[[gnu::tls_model("initial-exec")]] thread_local const Exception* tCurrentObject = nullptr;
+[[gnu::tls_model("initial-exec")]] thread_local void* tCurrentAddress = nullptr;
 
 }  // namespace
 
