@@ -133,12 +133,12 @@ struct Tables {
     }
 
     std::string Text(const std::string& heading) const {
-        std::string text = "### " + heading + ": published properties\n\n";
+        std::string text = "## " + heading + ": published properties\n\n";
         text += properties.empty() ? "None.\n"
                                    : "| Property | Type | Default | Published by |\n"
                                      "|---|---|---|---|\n" +
                                          properties;
-        text += "\n### " + heading + ": events\n\n";
+        text += "\n## " + heading + ": events\n\n";
         text += events.empty() ? "None.\n"
                                : "| Event | Handler's parameters | Published by |\n"
                                  "|---|---|---|\n" +
@@ -165,7 +165,7 @@ std::string ReferenceTables(const TClassInfo& cls,
         text += (text.empty() ? "" : "\n") + tables.Text(one->Name);
     }
     if (!enums.empty()) {
-        text += "\n### Value names\n\nIn order; a set's mask has bit 0 for the first.\n\n";
+        text += "\n## Value names\n\nIn order; a set's mask has bit 0 for the first.\n\n";
         for (const TEnumInfo* names : enums) {
             std::string list;
             for (const std::string& name : names->Names) list += (list.empty() ? "" : ", ") + name;
