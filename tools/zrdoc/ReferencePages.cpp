@@ -1,5 +1,9 @@
 #include "tools/zrdoc/ReferencePages.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -43,17 +47,25 @@ bool ReadText(const std::string& file, std::string& text) {
 }
 
 // Written beside the page and renamed over it, so that an interrupted run
-// leaves the old page, never half of a new one.
+// leaves the old page, never half of a new one. The new file is made afresh
+// (a link planted under its name is removed, not followed).
 void WriteText(const std::string& file, const std::string& text) {
     const std::string temporary = file + ".zrdoc-new";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out || !(out << text) || !out.flush())
-            throw EFCreateError("Cannot create file \"" + temporary + "\"");
+    ::unlink(temporary.c_str());
+    const int fd =
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) throw EFCreateError("Cannot create file \"" + temporary + "\"");
+    size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        written += static_cast<size_t>(n);
     }
-    if (std::rename(temporary.c_str(), file.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        throw EFCreateError("Cannot replace file \"" + file + "\"");
+    const bool closed = ::close(fd) == 0;
+    if (written != text.size() || !closed || std::rename(temporary.c_str(), file.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        throw EWriteError("Cannot write file \"" + file + "\"");
     }
 }
 
