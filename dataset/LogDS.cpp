@@ -68,19 +68,21 @@ namespace {
 
 // A double quote inside a name or value is doubled, so that what a user
 // typed can neither break the statement nor change its meaning.
-std::string Quoted(const std::string& text) {
-    std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '"') quoted += '"';
-        quoted += c;
-    }
-    return quoted + "\"";
+void AppendQuoted(std::string& out, const std::string& text) {
+    out += '"';
+    size_t from = 0;
+    for (size_t quote; (quote = text.find('"', from)) != std::string::npos; from = quote + 1)
+        out.append(text, from, quote + 1 - from) += '"';
+    out.append(text, from, std::string::npos) += '"';
 }
 
 // A name stands bare unless it holds a blank (or a quote, which must be
 // doubled inside quotes to stay part of the name).
-std::string FieldNameText(const std::string& name) {
-    return name.find_first_of(" \"") == std::string::npos ? name : Quoted(name);
+void AppendFieldName(std::string& out, const std::string& name) {
+    if (name.find_first_of(" \"") == std::string::npos)
+        out += name;
+    else
+        AppendQuoted(out, name);
 }
 
 std::string Before(const std::string& text, char c) {
@@ -93,55 +95,87 @@ std::string TableFromSQL(const std::string& sql) {
     return Before(Before(Before(sql.substr(from + 5), ' '), '\r'), '\n');
 }
 
-// The table a statement names: the data set's published TableName, else the
-// word after the first "FROM " of its published SQL text; only what stands
-// before a "." of either.
-std::string GetTableName(const TDataSet* dataSet) {
-    if (!dataSet) return {};
-    std::string name;
-    if (GetPropInfo(dataSet, "TableName")) {
-        name = GetStrProp(dataSet, "TableName");
-    } else if (const TPropInfo* sql = GetPropInfo(dataSet, "SQL"); sql && sql->Kind == tkClass) {
-        // A property that holds no list, or something else, gives no table.
-        const auto* lines = dynamic_cast<const TStrings*>(GetObjectProp(dataSet, "SQL"));
-        if (lines) name = TableFromSQL(lines->Text());
+// Whether a field's value changed. Values of kinds that do not convert to
+// one another (a text put where a number was) are different: comparing them
+// raises, and the log must never make a post fail that succeeds without it.
+bool Changed(const Variant& oldValue, const Variant& newValue) {
+    try {
+        return !(oldValue == newValue);
+    } catch (const EVariantError&) {
+        return true;
     }
-    return Before(name, '.');
 }
 
 }  // namespace
 
+// The table a statement names: the data set's published TableName, else the
+// word after the first "FROM " of its published SQL text; only what stands
+// before a "." of either.
+std::string TKVDatasetLog::TableName(const TDataSet* dataSet) {
+    if (&dataSet->ClassInfo() != tableClass_) {
+        tableClass_ = &dataSet->ClassInfo();
+        tableNameProp_ = GetPropInfo(dataSet, "TableName");
+        sqlProp_ = GetPropInfo(dataSet, "SQL");
+    }
+    std::string name;
+    if (tableNameProp_) {
+        // A property of another kind raises as reading it by name does.
+        name = tableNameProp_->Kind == tkString && tableNameProp_->GetStr
+                   ? tableNameProp_->GetStr(dataSet)
+                   : GetStrProp(dataSet, "TableName");
+    } else if (sqlProp_ && sqlProp_->Kind == tkClass) {
+        // A property that holds no list, or something else, gives no table.
+        const TObject* value =
+            sqlProp_->GetObject ? sqlProp_->GetObject(dataSet) : GetObjectProp(dataSet, "SQL");
+        if (const auto* lines = dynamic_cast<const TStrings*>(value))
+            name = TableFromSQL(lines->Text());
+    }
+    return Before(name, '.');
+}
+
 void TKVDatasetLog::ComposeStatement() {
     const TDataSet* ds = dataLink_->DataSet();
     if (!ds) return;  // no data set reports a post without a link
-    std::string first, second;
+    const bool edit = ds->State() == dsEdit;
+    if (!edit && ds->State() != dsInsert) return;
+    // Edit: the assignments, then the old values that find the row.
+    // Insert: the names, then the new values.
+    std::string names, values;
+    names.reserve(128);
+    values.reserve(128);
     for (int i = 0; i < ds->FieldCount(); ++i) {
         const TField* f = ds->Fields(i);
-        const Variant oldValue = f->OldValue(), newValue = f->NewValue();
-        if (oldValue == newValue) continue;
-        const std::string name = FieldNameText(f->FieldName());
-        const std::string newText = Quoted(VarToStr(newValue));
-        if (!first.empty()) first += ", ";
-        if (ds->State() == dsEdit) {
-            first += name + "=" + newText;
-            if (!second.empty()) second += " AND ";
-            second += "(" + name + "=" + Quoted(VarToStr(oldValue)) + ")";
-        } else if (ds->State() == dsInsert) {
-            first += name;
-            if (!second.empty()) second += ", ";
-            second += newText;
+        const Variant& oldValue = ds->StoredValue(f->Index());
+        const Variant& newValue = ds->CurrentValue(f->Index());
+        if (!Changed(oldValue, newValue)) continue;
+        if (!names.empty()) {
+            names += ", ";
+            values += edit ? " AND " : ", ";
+        }
+        AppendFieldName(names, f->FieldName());
+        if (edit) {
+            names += '=';
+            AppendQuoted(names, VarToStr(newValue));
+            values += '(';
+            AppendFieldName(values, f->FieldName());
+            values += '=';
+            AppendQuoted(values, VarToStr(oldValue));
+            values += ')';
+        } else {
+            AppendQuoted(values, VarToStr(newValue));
         }
     }
-    if (first.empty() || second.empty()) return;
+    if (names.empty()) return;
+    const std::string table = TableName(ds);
     std::string statement;
-    if (ds->State() == dsEdit)
-        statement =
-            "UPDATE " + GetTableName(ds) + "\r\nSET\r\n  " + first + "\r\nWHERE\r\n  " + second;
-    else if (ds->State() == dsInsert)
-        statement = "INSERT INTO " + GetTableName(ds) + "\r\n  (" + first + ")\r\nVALUES\r\n  (" +
-                    second + ")";
-    else
-        return;
+    statement.reserve(table.size() + names.size() + values.size() + 32);
+    if (edit) {
+        statement.append("UPDATE ").append(table).append("\r\nSET\r\n  ").append(names);
+        statement.append("\r\nWHERE\r\n  ").append(values);
+    } else {
+        statement.append("INSERT INTO ").append(table).append("\r\n  (").append(names);
+        statement.append(")\r\nVALUES\r\n  (").append(values).append(")");
+    }
     onSQLStatement_(this, statement);
 }
 
@@ -149,9 +183,11 @@ void TKVDatasetLog::UpdateStatus(TKVLDBTypeEvent state, TField* field) {
     if (IsDesigning() || !Active() || !filterEvents_.Contains(state)) return;
     if (state == dbeUpdateData && onSQLStatement_) ComposeStatement();
     // The process code page is UTF-8, so the line needs no conversion.
-    std::string logText =
-        FormatDateTime("c", Now()) + " " + GetEnumName(EnumInfo<TKVLDBTypeEvent>(), state);
-    if (field) logText += " " + field->FieldName() + ":" + field->AsString();
+    std::string logText;
+    logText.reserve(64);
+    logText.append(timeStamp_.Text(Now())) += ' ';
+    logText += GetEnumName(EnumInfo<TKVLDBTypeEvent>(), state);
+    if (field) logText.append(" ").append(field->FieldName()).append(":").append(field->AsString());
     logText += "\r\n";
     if (onChange_) onChange_(this, state, field, logText);
     if (!LogFile().empty()) WriteAsString(logText);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/LogBase.h"
+#include "dataset/LogDSTimeStamp.h"
 #include "framework/DB.h"
 
 namespace zr {
@@ -65,11 +66,18 @@ class TKVDatasetLog : public TKVLogBase {
 
   private:
     void ComposeStatement();
+    std::string TableName(const TDataSet* dataSet);
 
     TLogDataLink* dataLink_ = nullptr;
     TKVLDataChangeEvent onChange_;
     TKVLSQLStatementEvent onSQLStatement_;
     TKVLDBTypeEvents filterEvents_;
+    TLogTimeStamp timeStamp_;
+    // The data set class last asked for its table, and where its TableName
+    // and SQL properties are (looked up by name once per class, not per post).
+    const TClassInfo* tableClass_ = nullptr;
+    const TPropInfo* tableNameProp_ = nullptr;
+    const TPropInfo* sqlProp_ = nullptr;
 };
 
 }  // namespace zr

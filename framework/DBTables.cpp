@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "framework/SQLiteDatabase.h"
+#include "framework/SQLiteSelectText.h"
+#include "framework/SysUtils.h"
 
 namespace zr {
 
@@ -74,40 +76,112 @@ std::string TDBDataSet::Target::Name() const {
     return (schema.empty() ? "" : QuoteIdentifier(schema) + ".") + QuoteIdentifier(table);
 }
 
+// A record holds its field values, then the values as read (they tell a row
+// that someone else changed), then the row id when the table has them.
 void TDBDataSet::InternalOpen(std::vector<TFieldDef>& defs, std::vector<TRecord>& records) {
-    TSQLiteStatement statement(Database(false), SelectText());
-    const int n = statement.ColumnCount();
+    TSQLiteDatabase& db = Database(false);
+    const std::string sql = SelectText();
+    auto statement = std::make_unique<TSQLiteStatement>(db, sql);
+    const int n = statement->ColumnCount();
     if (n == 0) throw EDatabaseError("The SQL text returns no records");
     std::vector<TFieldType> types;
-    Target target;
-    bool oneTable = true;
     for (int i = 0; i < n; ++i) {
-        types.push_back(statement.ColumnType(i));
-        defs.push_back({statement.ColumnName(i), types.back()});
-        const std::string schema = statement.OriginDatabase(i), table = statement.OriginTable(i);
-        if (i == 0) target.schema = schema, target.table = table;
-        const std::string column = statement.OriginColumn(i);
-        // A column shown twice (a table joined with itself) has no one place
-        // to be written to.
-        const bool shownBefore =
-            std::find(target.columns.begin(), target.columns.end(), column) != target.columns.end();
-        oneTable = oneTable && !table.empty() && table == target.table && schema == target.schema &&
-                   !shownBefore;
-        target.columns.push_back(column);
+        types.push_back(statement->ColumnType(i));
+        defs.push_back({statement->ColumnName(i), types.back()});
     }
-    // Each record carries, after its field values, the values as read: they
-    // find the row again when it is written.
-    while (statement.Step()) {
-        TRecord row(static_cast<size_t>(2 * n));
+    Target target = WritableTarget(*statement, sql);
+    if (!target.rowId.empty()) {
+        // The row id rides along as a hidden last column.
+        const size_t end = ShapeOfSelect(sql).columnsEnd;
+        std::unique_ptr<TSQLiteStatement> keyed;
+        try {
+            keyed = std::make_unique<TSQLiteStatement>(
+                db, sql.substr(0, end) + ", " + target.rowId + " " + sql.substr(end));
+        } catch (const EDatabaseError&) {
+            // What the FROM clause names has no row id of its own.
+        }
+        if (!keyed || keyed->ColumnCount() != n + 1 || keyed->OriginTable(n) != target.table ||
+            keyed->OriginDatabase(n) != target.schema)
+            target = Target{};
+        else
+            statement = std::move(keyed);
+    }
+    const size_t keys = target.rowId.empty() ? 0 : 1;
+    while (statement->Step()) {
+        TRecord row(static_cast<size_t>(2 * n) + keys);
         for (int i = 0; i < n; ++i) {
-            row[static_cast<size_t>(n + i)] = statement.Column(i);
+            row[static_cast<size_t>(n + i)] = statement->Column(i);
             row[static_cast<size_t>(i)] =
                 FieldValue(types[static_cast<size_t>(i)], row[static_cast<size_t>(n + i)]);
+        }
+        if (keys) {
+            row.back() = statement->Column(n);
+            // A view passes no row id on: its rows cannot be found again.
+            if (row.back().VarType() != varInteger) target = Target{};
         }
         records.push_back(std::move(row));
     }
     types_ = std::move(types);
-    target_ = oneTable ? std::move(target) : Target{};
+    target_ = std::move(target);
+}
+
+// The one table every column comes from, each column once, when its rows can
+// be found again; an empty target (read-only) otherwise.
+TDBDataSet::Target TDBDataSet::WritableTarget(TSQLiteStatement& statement, const std::string& sql) {
+    if (!Live() || !ShapeOfSelect(sql).rowPerTableRow) return {};
+    Target target;
+    const int n = statement.ColumnCount();
+    for (int i = 0; i < n; ++i) {
+        const std::string schema = statement.OriginDatabase(i), table = statement.OriginTable(i);
+        if (i == 0) target.schema = schema, target.table = table;
+        const std::string column = statement.OriginColumn(i);
+        // A column shown twice has no one field to be written from.
+        const bool shownBefore =
+            std::find(target.columns.begin(), target.columns.end(), column) != target.columns.end();
+        if (table.empty() || table != target.table || schema != target.schema || shownBefore)
+            return {};
+        target.columns.push_back(column);
+    }
+    FindKey(target);
+    return target;
+}
+
+// The row id, under a name no declared column takes; else, in a table without
+// row ids, its primary key when every key column is shown.
+void TDBDataSet::FindKey(Target& target) {
+    TSQLiteDatabase& db = Database(false);
+    std::vector<std::string> declared;
+    std::vector<std::pair<int, std::string>> primaryKey;
+    TSQLiteStatement info(db, "PRAGMA " + QuoteIdentifier(target.schema) + ".table_info(" +
+                                  QuoteIdentifier(target.table) + ")");
+    while (info.Step()) {
+        declared.push_back(info.Column(1).AsString());
+        const Variant pk = info.Column(5);
+        if (pk.VarType() == varInteger && pk.AsInteger() > 0)
+            primaryKey.emplace_back(static_cast<int>(pk.AsInteger()), declared.back());
+    }
+    auto isDeclared = [&](const std::string& name) {
+        return std::any_of(declared.begin(), declared.end(),
+                           [&](const std::string& d) { return SameText(d, name); });
+    };
+    for (const char* name : {"rowid", "_rowid_", "oid"}) {
+        if (isDeclared(name)) continue;
+        try {
+            TSQLiteStatement probe(db, std::string("SELECT ") + name + " FROM " + target.Name());
+            target.rowId = name;
+            return;
+        } catch (const EDatabaseError&) {
+            break;  // a table without row ids
+        }
+    }
+    std::sort(primaryKey.begin(), primaryKey.end());
+    for (const auto& [order, column] : primaryKey) {
+        const auto shown = std::find_if(target.columns.begin(), target.columns.end(),
+                                        [&](const std::string& c) { return SameText(c, column); });
+        if (shown == target.columns.end()) break;
+        target.keyFields.push_back(static_cast<size_t>(shown - target.columns.begin()));
+    }
+    if (primaryKey.empty() || target.keyFields.size() != primaryKey.size()) target = Target{};
 }
 
 void TDBDataSet::InternalClose() {
@@ -123,17 +197,19 @@ void TDBDataSet::InternalPost(const TRecord* stored, TRecord& record) {
         PostInsert(record);
 }
 
-// "(the rowid of the first row holding the values read)", its parameters
-// bound by BindRow.
-std::string TDBDataSet::RowOf() const {
-    std::string where;
+// "rowid = ? AND "Name" IS ? AND ...": the row by its id (where it has one)
+// and by the values read; its parameters bound by BindRow. Without a row id
+// the primary key among the values makes the row one.
+std::string TDBDataSet::RowCondition() const {
+    std::string where = target_.rowId.empty() ? "" : target_.rowId + " = ?";
     for (const std::string& column : target_.columns)
         where += (where.empty() ? "" : " AND ") + QuoteIdentifier(column) + " IS ?";
-    return "(SELECT rowid FROM " + target_.Name() + " WHERE " + where + " LIMIT 1)";
+    return where;
 }
 
 void TDBDataSet::BindRow(TSQLiteStatement& statement, const TRecord& stored, int firstParam) const {
     const size_t n = types_.size();
+    if (!target_.rowId.empty()) statement.Bind(firstParam++, stored.at(2 * n));
     for (size_t i = 0; i < n; ++i)
         statement.Bind(firstParam + static_cast<int>(i), stored.at(n + i));
 }
@@ -148,13 +224,18 @@ void TDBDataSet::PostEdit(const TRecord& stored, TRecord& record) {
     for (size_t i : changed)
         set += (set.empty() ? "" : ", ") + QuoteIdentifier(target_.columns[i]) + " = ?";
     TSQLiteDatabase& db = Database(false);
-    TSQLiteStatement update(
-        db, "UPDATE " + target_.Name() + " SET " + set + " WHERE rowid = " + RowOf());
+    // RETURNING tells the row id after the write: editing an INTEGER PRIMARY
+    // KEY column moves the row.
+    TSQLiteStatement update(db, "UPDATE " + target_.Name() + " SET " + set + " WHERE " +
+                                    RowCondition() + " RETURNING " +
+                                    (target_.rowId.empty() ? "1" : target_.rowId));
     int param = 1;
     for (size_t i : changed) update.Bind(param++, record[i]);
     BindRow(update, stored, param);
-    update.Step();
-    if (db.Changes() == 0) throw EDatabaseError(kRowChanged);
+    if (!update.Step()) throw EDatabaseError(kRowChanged);
+    if (!target_.rowId.empty()) record.at(2 * n) = update.Column(0);
+    while (update.Step()) {
+    }
     // The row now holds what was written: that finds it next time.
     for (size_t i : changed) record[n + i] = record[i];
 }
@@ -181,19 +262,28 @@ void TDBDataSet::PostInsert(TRecord& record) {
 
 // After an insert the record shows the row as stored: defaults and new keys
 // included. The row is in the database by now, so a failure to read it back
-// (a table without row ids) keeps the values as given instead of raising.
+// keeps the values as given instead of raising.
 void TDBDataSet::ReadBack(TRecord& record) {
     const size_t n = types_.size();
-    record.resize(2 * n);
+    const bool byRowId = !target_.rowId.empty();
+    record.resize(2 * n + (byRowId ? 1 : 0));
     for (size_t i = 0; i < n; ++i) record[n + i] = record[i];
-    std::string columns;
+    std::string columns, where;
     for (const std::string& column : target_.columns)
         columns += (columns.empty() ? "" : ", ") + QuoteIdentifier(column);
+    if (byRowId) where = target_.rowId + " = ?";
+    for (size_t i : target_.keyFields)
+        where += (where.empty() ? "" : " AND ") + QuoteIdentifier(target_.columns[i]) + " IS ?";
     try {
         TSQLiteDatabase& db = Database(false);
         TSQLiteStatement select(
-            db, "SELECT " + columns + " FROM " + target_.Name() + " WHERE rowid = ?");
-        select.Bind(1, Variant(db.LastInsertRowId()));
+            db, "SELECT " + columns + " FROM " + target_.Name() + " WHERE " + where);
+        if (byRowId) {
+            record[2 * n] = Variant(db.LastInsertRowId());
+            select.Bind(1, record[2 * n]);
+        }
+        int param = 1;
+        for (size_t i : target_.keyFields) select.Bind(param++, record[i]);
         if (!select.Step()) return;
         for (size_t i = 0; i < n; ++i) {
             record[n + i] = select.Column(static_cast<int>(i));
@@ -205,7 +295,7 @@ void TDBDataSet::ReadBack(TRecord& record) {
 
 void TDBDataSet::InternalDelete(const TRecord& stored) {
     TSQLiteDatabase& db = Database(false);
-    TSQLiteStatement remove(db, "DELETE FROM " + target_.Name() + " WHERE rowid = " + RowOf());
+    TSQLiteStatement remove(db, "DELETE FROM " + target_.Name() + " WHERE " + RowCondition());
     BindRow(remove, stored, 1);
     remove.Step();
     if (db.Changes() == 0) throw EDatabaseError(kRowChanged);

@@ -1,10 +1,12 @@
 // Data sets over SQLite database files: TTable reads one table, TQuery the
 // result of its SQL text. Posted, inserted and deleted records are written
-// to the database file at once; a row is found again by the values it was
-// read with, so a row that someone else changed meanwhile is reported, not
-// overwritten. SQLite's errors (a missing table, a broken constraint, a
-// locked database) raise EDatabaseError with SQLite's message, and a record
-// that could not be stored stays in edit or insert mode.
+// to the database file at once. A row is found again by its row id (or, in a
+// table without row ids, by its primary key shown among the columns), read
+// with it, and by the values it was read with, so a row that someone else
+// changed meanwhile is reported, not overwritten. A result whose rows cannot
+// be found again so (a join, a view, grouping, DISTINCT) is read-only. SQLite's errors (a missing
+// table, a broken constraint, a locked database) raise EDatabaseError with SQLite's message, and a
+// record that could not be stored stays in edit or insert mode.
 #pragma once
 
 #include <memory>
@@ -33,12 +35,14 @@ class TDBDataSet : public TDataSet {
     void SetBusyTimeout(int value);
 
     // Writable when every column comes from one table of the database, each
-    // column once.
+    // column once, and each row can be found again by its key.
     bool CanModify() const override { return !target_.table.empty(); }
 
   protected:
     // The statement whose result the data set shows.
     virtual std::string SelectText() const = 0;
+    // Whether records may be written at all: no key is looked for otherwise.
+    virtual bool Live() const { return true; }
     // The connection, made on first use; `create` makes a missing file.
     TSQLiteDatabase& Database(bool create);
     void InternalOpen(std::vector<TFieldDef>& defs, std::vector<TRecord>& records) override;
@@ -47,15 +51,23 @@ class TDBDataSet : public TDataSet {
     void InternalDelete(const TRecord& stored) override;
 
   private:
-    // Where posted records go: schema, table and the column behind each field.
+    // Where posted records go: schema, table, the column behind each field,
+    // and how a row is found again.
     struct Target {
         std::string schema, table;
         std::vector<std::string> columns;
+        // The name that reads the row id, its value kept after the record's
+        // values as read; empty when the table has none.
+        std::string rowId;
+        // Otherwise the fields that show the table's primary key.
+        std::vector<size_t> keyFields;
         std::string Name() const;
     };
+    Target WritableTarget(class TSQLiteStatement& statement, const std::string& sql);
+    void FindKey(Target& target);
     void PostEdit(const TRecord& stored, TRecord& record);
     void PostInsert(TRecord& record);
-    std::string RowOf() const;
+    std::string RowCondition() const;
     void BindRow(class TSQLiteStatement& statement, const TRecord& stored, int firstParam) const;
     void ReadBack(TRecord& record);
 
@@ -107,6 +119,7 @@ class TQuery : public TDBDataSet {
 
   protected:
     std::string SelectText() const override;
+    bool Live() const override { return requestLive_; }
 
   private:
     void SQLChanged(TObject* sender) { Close(); }

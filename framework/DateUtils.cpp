@@ -106,6 +106,10 @@ TDateTime EncodeTime(int hour, int minute, int second, int millisecond) {
     return result;
 }
 
+TDateTime CombineDateTime(TDateTime date, TDateTime time) {
+    return date < 0 ? date - time : date + time;
+}
+
 void DecodeDate(TDateTime value, int& year, int& month, int& day) {
     TStamp s = Stamp(value);
     if (!s.valid) {

@@ -23,6 +23,11 @@ TDateTime EncodeDate(int year, int month, int day);
 TDateTime EncodeTime(int hour, int minute, int second, int millisecond);
 bool TryEncodeDate(int year, int month, int day, TDateTime& result);
 bool TryEncodeTime(int hour, int minute, int second, int millisecond, TDateTime& result);
+// A date (whole days) and a time of day (0 <= time < 1) as one value. Before
+// 1899-12-30 the sign belongs to the day only: the fraction still counts
+// forward from that day's midnight, so the time is taken away (-1.25 is
+// 1899-12-29 06:00). Plain addition puts such a time on the wrong day.
+TDateTime CombineDateTime(TDateTime date, TDateTime time);
 void DecodeDate(TDateTime value, int& year, int& month, int& day);
 void DecodeTime(TDateTime value, int& hour, int& minute, int& second, int& millisecond);
 // 1 = Sunday .. 7 = Saturday.

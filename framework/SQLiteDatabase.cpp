@@ -186,7 +186,7 @@ bool SQLTextToDateTime(const std::string& text, TDateTime& value) {
     if (got < 3 || (got > 3 && sep != ' ' && sep != 'T')) return false;
     TDateTime date = 0, time = 0;
     if (!TryEncodeDate(y, mo, d, date) || !TryEncodeTime(h, mi, s, ms, time)) return false;
-    value = date + time;
+    value = CombineDateTime(date, time);
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include "core/LogTestSupport.h"
 #include "framework/DBTables.h"
 #include "framework/FormReader.h"
+#include "framework/FormatSettings.h"
 
 using namespace zr;
 
@@ -272,4 +273,46 @@ TEST_F(DatasetLog, FormFileLinksTheLogWithoutItsOwnLineWhileLoading) {
     // Only the table opening at the end of loading is logged.
     const std::string lines = Content(Path("form.log"));
     EXPECT_EQ(lines.substr(lines.find(" dbe")), " dbeActiveChanged\r\n");
+}
+
+TEST_F(DatasetLog, TextIntoAnUntypedColumnThatHeldANumberPostsAsWithoutTheLog) {
+    Exec("CREATE TABLE Note (Body); INSERT INTO Note VALUES (12);");
+    auto* notes = new TTable(&form);
+    notes->SetDatabaseName(db);
+    notes->SetTableName("Note");
+    notes->Open();
+    source->SetDataSet(notes);
+    log->SetDataSource(source);
+    notes->Edit();
+    notes->FieldByName("Body")->SetAsString("twelve");
+    notes->Post();  // the number and the text do not compare: they differ
+    ASSERT_EQ(statements.size(), 1u);
+    EXPECT_EQ(statements[0], "UPDATE Note\r\nSET\r\n  Body=\"twelve\"\r\nWHERE\r\n  (Body=\"12\")");
+    notes->Close();
+    notes->Open();
+    EXPECT_EQ(notes->FieldByName("Body")->AsString(), "twelve");
+    delete notes;  // while the log's folder is still there
+}
+
+TEST(DatasetLogTimeStamp, KeptTextIsAlwaysTheFormattedMoment) {
+    const TFormatSettings saved = FormatSettings;
+    FormatSettings = TFormatSettings::Default();
+    TLogTimeStamp stamp;
+    const TDateTime day = EncodeDate(2026, 12, 7);
+    auto same = [&](TDateTime value) { EXPECT_EQ(stamp.Text(value), FormatDateTime("c", value)); };
+    same(day + EncodeTime(10, 45, 12, 100));
+    same(day + EncodeTime(10, 45, 12, 900));
+    same(day + EncodeTime(10, 45, 13, 0));
+    same(day);  // midnight has no time part, the rest of its second has one
+    same(day + EncodeTime(0, 0, 0, 500));
+    same(day);
+    same(EncodeDate(1850, 6, 15) - EncodeTime(6, 30, 0, 0));
+    FormatSettings.ShortDateFormat = "dd/mm/yyyy";  // changed within the second
+    same(EncodeDate(1850, 6, 15) - EncodeTime(6, 30, 0, 0));
+    FormatSettings.DateSeparator = '.';
+    same(EncodeDate(1850, 6, 15) - EncodeTime(6, 30, 0, 0));
+    FormatSettings.LongTimeFormat = "hh:nn:ss.zzz";  // milliseconds change within a second
+    same(day + EncodeTime(10, 45, 12, 100));
+    same(day + EncodeTime(10, 45, 12, 900));
+    FormatSettings = saved;
 }

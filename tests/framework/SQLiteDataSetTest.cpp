@@ -1,8 +1,11 @@
 // Tables and queries over real SQLite database files in a scratch folder.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "core/LogTestSupport.h"
 #include "framework/DBTables.h"
+#include "framework/SQLiteDatabase.h"
 
 using namespace zr;
 
@@ -163,4 +166,98 @@ TEST_F(SQLiteFile, QueryIsReadOnlyUnlessLiveOverOneTable) {
     EXPECT_FALSE(q.Active());
     q.Open();
     EXPECT_FALSE(q.CanModify());
+}
+
+TEST_F(SQLiteFile, LiveQueryOfSomeColumnsEditsAndDeletesExactlyTheRowShown) {
+    // Three customers that the query shows alike.
+    Exec(
+        "DELETE FROM Customer;"
+        "INSERT INTO Customer (Id, Name, Credit) VALUES (1, 'Ann', 5), (2, 'Ann', 50), "
+        "(3, 'Ann', 20);");
+    TQuery q(nullptr);
+    q.SetDatabaseName(db);
+    q.SetRequestLive(true);
+    q.SQL()->SetText("SELECT Name, City FROM customer ORDER BY Credit DESC");
+    q.Open();
+    q.Edit();  // the first row is customer 2
+    q.FieldByName("City")->SetAsString("Liege");
+    q.Post();
+    EXPECT_EQ(Row(2), "Ann|50|||Liege");
+    EXPECT_EQ(Row(1), "Ann|5|||Ghent");
+    EXPECT_EQ(Row(3), "Ann|20|||Ghent");
+
+    q.Next();  // customer 3
+    q.Delete();
+    EXPECT_EQ(Row(3), "none");
+    EXPECT_EQ(Row(1), "Ann|5|||Ghent");
+    q.Edit();  // customer 1, found again after the other's delete
+    q.FieldByName("Name")->SetAsString("Anne");
+    q.Post();
+    EXPECT_EQ(Row(1), "Anne|5|||Ghent");
+    EXPECT_EQ(Row(2), "Ann|50|||Liege");
+}
+
+TEST_F(SQLiteFile, LiveQueryWhoseRowsCannotBeFoundAgainIsReadOnly) {
+    Exec(
+        "CREATE TABLE Tag (Name TEXT, Color TEXT, PRIMARY KEY (Name, Color)) WITHOUT ROWID;"
+        "INSERT INTO Tag VALUES ('a', 'red'), ('a', 'blue');"
+        "CREATE VIEW Rich AS SELECT Name, City FROM Customer WHERE Credit > 1;");
+    for (const char* sql :
+         {"SELECT DISTINCT Name, City FROM Customer", "SELECT Name FROM Customer GROUP BY Name",
+          "SELECT c.Name FROM Customer c JOIN Customer d ON d.Id = c.Id",
+          "SELECT c.Name FROM Customer c, Customer d",
+          "SELECT Name FROM Customer UNION ALL SELECT Name FROM Customer",
+          "SELECT Name, City FROM Rich", "SELECT Name FROM Tag"}) {
+        TQuery q(nullptr);
+        q.SetDatabaseName(db);
+        q.SetRequestLive(true);
+        q.SQL()->SetText(sql);
+        q.Open();
+        EXPECT_FALSE(q.CanModify()) << sql;
+        EXPECT_THROW(q.Edit(), EDatabaseError) << sql;
+        EXPECT_THROW(q.Delete(), EDatabaseError) << sql;
+    }
+    // A table without row ids whose whole key is shown is found by its key.
+    TQuery tags(nullptr);
+    tags.SetDatabaseName(db);
+    tags.SetRequestLive(true);
+    tags.SQL()->SetText("SELECT Color, Name FROM Tag ORDER BY Color");
+    tags.Open();
+    tags.Edit();
+    tags.FieldByName("Color")->SetAsString("green");
+    tags.Post();
+    TQuery check(nullptr);
+    check.SetDatabaseName(db);
+    check.SQL()->SetText("SELECT group_concat(Color, ',') FROM (SELECT Color FROM Tag ORDER BY 1)");
+    check.Open();
+    EXPECT_EQ(check.Fields(0)->AsString(), "green,red");
+}
+
+TEST_F(SQLiteFile, DatesBeforeAndAfterTheEpochReadBackAsWritten) {
+    const char* const texts[] = {"1850-06-15 06:30:00",     "1850-06-15 00:00:00",
+                                 "1899-12-29 18:00:00",     "1899-12-30 06:00:00",
+                                 "1899-12-31 23:59:59.500", "2024-03-01 08:30:00"};
+    Exec("CREATE TABLE Event (Id INTEGER PRIMARY KEY, At DATETIME)");
+    TTable* t = Table("Event");
+    t->Open();
+    for (const char* text : texts) {
+        int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, ms = 0;
+        std::sscanf(text, "%d-%d-%d %d:%d:%d.%d", &y, &mo, &d, &h, &mi, &s, &ms);
+        t->Append();
+        t->FieldByName("At")->SetAsDateTime(
+            CombineDateTime(EncodeDate(y, mo, d), EncodeTime(h, mi, s, ms)));
+        t->Post();
+    }
+    TQuery stored(nullptr);  // the texts in the file
+    stored.SetDatabaseName(db);
+    stored.SQL()->SetText("SELECT At || '' FROM Event ORDER BY Id");
+    stored.Open();
+    t->Close();
+    t->Open();  // read back from the file
+    for (const char* text : texts) {
+        EXPECT_EQ(stored.Fields(0)->AsString(), text);
+        EXPECT_EQ(DateTimeToSQLText(t->FieldByName("At")->AsDateTime()), text);
+        stored.Next();
+        t->Next();
+    }
 }
