@@ -2,8 +2,12 @@
 
 #include "framework/SysUtils.h"
 
+#include <cxxabi.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
+#include <memory>
 #include <map>
 #include <mutex>
 
@@ -289,5 +293,25 @@ bool IsStoredProp(const TObject* instance, const TPropInfo& prop) {
     }
     return true;
 }
+
+namespace detail {
+
+std::string ReadableTypeName(const std::type_info& type) {
+    int status = 0;
+    const std::unique_ptr<char, decltype(&std::free)> demangled(
+        abi::__cxa_demangle(type.name(), nullptr, nullptr, &status), &std::free);
+    std::string name = status == 0 && demangled ? demangled.get() : type.name();
+    const auto replaceAll = [&name](const std::string& from, const std::string& to) {
+        for (size_t at = 0; (at = name.find(from, at)) != std::string::npos; at += to.size())
+            name.replace(at, from.size(), to);
+    };
+    replaceAll("std::__cxx11::basic_string<char, std::char_traits<char>, std::allocator<char> >",
+               "std::string");
+    replaceAll("zr::os::", "");
+    replaceAll("zr::", "");
+    return name;
+}
+
+}  // namespace detail
 
 }  // namespace zr

@@ -19,6 +19,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <typeinfo>
 #include <variant>
 #include <vector>
 
@@ -119,6 +120,9 @@ struct TPropInfo {
     // it has none of that name and shape; an empty name clears the event).
     std::function<std::string(const TObject*)> GetMethodName;
     std::function<void(TObject*, TObject* methodOwner, const std::string&)> SetMethodByName;
+    // tkMethod: the handler's parameter types as C++ spells them
+    // ("TObject*", "std::string&"), for reference pages and designers.
+    std::vector<std::string> EventParams;
 
     TPropDefault Default;  // monostate: no declared default, always stored
     std::function<bool(const TObject*)> StoredTest;  // empty: stored
@@ -191,6 +195,30 @@ template <class V>
 struct IsClosure : std::false_type {};
 template <class... A>
 struct IsClosure<TClosure<A...>> : std::true_type {};
+
+// A type's name without the namespace noise of its mangled form.
+std::string ReadableTypeName(const std::type_info& type);
+
+// typeid drops references and qualifiers, which are what tell a handler's
+// in-parameter from its var parameter; they are put back here.
+template <class P>
+std::string ParamTypeName() {
+    if constexpr (std::is_lvalue_reference_v<P>)
+        return ParamTypeName<std::remove_reference_t<P>>() + "&";
+    else if constexpr (std::is_pointer_v<P>)
+        return ParamTypeName<std::remove_pointer_t<P>>() + "*";
+    else if constexpr (std::is_const_v<P>)
+        return "const " + ParamTypeName<std::remove_const_t<P>>();
+    else
+        return ReadableTypeName(typeid(P));
+}
+
+template <class V>
+struct ClosureParams;
+template <class... A>
+struct ClosureParams<TClosure<A...>> {
+    static std::vector<std::string> Names() { return {ParamTypeName<A>()...}; }
+};
 
 template <class T, class G>
 using GetterValue = std::remove_cvref_t<std::invoke_result_t<G, const T&>>;
@@ -295,6 +323,7 @@ class TClassBuilder {
                 };
         } else if constexpr (detail::IsClosure<V>::value) {
             p.Kind = tkMethod;
+            p.EventParams = detail::ClosureParams<V>::Names();
             p.GetMethodName = [get](const TObject* o) { return get(o).MethodName(); };
             if constexpr (writable)
                 p.SetMethodByName = [set](TObject* o, TObject* owner, const std::string& method) {
