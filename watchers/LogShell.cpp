@@ -4,6 +4,7 @@
 
 #include "framework/MessageQueue.h"
 #include "framework/SessionEnd.h"
+#include "framework/ShellNotifyRelay.h"
 #include "framework/SysUtils.h"
 #include "platform/ShellNotify.h"
 
@@ -144,6 +145,7 @@ void TKVShellLog::ShellNotifyRegister() {
         ShellNotifyUnregister();
         return;
     }
+    InstallShellNotifyRelay();
     const os::SHChangeNotifyEntry entry{item, watchSubTree_ ? os::TRUE : os::FALSE};
     if (notifyID_ != 0) ShellNotifyUnregister();
     std::uint32_t mask = 0;
