@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <mutex>
 
+#include "platform/ChangeNotifyTimes.h"
+
 namespace zr::os {
 
 namespace {
@@ -32,6 +34,9 @@ std::uint32_t EventsFor(DWORD filter, bool subtree) {
     if (filter & (FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME)) mask |= kNameEvents;
     if (filter & FILE_NOTIFY_CHANGE_ATTRIBUTES) mask |= IN_ATTRIB;
     if (filter & (FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE)) mask |= IN_MODIFY;
+    // Setting a file's times is reported as a change of attributes only;
+    // the entries' times are followed to tell whether the write time moved.
+    if (filter & FILE_NOTIFY_CHANGE_LAST_WRITE) mask |= IN_ATTRIB | kNameEvents;
     if (subtree) mask |= IN_CREATE | IN_MOVED_FROM | IN_MOVED_TO;
     return mask;
 }
@@ -79,6 +84,7 @@ class TChangeNotification final : public TWaitable {
           signalFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
           pollFd_(epoll_create1(EPOLL_CLOEXEC)),
           filter_(filter),
+          followTimes_((filter & FILE_NOTIFY_CHANGE_LAST_WRITE) != 0),
           tree_(inotifyFd_, EventsFor(filter, subtree), subtree, addWatch) {}
     ~TChangeNotification() override {
         for (int fd : {pollFd_, signalFd_, inotifyFd_})
@@ -94,7 +100,9 @@ class TChangeNotification final : public TWaitable {
             e.data.fd = fd;
             if (epoll_ctl(pollFd_, EPOLL_CTL_ADD, fd, &e) != 0) return errno;
         }
-        return tree_.AddRoot(path);
+        if (int error = tree_.AddRoot(path)) return error;
+        SeedTimes();
+        return 0;
     }
 
     int PollFd() const override { return pollFd_; }
@@ -127,6 +135,7 @@ class TChangeNotification final : public TWaitable {
             // has left the tree.
             if (!movedAway_.empty()) tree_.RemoveBelow(movedAway_);
             movedAway_.clear();
+            if (followTimes_) times_.Settle();
         }
     }
 
@@ -134,6 +143,7 @@ class TChangeNotification final : public TWaitable {
         if (event.mask & IN_Q_OVERFLOW) {
             Signal();
             if (tree_.Subtree()) KeepWatching(tree_.Rescan());
+            SeedTimes();  // the events that would have kept them are lost
             return;
         }
         // A rename puts a folder's arrival right after its leaving; any
@@ -148,6 +158,7 @@ class TChangeNotification final : public TWaitable {
         const std::string* parent = tree_.PathOf(event.wd);
         if (!parent) return;
         if (filter_ & KindsOf(event.mask)) Signal();
+        if (followTimes_) FollowTimes(event, *parent);
         if (!tree_.Subtree() || !(event.mask & IN_ISDIR) || event.len == 0) return;
         const std::string path = *parent + "/" + event.name;
         if (event.mask & IN_CREATE) {
@@ -156,6 +167,7 @@ class TChangeNotification final : public TWaitable {
             TFolderContents found;
             KeepWatching(tree_.AddFolder(path, &found));
             if (filter_ & KindsFound(found)) Signal();
+            if (followTimes_) times_.Seed(path);
         } else if (event.mask & IN_MOVED_FROM) {
             movedAway_ = path;
             movedCookie_ = event.cookie;
@@ -166,7 +178,24 @@ class TChangeNotification final : public TWaitable {
             movedAway_.clear();
         } else if (event.mask & IN_MOVED_TO) {
             KeepWatching(tree_.AddFolder(path, nullptr));
+            if (followTimes_) times_.Seed(path);
         }
+    }
+
+    void SeedTimes() {
+        if (!followTimes_) return;
+        for (const std::string& folder : tree_.Folders()) times_.Seed(folder);
+    }
+
+    // Keeps the write time of each entry current and reports a change of
+    // attributes that moved it as the write it stands for.
+    void FollowTimes(const inotify_event& event, const std::string& folder) {
+        const std::string path = event.len != 0 ? folder + "/" + event.name : folder;
+        if ((event.mask & IN_ATTRIB) && times_.TimeChanged(path)) Signal();
+        if (event.mask & (IN_MODIFY | IN_CREATE | IN_MOVED_TO)) times_.Touched(path);
+        if (event.mask & (IN_DELETE | IN_MOVED_FROM)) times_.Gone(path);
+        // An entry made or removed changes its folder's time as well.
+        if (event.len != 0 && (event.mask & kNameEvents)) times_.Touched(folder);
     }
 
     // A folder that appears while the watch limit is reached cannot be
@@ -192,6 +221,7 @@ class TChangeNotification final : public TWaitable {
     int signalFd_;
     int pollFd_;
     DWORD filter_;
+    bool followTimes_;
     std::mutex lock_;
     bool signalled_ = false;
     bool limitReported_ = false;
@@ -200,6 +230,7 @@ class TChangeNotification final : public TWaitable {
     std::string movedAway_;
     std::uint32_t movedCookie_ = 0;
     TInotifyTree tree_;
+    TWriteTimes times_;
 };
 
 std::shared_ptr<TChangeNotification> NotificationOf(HANDLE handle) {

@@ -15,7 +15,6 @@
 #include <optional>
 #include <string>
 
-#include "framework/MessageQueue.h"
 #include "platform/ShellWatch.h"
 
 namespace zr::os {
@@ -116,14 +115,11 @@ std::string HomeFolder() {
 constexpr LONG ItemEvents = SHCNE_CREATE | SHCNE_DELETE | SHCNE_MKDIR | SHCNE_RMDIR |
                             SHCNE_RENAMEITEM | SHCNE_RENAMEFOLDER | SHCNE_ATTRIBUTES |
                             SHCNE_UPDATEITEM | SHCNE_UPDATEDIR;
-// What the relay window is posted: "deliveries are waiting".
-constexpr zr::UINT RelayMessage = zr::WM_USER + 0x100;
-
 struct TRegistration {
-    zr::HWND window = nullptr;
+    TNotifyTarget window = nullptr;
     int sources = 0;
     LONG events = 0;
-    zr::UINT message = 0;
+    unsigned message = 0;
     std::string folder;
     bool recursive = false;
 };
@@ -140,7 +136,7 @@ struct TServer {
     std::map<ULONG, std::unique_ptr<TShellWatcher>> watchers;
     std::deque<TDelivery> pending;
     ULONG lastId = 0;
-    zr::HWND relay = nullptr;
+    std::atomic<IShellNotifyRelay*> relay{nullptr};
 };
 
 TServer& Server() {
@@ -169,16 +165,14 @@ bool Concerns(const TRegistration& r, LONG event, const std::string& item1,
 // Runs on any thread; the lock must not be held.
 void Queue(TDelivery delivery) {
     auto& server = Server();
-    zr::HWND relay = nullptr;
     {
         std::lock_guard guard(server.lock);
         server.pending.push_back(std::move(delivery));
-        relay = server.relay;
     }
-    zr::PostMessage(relay, RelayMessage);
+    if (IShellNotifyRelay* relay = server.relay.load()) relay->Wake();
 }
 
-std::optional<TDelivery> NextDelivery(zr::HWND& window, zr::UINT& message) {
+std::optional<TDelivery> NextDelivery(TNotifyTarget& window, unsigned& message) {
     auto& server = Server();
     std::lock_guard guard(server.lock);
     while (!server.pending.empty()) {
@@ -193,34 +187,31 @@ std::optional<TDelivery> NextDelivery(zr::HWND& window, zr::UINT& message) {
     return std::nullopt;
 }
 
-// On the main thread: each waiting notification is sent to its window with
-// lists that live until the window procedure returns, as the receiver does
-// not free them. An exception from the procedure travels on to the loop.
-void Relay(zr::TMessage& m) {
-    if (m.Msg != RelayMessage) return;
-    zr::HWND window = nullptr;
-    zr::UINT message = 0;
-    while (auto delivery = NextDelivery(window, message)) {
-        TOwnedIDList item1 = OwnedIDList(delivery->item1);
-        TOwnedIDList item2 = OwnedIDList(delivery->item2);
-        LPCITEMIDLIST items[2] = {item1.get(), item2.get()};
-        zr::SendMessage(window, message, reinterpret_cast<zr::WPARAM>(items),
-                        static_cast<zr::LPARAM>(delivery->event));
-    }
-}
-
-zr::HWND RelayWindow(TServer& server) {
-    if (server.relay == nullptr)
-        server.relay = zr::AllocateHWnd(zr::TWndMethod::FromFunction(Relay));
-    return server.relay;
-}
-
 // A watcher's report: interrupt-level, for its own registration only.
 void Reported(ULONG id, LONG event, const std::string& item1, const std::string& item2) {
     Queue(TDelivery{id, event | SHCNE_INTERRUPT, item1, item2});
 }
 
 }  // namespace
+
+void SetShellNotifyRelay(IShellNotifyRelay* relay) {
+    Server().relay.store(relay);
+}
+
+// Each waiting notification is handed on with lists that live until the
+// window procedure returns, as the receiver does not free them.
+void DeliverShellNotifications() {
+    IShellNotifyRelay* relay = Server().relay.load();
+    if (relay == nullptr) return;
+    TNotifyTarget window = nullptr;
+    unsigned message = 0;
+    while (auto delivery = NextDelivery(window, message)) {
+        TOwnedIDList item1 = OwnedIDList(delivery->item1);
+        TOwnedIDList item2 = OwnedIDList(delivery->item2);
+        const LPCITEMIDLIST items[2] = {item1.get(), item2.get()};
+        relay->Deliver(window, message, items, delivery->event);
+    }
+}
 
 HRESULT SHGetMalloc(IMalloc** allocator) {
     if (allocator == nullptr) return E_INVALIDARG;
@@ -257,9 +248,10 @@ BOOL SHGetPathFromIDListA(LPCITEMIDLIST pidl, char* path) {
     return TRUE;
 }
 
-ULONG SHChangeNotifyRegister(zr::HWND window, int sources, LONG events, zr::UINT message,
+ULONG SHChangeNotifyRegister(TNotifyTarget window, int sources, LONG events, unsigned message,
                              int entryCount, const SHChangeNotifyEntry* entries) {
-    if (window == nullptr || !zr::IsWindow(window)) {
+    IShellNotifyRelay* relay = Server().relay.load();
+    if (window == nullptr || relay == nullptr || !relay->Exists(window)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return 0;
     }
@@ -282,7 +274,6 @@ ULONG SHChangeNotifyRegister(zr::HWND window, int sources, LONG events, zr::UINT
     ULONG id = 0;
     {
         std::lock_guard guard(server.lock);
-        RelayWindow(server);
         do {
             id = ++server.lastId;
         } while (id == 0 || server.registrations.count(id) != 0);
@@ -327,7 +318,7 @@ BOOL SHChangeNotifyDeregister(ULONG id) {
     return TRUE;
 }
 
-void SHChangeNotify(LONG event, zr::UINT flags, const void* item1, const void* item2) {
+void SHChangeNotify(LONG event, unsigned flags, const void* item1, const void* item2) {
     auto itemText = [flags](const void* item) -> std::string {
         if (item == nullptr) return {};
         if ((flags & SHCNF_TYPE) == SHCNF_PATHA) return static_cast<const char*>(item);

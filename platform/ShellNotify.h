@@ -22,8 +22,10 @@
 // or free space (nor SHCNE_DRIVEADDGUI): a program (or a test) reports those,
 // and any other event, with SHChangeNotify.
 //
-// Delivery: the message reaches the window on the main thread while the main
-// thread dispatches its queue, with WParam pointing at two item id lists
+// Delivery: the platform knows no windows. The layer above that owns them
+// installs a relay (SetShellNotifyRelay); window handles pass through here
+// as opaque targets. The message reaches the window on the main thread while
+// the main thread dispatches its queue, with WParam pointing at two item id lists
 // (either may be null) and LParam holding the event code, with
 // SHCNE_INTERRUPT set for events that the file system or the mount table
 // reported. The lists belong to the platform and are valid only while the
@@ -35,7 +37,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "framework/Messages.h"
 #include "platform/LastError.h"
 #include "platform/Sync.h"
 
@@ -104,6 +105,34 @@ HRESULT SHILCreateFromPath(const char* path, LPITEMIDLIST* pidl, DWORD* attribut
 // file-system path, or a path that does not fit.
 BOOL SHGetPathFromIDListA(LPCITEMIDLIST pidl, char* path);
 
+// A window, as the layer that owns windows hands it in.
+using TNotifyTarget = void*;
+
+// How notifications reach their windows, installed by the layer above.
+class IShellNotifyRelay {
+  public:
+    // Whether `target` is a window that can receive notifications now.
+    virtual bool Exists(TNotifyTarget target) = 0;
+    // Notifications wait: called from any thread, with no lock of the
+    // platform held. The relay has DeliverShellNotifications run soon on the
+    // thread that owns the windows.
+    virtual void Wake() = 0;
+    // Hands one notification to its window and returns once the window
+    // procedure has run; `items` lives only for the call.
+    virtual void Deliver(TNotifyTarget target, unsigned message, const LPCITEMIDLIST items[2],
+                         LONG event) = 0;
+
+  protected:
+    ~IShellNotifyRelay() = default;
+};
+
+// Installs the relay (it must live as long as the process: watcher threads
+// may wake it while the process exits). Registrations fail while none is.
+void SetShellNotifyRelay(IShellNotifyRelay* relay);
+// On the relay's thread: delivers every waiting notification. An exception
+// from a window procedure travels on to the caller.
+void DeliverShellNotifications();
+
 // Event codes.
 constexpr LONG SHCNE_RENAMEITEM = 0x00000001;
 constexpr LONG SHCNE_CREATE = 0x00000002;
@@ -139,23 +168,22 @@ struct SHChangeNotifyEntry {
     BOOL fRecursive;
 };
 
-// Registers `window` for the events of `events` (SHCNE_INTERRUPT ignored)
-// from `sources`, delivered as `message`. Takes exactly one entry, whose
-// item id list is copied (the caller keeps its own). Returns the
-// registration id, or 0 with the last error set: no window
-// (ERROR_INVALID_HANDLE), no source or not one entry
+// Registers `window` (ERROR_INVALID_HANDLE too while no relay is installed) for the events of
+// `events` (SHCNE_INTERRUPT ignored) from `sources`, delivered as `message`. Takes exactly one
+// entry, whose item id list is copied (the caller keeps its own). Returns the registration id, or 0
+// with the last error set: no window (ERROR_INVALID_HANDLE), no source or not one entry
 // (ERROR_INVALID_PARAMETER), or a folder that cannot be watched (missing,
 // not allowed, or the system's limit of watches reached).
-ULONG SHChangeNotifyRegister(zr::HWND window, int sources, LONG events, zr::UINT message,
+ULONG SHChangeNotifyRegister(TNotifyTarget window, int sources, LONG events, unsigned message,
                              int entryCount, const SHChangeNotifyEntry* entries);
 // Ends a registration; FALSE for an id that is not registered.
 BOOL SHChangeNotifyDeregister(ULONG id);
 
 // How SHChangeNotify's items are given.
-constexpr zr::UINT SHCNF_IDLIST = 0x0000;  // item id lists
-constexpr zr::UINT SHCNF_PATHA = 0x0001;   // file-system paths, 8-bit text
-constexpr zr::UINT SHCNF_TYPE = 0x00FF;
-constexpr zr::UINT SHCNF_FLUSH = 0x1000;  // accepted; delivery is always by the queue
+constexpr unsigned SHCNF_IDLIST = 0x0000;  // item id lists
+constexpr unsigned SHCNF_PATHA = 0x0001;   // file-system paths, 8-bit text
+constexpr unsigned SHCNF_TYPE = 0x00FF;
+constexpr unsigned SHCNF_FLUSH = 0x1000;  // accepted; delivery is always by the queue
 
 // Reports an event to every registration that takes shell-level events of
 // its code. An event about files and folders (created, deleted, renamed,
@@ -163,6 +191,6 @@ constexpr zr::UINT SHCNF_FLUSH = 0x1000;  // accepted; delivery is always by the
 // registration's folder or lies in it (or below it, when recursive); the
 // other events concern the whole machine and reach all of them. Callable
 // from any thread.
-void SHChangeNotify(LONG event, zr::UINT flags, const void* item1, const void* item2);
+void SHChangeNotify(LONG event, unsigned flags, const void* item1, const void* item2);
 
 }  // namespace zr::os

@@ -9,12 +9,11 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <filesystem>
 #include <optional>
 #include <thread>
-#include <unordered_map>
 #include <vector>
 
+#include "platform/InotifyTree.h"
 #include "platform/MountTable.h"
 
 namespace zr::os {
@@ -34,9 +33,8 @@ constexpr std::uint32_t AssociationChanges =
 // of the watched tree once this long has passed without its second half.
 constexpr int MovePairingMs = 20;
 
-bool IsRealFolder(const std::filesystem::directory_entry& entry) {
-    std::error_code error;
-    return entry.is_directory(error) && !entry.is_symlink(error);
+int AddWatch(int fd, const char* path, std::uint32_t mask) {
+    return ::inotify_add_watch(fd, path, mask);
 }
 
 class TLinuxShellWatcher final : public TShellWatcher {
@@ -80,10 +78,14 @@ class TLinuxShellWatcher final : public TShellWatcher {
         struct stat info {};
         if (::stat(root_.c_str(), &info) != 0) return false;
         rootIsFolder_ = S_ISDIR(info.st_mode);
-        rootWd_ = ::inotify_add_watch(inotify_, root_.c_str(), WatchMask);
-        if (rootWd_ < 0) return false;
-        folders_[rootWd_] = root_;
-        if (recursive_ && rootIsFolder_) WatchChildren(root_, false);
+        tree_.emplace(inotify_, WatchMask, recursive_ && rootIsFolder_, &AddWatch);
+        // Folders below that cannot be watched (no permission, the system's
+        // limit of watches) are left out; the rest of the tree is reported.
+        const int error = tree_->AddRoot(root_, true);
+        if (tree_->RootWatch() < 0) {
+            errno = error;
+            return false;
+        }
         return true;
     }
 
@@ -93,51 +95,15 @@ class TLinuxShellWatcher final : public TShellWatcher {
         associationsWd_ = ::inotify_add_watch(inotify_, folder.c_str(), WatchMask | IN_MASK_ADD);
     }
 
-    // Watches the subfolders of `folder`, all the way down. A folder made
-    // just now may have filled before its watch was there: `reportContents`
-    // reports what is already in it as made.
-    void WatchChildren(const std::string& folder, bool reportContents) {
-        std::error_code error;
-        for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-            const std::string path = entry.path().string();
-            const bool isFolder = IsRealFolder(entry);
-            if (reportContents) Emit(isFolder ? SHCNE_MKDIR : SHCNE_CREATE, path);
-            if (isFolder) WatchFolder(path, reportContents);
-        }
-    }
-
-    // Folders that cannot be watched (no permission, the system's limit of
-    // watches) are left out; the rest of the tree is still reported.
+    // A folder made just now may have filled before its watch was there:
+    // `reportContents` reports what is already in it as made.
     void WatchFolder(const std::string& path, bool reportContents) {
-        int wd =
-            ::inotify_add_watch(inotify_, path.c_str(), WatchMask | IN_ONLYDIR | IN_DONT_FOLLOW);
-        if (wd < 0) return;
-        folders_[wd] = path;
-        WatchChildren(path, reportContents);
-    }
-
-    static bool IsWithin(const std::string& path, const std::string& folder) {
-        return path == folder || (path.size() > folder.size() && path.starts_with(folder) &&
-                                  path[folder.size()] == '/');
-    }
-
-    // A folder moved within the tree keeps its watches; their paths follow it.
-    void RenameTree(const std::string& from, const std::string& to) {
-        for (auto& [wd, path] : folders_)
-            if (IsWithin(path, from)) path = to + path.substr(from.size());
-    }
-
-    // A folder moved out of the tree keeps its inode: its watches would go on
-    // reporting from outside.
-    void ForgetTree(const std::string& folder) {
-        for (auto it = folders_.begin(); it != folders_.end();) {
-            if (it->first != rootWd_ && IsWithin(it->second, folder)) {
-                ::inotify_rm_watch(inotify_, it->first);
-                it = folders_.erase(it);
-            } else {
-                ++it;
-            }
-        }
+        TFolderContents found;
+        if (reportContents)
+            found.entry = [this](const std::string& entry, bool folder) {
+                Emit(folder ? SHCNE_MKDIR : SHCNE_CREATE, entry);
+            };
+        tree_->AddFolder(path, reportContents ? &found : nullptr);
     }
 
     void Emit(LONG event, const std::string& item1, const std::string& item2 = {}) {
@@ -158,7 +124,9 @@ class TLinuxShellWatcher final : public TShellWatcher {
     void FlushPendingMove() {
         if (!pending_) return;
         Emit(pending_->folder ? SHCNE_RMDIR : SHCNE_DELETE, pending_->path);
-        if (pending_->folder) ForgetTree(pending_->path);
+        // A folder moved out of the tree keeps its inode: its watches would
+        // go on reporting from outside.
+        if (pending_->folder) tree_->RemoveBelow(pending_->path);
         pending_.reset();
     }
 
@@ -194,7 +162,9 @@ class TLinuxShellWatcher final : public TShellWatcher {
 
     void Handle(const inotify_event& event, const std::string& name) {
         if ((event.mask & IN_Q_OVERFLOW) != 0) {
-            // Events were lost: whatever the folder holds now is the news.
+            // Events were lost: whatever the folder holds now is the news,
+            // and folders made meanwhile are watched from now on.
+            if (tree_) tree_->Rescan();
             Emit(SHCNE_UPDATEDIR, root_);
             return;
         }
@@ -205,19 +175,19 @@ class TLinuxShellWatcher final : public TShellWatcher {
         // may forget watches, so it is settled before the folder is looked up.
         if (pending_ && !((event.mask & IN_MOVED_TO) != 0 && event.cookie == pending_->cookie))
             FlushPendingMove();
-        auto it = folders_.find(event.wd);
-        if (it == folders_.end()) return;
+        const std::string* watched = tree_ ? tree_->PathOf(event.wd) : nullptr;
+        if (watched == nullptr) return;
         if ((event.mask & IN_IGNORED) != 0) {
-            folders_.erase(it);
+            tree_->Forget(event.wd);
             return;
         }
         if (name.empty()) {
             // About a watched object itself; a subfolder's own events arrive
             // at its parent as well, by name.
-            if (event.wd == rootWd_) HandleRoot(event.mask);
+            if (event.wd == tree_->RootWatch()) HandleRoot(event.mask);
             return;
         }
-        const std::string folder = it->second;
+        const std::string folder = *watched;
         const std::string path = (folder == "/" ? "" : folder) + "/" + name;
         const bool isFolder = (event.mask & IN_ISDIR) != 0;
 
@@ -246,7 +216,8 @@ class TLinuxShellWatcher final : public TShellWatcher {
             const std::string from = pending_->path;
             pending_.reset();
             Emit(isFolder ? SHCNE_RENAMEFOLDER : SHCNE_RENAMEITEM, from, path);
-            if (isFolder) RenameTree(from, path);
+            // Moved within the tree: the watches follow the folder.
+            if (isFolder) tree_->Rename(from, path);
             return;
         }
         // From outside the tree: it is new here.
@@ -278,10 +249,9 @@ class TLinuxShellWatcher final : public TShellWatcher {
     int inotify_ = -1;
     int stop_ = -1;
     int mounts_ = -1;
-    int rootWd_ = -1;
     int associationsWd_ = -1;
     bool rootIsFolder_ = true;
-    std::unordered_map<int, std::string> folders_;  // watch descriptor -> folder
+    std::optional<TInotifyTree> tree_;  // only when tree events are asked for
     std::optional<PendingMove> pending_;
     std::vector<std::string> touched_;  // folders whose contents changed, in order
     std::vector<TMount> mountTable_;

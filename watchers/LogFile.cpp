@@ -183,14 +183,16 @@ void TKVFileLog::Loaded() {
     inherited::Loaded();
     // Activation read from a form file waits until Folder and Options, which
     // the file stores after Active, are read too.
-    if (Active() && notificationThread_ == nullptr) StartThread();
+    if (Active() && notificationThread_ == nullptr && !IsDesigning()) StartThread();
 }
 
 void TKVFileLog::SetActive(bool value) {
     inherited::SetActive(value);
     if (!value) {
         FreeThread();
-    } else if (!IsLoading()) {
+    } else if (!IsLoading() && !IsDesigning()) {
+        // In the designer Active is only a setting of the form: a folder
+        // that is gone must not keep the form from being opened and mended.
         StartThread();
     }
 }

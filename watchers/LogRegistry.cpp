@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "framework/MessageQueue.h"
 #include "framework/TypeInfo.h"
 #include "platform/Sync.h"
 
@@ -30,17 +31,23 @@ TKVRegistryLog::~TKVRegistryLog() {
 void TKVRegistryLog::SetActive(bool value) {
     inherited::SetActive(value);
     StopWatching();
-    if (value && !IsLoading()) notificationThread_ = std::make_unique<TNotificationThread>(this);
+    // In the designer Active is only a setting of the form: nothing watches.
+    if (value && !IsLoading() && !IsDesigning())
+        notificationThread_ = std::make_unique<TNotificationThread>(this);
 }
 
 void TKVRegistryLog::Loaded() {
     inherited::Loaded();
-    if (Active() && !notificationThread_)
+    if (Active() && !notificationThread_ && !IsDesigning())
         notificationThread_ = std::make_unique<TNotificationThread>(this);
 }
 
 void TKVRegistryLog::Notify() {
-    if (Active() && onRegistryNotification_) onRegistryNotification_(this);
+    if (!Active() || !onRegistryNotification_) return;
+    // Called through a copy: a handler may free this component, and with it
+    // the closure that is running.
+    TNotifyEvent handler = onRegistryNotification_;
+    handler(this);
 }
 
 void TKVRegistryLog::StopWatching() {
@@ -118,7 +125,13 @@ void TKVRegistryLog::TNotificationThread::Notify() {
     // component may be going away.
     if (Terminated()) return;
     notifying_ = true;
-    registryLog_->Notify();
+    try {
+        registryLog_->Notify();
+    } catch (...) {
+        // A failing handler is the application's to hear of, like any other
+        // event handler's; the watcher goes on, and can still be ended.
+        HandleDispatchException();
+    }
     notifying_ = false;  // the component may be gone: only this object is touched
 }
 

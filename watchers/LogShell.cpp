@@ -4,6 +4,7 @@
 
 #include "framework/MessageQueue.h"
 #include "framework/SessionEnd.h"
+#include "framework/ShellNotifyRelay.h"
 #include "framework/SysUtils.h"
 #include "platform/ShellNotify.h"
 
@@ -13,6 +14,15 @@ namespace {
 
 // The registration's message.
 constexpr UINT WM_SHELLNOTIFY = WM_USER + 1;
+
+// A handler may free this component, and with it the closure that is
+// running: the call goes through a copy that lives until the handler returns.
+template <class Event, class... Args>
+void Raise(const Event& event, const Args&... args) {
+    if (!event) return;
+    const Event running = event;
+    running(args...);
+}
 
 constexpr std::array<os::LONG, 21> ShellEventCodes{
     os::SHCNE_ASSOCCHANGED,
@@ -135,6 +145,7 @@ void TKVShellLog::ShellNotifyRegister() {
         ShellNotifyUnregister();
         return;
     }
+    InstallShellNotifyRelay();
     const os::SHChangeNotifyEntry entry{item, watchSubTree_ ? os::TRUE : os::FALSE};
     if (notifyID_ != 0) ShellNotifyUnregister();
     std::uint32_t mask = 0;
@@ -164,8 +175,7 @@ void TKVShellLog::ShellNotifyUnregister() {
 void TKVShellLog::WndProc(TMessage& message) {
     switch (message.Msg) {
         case WM_QUERYENDSESSION:
-            if (OnEndSessionQuery_ && options_.Contains(lnEndSessionQuery))
-                OnEndSessionQuery_(this);
+            if (options_.Contains(lnEndSessionQuery)) Raise(OnEndSessionQuery_, this);
             // Answering 0 would refuse the end of the session for the whole
             // application; this window has nothing to keep open.
             message.Result = 1;
@@ -235,9 +245,10 @@ void TKVShellLog::Dispatch(std::uint32_t event, const std::string& path1,
         case os::SHCNE_RENAMEFOLDER:
             DoRenameFolder(path1, path2);
             break;
-        // These two name the watched folder, whatever item came with them.
+        // These two name the watched folder, whatever item came with them:
+        // a copy, which outlives a handler that frees this component.
         case os::SHCNE_UPDATEDIR:
-            DoDirUpdate(path_);
+            DoDirUpdate(std::string(path_));
             break;
         case os::SHCNE_NETSHARE:
             DoNetShare(path1);
@@ -246,7 +257,7 @@ void TKVShellLog::Dispatch(std::uint32_t event, const std::string& path1,
             DoNetUnShare(path1);
             break;
         case os::SHCNE_SERVERDISCONNECT:
-            DoServerDisconnect(path_);
+            DoServerDisconnect(std::string(path_));
             break;
         default:
             break;  // updated items, free space, the image list, anything else
@@ -262,16 +273,16 @@ std::string TKVShellLog::PathFromPIDL(const void* pidl) {
 }
 
 void TKVShellLog::DoAssociationChange() {
-    if (OnAssociationChange_ && options_.Contains(lnAssociationChange)) OnAssociationChange_(this);
+    if (options_.Contains(lnAssociationChange)) Raise(OnAssociationChange_, this);
 }
 
 void TKVShellLog::DoAttributesChange(const std::string& OldValue, const std::string& NewValue) {
-    if (OnAttributesChange_) OnAttributesChange_(this, OldValue, NewValue);
+    Raise(OnAttributesChange_, this, OldValue, NewValue);
 }
 
 #define ZR_SHELL_DO1(Method, Event)                      \
     void TKVShellLog::Method(const std::string& Value) { \
-        if (Event##_) Event##_(this, Value);             \
+        Raise(Event##_, this, Value);                    \
     }
 ZR_SHELL_DO1(DoCreateFile, OnFileCreate)
 ZR_SHELL_DO1(DoDeleteFile, OnFileDelete)
@@ -289,11 +300,11 @@ ZR_SHELL_DO1(DoDirUpdate, OnFolderUpdate)
 #undef ZR_SHELL_DO1
 
 void TKVShellLog::DoRenameFolder(const std::string& OldValue, const std::string& NewValue) {
-    if (OnFolderRename_) OnFolderRename_(this, OldValue, NewValue);
+    Raise(OnFolderRename_, this, OldValue, NewValue);
 }
 
 void TKVShellLog::DoRenameItem(const std::string& OldValue, const std::string& NewValue) {
-    if (OnFileRename_) OnFileRename_(this, OldValue, NewValue);
+    Raise(OnFileRename_, this, OldValue, NewValue);
 }
 
 }  // namespace zr

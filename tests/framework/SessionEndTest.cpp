@@ -1,21 +1,17 @@
 #include "framework/SessionEnd.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <stdio.h>
-#include <systemd/sd-bus.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <cstring>
 #include <functional>
-#include <string>
-#include <vector>
 
 #include "framework/Application.h"
 #include "framework/MessageQueue.h"
+#include "support/TestBus.h"
 
 using namespace zr;
+using zr::test::SystemBusAddress;
+using zr::test::TestBus;
 using namespace std::chrono_literals;
 
 namespace {
@@ -41,69 +37,6 @@ void RunQueueFor(std::chrono::milliseconds time, const std::function<bool()>& do
         WaitMessageTimeout(10);
     }
 }
-
-// A bus daemon of the test's own standing in for the system bus.
-class TestBus {
-  public:
-    TestBus() {
-        FILE* out = ::popen(
-            "dbus-daemon --session --fork --print-address=1 --print-pid=1 2>/dev/null", "r");
-        if (out == nullptr) return;
-        char line[512] = {};
-        if (std::fgets(line, sizeof line, out))
-            address_ = std::string(line).substr(0, std::strlen(line) - 1);
-        if (std::fgets(line, sizeof line, out)) pid_ = std::atoi(line);
-        ::pclose(out);
-    }
-    ~TestBus() {
-        if (pid_ > 0) ::kill(pid_, SIGTERM);
-    }
-    const std::string& Address() const { return address_; }
-
-    // A connection that owns `name` (when given) and emits PrepareForShutdown.
-    void Announce(bool goingDown, const char* name) {
-        sd_bus* bus = nullptr;
-        ASSERT_GE(sd_bus_new(&bus), 0);
-        sd_bus_set_address(bus, address_.c_str());
-        sd_bus_set_bus_client(bus, 1);
-        ASSERT_GE(sd_bus_start(bus), 0);
-        if (name != nullptr) {
-            ASSERT_GE(sd_bus_request_name(bus, name, 0), 0);
-        }
-        ASSERT_GE(
-            sd_bus_emit_signal(bus, "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
-                               "PrepareForShutdown", "b", goingDown ? 1 : 0),
-            0);
-        sd_bus_flush(bus);
-        sd_bus_flush_close_unref(bus);
-    }
-
-  private:
-    std::string address_;
-    int pid_ = 0;
-};
-
-// DBUS_SYSTEM_BUS_ADDRESS for the time of a test.
-class SystemBusAddress {
-  public:
-    explicit SystemBusAddress(const std::string& address) {
-        const char* old = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
-        had_ = old != nullptr;
-        if (had_) old_ = old;
-        setenv("DBUS_SYSTEM_BUS_ADDRESS", address.c_str(), 1);
-    }
-    ~SystemBusAddress() {
-        if (had_) {
-            setenv("DBUS_SYSTEM_BUS_ADDRESS", old_.c_str(), 1);
-        } else {
-            unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-        }
-    }
-
-  private:
-    bool had_ = false;
-    std::string old_;
-};
 
 }  // namespace
 

@@ -17,6 +17,8 @@
 #include "framework/SysUtils.h"
 #include "package/LogReg.h"
 #include "tools/zrdesign/FormDesign.h"
+#include "watchers/LogFile.h"
+#include "watchers/LogRegistry.h"
 
 namespace zr {
 namespace {
@@ -118,6 +120,38 @@ TEST(Package, ComponentsMadeInTheDesignerStartNothing) {
     EXPECT_EQ(log->Name(), "KVExceptionLog1");
     EXPECT_TRUE(Application->OnException() == handlerBefore);
     EXPECT_TRUE(Application->OnIdle() == idleBefore);
+}
+
+// A form whose watchers name a folder or key that is gone can still be
+// opened and mended: read for the designer, they start nothing.
+TEST(Package, AFormOpenedByTheDesignerStartsNoWatcher) {
+    const std::string form = ::testing::TempDir() + "/watchers-of-nothing.dfm";
+    std::FILE* out = std::fopen(form.c_str(), "w");
+    ASSERT_NE(out, nullptr);
+    std::fputs(
+        "object Form1: TForm\n"
+        "  object FileLog: TKVFileLog\n"
+        "    Active = True\n"
+        "    Folder = '/nonexistent/zr-gone'\n"
+        "  end\n"
+        "  object RegistryLog: TKVRegistryLog\n"
+        "    Active = True\n"
+        "    Key = 'Software\\Gone'\n"
+        "  end\n"
+        "end\n",
+        out);
+    std::fclose(out);
+    design::TDesignSession session;
+    TComponent* opened = nullptr;
+    ASSERT_NO_THROW(opened = &session.OpenForm(form));
+    auto* fileLog = dynamic_cast<TKVFileLog*>(opened->FindComponent("FileLog"));
+    auto* registryLog = dynamic_cast<TKVRegistryLog*>(opened->FindComponent("RegistryLog"));
+    ASSERT_NE(fileLog, nullptr);
+    ASSERT_NE(registryLog, nullptr);
+    EXPECT_TRUE(fileLog->Active()) << "kept for the form file";
+    EXPECT_EQ(fileLog->NotificationThread(), nullptr);
+    EXPECT_EQ(registryLog->NotificationThread(), nullptr);
+    std::remove(form.c_str());
 }
 
 TEST(Designer, PalettePngAndFormFilesFromTheCommandLine) {

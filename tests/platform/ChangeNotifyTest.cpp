@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -62,6 +63,12 @@ TEST_F(ChangeNotify, EachFilterSignalsForItsOwnKindOfChangeOnly) {
         {"change permissions",
          [&] { chmod(Path("existing").c_str(), 0600); },
          {false, false, true, false, false}},
+        {"set a file's times (touch, utime)",
+         [&] {
+             const timespec past[2] = {{1000000, 0}, {1000000, 0}};
+             utimensat(AT_FDCWD, Path("existing").c_str(), past, 0);
+         },
+         {false, false, true, false, true}},
         {"write to a file",
          [&] { MakeFile("existing", "bytes"); },
          {false, false, false, true, true}},
@@ -210,3 +217,32 @@ TEST_F(ChangeNotify, AnOverflowingQueueSignalsWhateverTheFilter) {
 }
 
 }  // namespace
+
+namespace {
+int standInWatches = 0;
+int StandInWatch(int, const char*, std::uint32_t) {
+    return ++standInWatches;
+}
+}  // namespace
+
+// Watches are found by path: a folder whose name only begins like the moved
+// one ("b-c" beside "b") sorts between "b" and what lies below "b".
+TEST(InotifyTreeTest, AMoveTakesTheFolderAndWhatIsBelowItNothingElse) {
+    standInWatches = 0;
+    TInotifyTree tree(-1, 0, true, &StandInWatch);
+    tree.AddRoot("/gone-root");
+    for (const char* folder :
+         {"/gone-root/b", "/gone-root/b-c", "/gone-root/b/d", "/gone-root/b/d/e", "/gone-root/bz"})
+        tree.AddFolder(folder, nullptr);
+    tree.Rename("/gone-root/b", "/gone-root/x");
+    std::vector<std::string> folders = tree.Folders();
+    std::sort(folders.begin(), folders.end());
+    EXPECT_EQ(folders,
+              (std::vector<std::string>{"/gone-root", "/gone-root/b-c", "/gone-root/bz",
+                                        "/gone-root/x", "/gone-root/x/d", "/gone-root/x/d/e"}));
+    tree.RemoveBelow("/gone-root/x");
+    EXPECT_EQ(tree.WatchCount(), 3u);
+    EXPECT_EQ(tree.PathOf(2), nullptr);
+    ASSERT_NE(tree.PathOf(3), nullptr);
+    EXPECT_EQ(*tree.PathOf(3), "/gone-root/b-c");
+}

@@ -20,11 +20,6 @@ TEST(PlatformLayer, IncludesNothingFromTheLayersAboveIt) {
         while (std::getline(in, line)) {
             if (line.rfind("#include \"", 0) != 0) continue;
             if (line.rfind("#include \"platform/", 0) == 0) continue;
-            // The shell notifications still deliver through the framework's
-            // window queue; they are the one file left to move down.
-            if (entry.path().stem() == "ShellNotify" &&
-                line.find("\"framework/Messag") != std::string::npos)
-                continue;
             ADD_FAILURE() << entry.path().filename().string() << ": " << line;
         }
     }

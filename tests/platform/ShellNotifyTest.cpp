@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "framework/MessageQueue.h"
+#include "framework/ShellNotifyRelay.h"
 #include "platform/MountTable.h"
 #include "support/ScratchFolder.h"
 
@@ -44,6 +45,7 @@ std::string PathOf(LPCITEMIDLIST pidl) {
 class Recorder {
   public:
     Recorder() {
+        InstallShellNotifyRelay();
         window_ = AllocateHWnd(TWndMethod::FromFunction([this](TMessage& m) {
             if (m.Msg != Notification) return;
             auto* items = reinterpret_cast<const LPCITEMIDLIST*>(m.WParam);

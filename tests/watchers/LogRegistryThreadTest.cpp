@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "framework/FormReader.h"
+#include "framework/MessageQueue.h"
 #include "framework/Thread.h"
 #include "tests/platform/RegistryTestSupport.h"
 #include "watchers/LogRegistry.h"
@@ -232,4 +233,43 @@ TEST_F(RegistryLogThread, AHandlerMayEndTheWatchThatReportedToIt) {
     Change({"add", "HKLM\\Software\\Varnholt\\Again"});
     Pump(Quiet);
     EXPECT_EQ(events, 1);
+}
+
+TEST_F(RegistryLogThread, AHandlerMayFreeItsOwnLog) {
+    // The closure that runs belongs to the log it frees: what it captured
+    // must still be there after the delete (ASan reports a use after free).
+    int events = 0;
+    TKVRegistryLog* log = NewLog(events);
+    std::string heard;
+    log->SetOnRegistryNotification(TNotifyEvent::FromFunction(
+        [&log, &heard, name = std::string("the handler's own capture")](TObject*) {
+            delete log;
+            log = nullptr;
+            heard = name;
+        }));
+    log->SetActive(true);
+    ASSERT_TRUE(Armed("Software\\Varnholt"));
+    Change({"add", "HKLM\\Software\\Varnholt\\Free"});
+    ASSERT_TRUE(PumpUntil([&] { return log == nullptr; }, Patience));
+    EXPECT_EQ(heard, "the handler's own capture");
+}
+
+TEST_F(RegistryLogThread, AFailingHandlerGoesToTheApplicationAndWatchingGoesOn) {
+    int failures = 0;
+    auto previous = SetDispatchExceptionHandler([&] { ++failures; });
+    int events = 0;
+    TKVRegistryLog* log = NewLog(events);
+    log->SetOnRegistryNotification(TNotifyEvent::FromFunction([&](TObject*) {
+        if (++events == 1) throw EAbort("handler failed");
+    }));
+    log->SetActive(true);
+    ASSERT_TRUE(Armed("Software\\Varnholt"));
+    Change({"add", "HKLM\\Software\\Varnholt\\First"});
+    ASSERT_TRUE(PumpUntil([&] { return events == 1; }, Patience));
+    ASSERT_TRUE(Armed("Software\\Varnholt"));
+    Change({"add", "HKLM\\Software\\Varnholt\\Second"});
+    EXPECT_TRUE(PumpUntil([&] { return events == 2; }, Patience)) << "the watcher died";
+    SetDispatchExceptionHandler(previous);
+    EXPECT_EQ(failures, 1);
+    EXPECT_EQ(log->NotificationThread()->FatalException(), nullptr);
 }

@@ -259,3 +259,20 @@ TEST(LogShellTest, AssociationChangesNeedTheirOption) {
                 zr::os::SHCNE_ASSOCCHANGED | zr::os::SHCNE_INTERRUPT);
     EXPECT_EQ(events.seen, Seen{"AssociationChange"});
 }
+
+TEST(LogShellTest, AHandlerMayFreeItsOwnLog) {
+    // The closure that runs belongs to the log it frees: what it captured
+    // must still be there after the delete (ASan reports a use after free).
+    auto* log = new TKVShellLog(nullptr);
+    std::string heard;
+    log->SetOptions({lnEndSessionQuery});
+    log->SetOnEndSessionQuery(TNotifyEvent::FromFunction(
+        [&log, &heard, name = std::string("the handler's own capture")](TObject*) {
+            delete log;
+            log = nullptr;
+            heard = name;
+        }));
+    EXPECT_EQ(SendMessage(log->NotifyWindow(), WM_QUERYENDSESSION), 1);
+    EXPECT_EQ(log, nullptr);
+    EXPECT_EQ(heard, "the handler's own capture");
+}
