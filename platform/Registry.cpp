@@ -5,11 +5,11 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/RegistryCache.h"
 #include "platform/RegistryNotify.h"
 #include "platform/RegistryStore.h"
 
@@ -33,21 +33,20 @@ constexpr TRootName RootNames[] = {
     {HKEY_CURRENT_CONFIG, "HKEY_CURRENT_CONFIG"},
 };
 
-// An open descriptor of a key's folder, held as long as a handle to the key
-// is open: it keeps the folder's inode from being reused, so a key that was
-// deleted is never mistaken for a new one of the same name.
-struct TFolderPin {
-    int Fd = -1;
-    ~TFolderPin() {
-        if (Fd >= 0) ::close(Fd);
-    }
+// A key folder held open as long as a handle to the key is: it keeps the
+// folder's inode from being reused, so a key that was deleted is never
+// mistaken for a new one of the same name, and every call reaches the key
+// through it rather than through a path someone may have changed.
+struct TKeyState {
+    TFd Folder;
+    std::string Path;  // for change notifications and messages
+    TKeyCache Cache;
 };
 
 struct TOpenKey {
-    std::string Folder;
-    TFolderId Id;
+    std::shared_ptr<TKeyState> State;
     REGSAM Access = 0;
-    std::shared_ptr<const TFolderPin> Pin;
+    int Folder() const { return State->Folder.Get(); }
 };
 
 struct TKeyTable {
@@ -72,17 +71,12 @@ bool Allows(const TOpenKey& key, REGSAM right) {
     return (key.Access & right) == right;
 }
 
-// The key behind a handle, whose folder must still be the one it opened.
+// The key behind a handle, whose folder must not have been deleted.
 LSTATUS Resolve(HKEY key, TOpenKey& out) {
     if (const char* root = RegRootKeyName(key)) {
-        out.Folder = StoreFolder() + "/" + root;
-        std::error_code error;
-        std::filesystem::create_directories(out.Folder, error);
-        auto id = FolderId(out.Folder);
-        if (!id) return error ? ErrorFromErrno(error.value()) : ERROR_ACCESS_DENIED;
-        out.Id = *id;
+        out.State = std::make_shared<TKeyState>();
         out.Access = KEY_ALL_ACCESS;
-        return ERROR_SUCCESS;
+        return OpenRootFolder(root, out.State->Folder, out.State->Path);
     }
     {
         auto& table = KeyTable();
@@ -91,7 +85,7 @@ LSTATUS Resolve(HKEY key, TOpenKey& out) {
         if (it == table.Keys.end()) return ERROR_INVALID_HANDLE;
         out = it->second;
     }
-    return FolderId(out.Folder) == out.Id ? ERROR_SUCCESS : ERROR_KEY_DELETED;
+    return IsDeleted(out.Folder()) ? ERROR_KEY_DELETED : ERROR_SUCCESS;
 }
 
 bool IsOpen(HKEY key) {
@@ -100,56 +94,66 @@ bool IsOpen(HKEY key) {
     return RegRootKeyName(key) || table.Keys.count(key) != 0;
 }
 
-LSTATUS NewHandle(const std::string& folder, REGSAM access, HKEY* result) {
-    auto pin = std::make_shared<TFolderPin>();
-    pin->Fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    struct stat st {};
-    if (pin->Fd < 0 || ::fstat(pin->Fd, &st) != 0) return ERROR_KEY_DELETED;
+LSTATUS NewHandle(TFd folder, std::string path, REGSAM access, HKEY* result) {
+    auto state = std::make_shared<TKeyState>();
+    state->Folder = std::move(folder);
+    state->Path = std::move(path);
     auto& table = KeyTable();
     std::lock_guard guard(table.Lock);
     HKEY handle = table.Next++;
-    table.Keys[handle] = {folder, TFolderId{st.st_dev, st.st_ino}, Normalise(access),
-                          std::move(pin)};
+    table.Keys[handle] = {std::move(state), Normalise(access)};
     *result = handle;
     return ERROR_SUCCESS;
 }
 
-LSTATUS Walk(std::string& folder, const std::vector<std::string>& parts, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) {
-        auto next = FindSubkey(folder, parts[i]);
-        if (!next) return ERROR_FILE_NOT_FOUND;
-        folder = std::move(*next);
-    }
+// A key folder reached from another, one subkey at a time.
+struct TWalk {
+    TFd Folder;
+    std::string Path;
+};
+
+LSTATUS Start(const TOpenKey& base, TWalk& walk) {
+    walk.Folder.Reset(::openat(base.Folder(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    walk.Path = base.State->Path;
+    return walk.Folder.Valid() ? ERROR_SUCCESS : privstore::LastStoreError();
+}
+
+LSTATUS Step(TWalk& walk, std::string_view name) {
+    TFd next;
+    std::string disk;
+    if (LSTATUS status = OpenSubkey(walk.Folder.Get(), name, next, disk); status != ERROR_SUCCESS)
+        return status;
+    walk.Folder = std::move(next);
+    walk.Path += "/" + disk;
     return ERROR_SUCCESS;
 }
 
-// Finds or makes the subkey `name` of `folder`. The parent is locked while
-// it is looked for and made, so two processes creating "Key" and "KEY" at
-// once make one folder.
-LSTATUS FindOrMake(std::string& folder, const std::string& name, bool& created) {
-    if (auto next = FindSubkey(folder, name)) {
-        folder = std::move(*next);
-        return ERROR_SUCCESS;
-    }
-    TFolderLock lock(folder);
+LSTATUS Walk(TWalk& walk, const std::vector<std::string>& parts, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i)
+        if (LSTATUS status = Step(walk, parts[i]); status != ERROR_SUCCESS) return status;
+    return ERROR_SUCCESS;
+}
+
+// Finds or makes the subkey `name` of the walk's folder. The parent is
+// locked while it is looked for and made, so two processes creating "Key"
+// and "KEY" at once make one folder.
+LSTATUS FindOrMake(TWalk& walk, const std::string& name, bool& created) {
+    LSTATUS status = Step(walk, name);
+    if (status != ERROR_FILE_NOT_FOUND) return status;
+    TFolderLock lock(walk.Folder.Get());
     if (lock.Status() != ERROR_SUCCESS) return lock.Status();
-    if (!lock.StillAt(folder)) return ERROR_KEY_DELETED;
-    if (auto next = FindSubkey(folder, name)) {
-        folder = std::move(*next);
-        return ERROR_SUCCESS;
-    }
-    std::string made = folder + "/" + EncodeName(name);
-    if (LSTATUS status = MakeKeyFolder(made); status != ERROR_SUCCESS) return status;
-    folder = std::move(made);
+    if (IsDeleted(walk.Folder.Get())) return ERROR_KEY_DELETED;
+    status = Step(walk, name);
+    if (status != ERROR_FILE_NOT_FOUND) return status;
+    TFd made;
+    std::string disk = EncodeName(name);
+    if (status = MakeKeyFolder(walk.Folder.Get(), disk, made); status != ERROR_SUCCESS)
+        return status;
+    NoteStoreChanged();
+    walk.Folder = std::move(made);
+    walk.Path += "/" + disk;
     created = true;
     return ERROR_SUCCESS;
-}
-
-const TStoredValue* FindValue(const TValueList& values, const char* name) {
-    std::string_view wanted = name ? name : "";
-    for (const auto& value : values)
-        if (SameName(value.Name, wanted)) return &value;
-    return nullptr;
 }
 
 LSTATUS CopyData(const std::vector<BYTE>& value, BYTE* data, DWORD* size) {
@@ -172,19 +176,39 @@ LSTATUS CopyName(const std::string& name, char* buffer, DWORD* length) {
     return ERROR_SUCCESS;
 }
 
-// Reads, changes and writes back a key's values under the key's lock.
+// Reads, changes and writes back a key's values under the key's lock. The
+// file is read afresh: a cached read could lose another process's change.
 template <class Change>
 LSTATUS ChangeValues(HKEY key, Change change) {
     TOpenKey open;
     if (LSTATUS status = Resolve(key, open); status != ERROR_SUCCESS) return status;
     if (!Allows(open, KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
-    TFolderLock lock(open.Folder);
+    TFolderLock lock(open.Folder());
     if (lock.Status() != ERROR_SUCCESS) return lock.Status();
-    if (!lock.StillAt(open.Folder) || lock.Id() != open.Id) return ERROR_KEY_DELETED;
+    if (IsDeleted(open.Folder())) return ERROR_KEY_DELETED;
     TValueList values;
-    if (LSTATUS status = ReadValues(open.Folder, values); status != ERROR_SUCCESS) return status;
+    if (LSTATUS status = ReadValues(open.Folder(), values); status != ERROR_SUCCESS) return status;
     if (LSTATUS status = change(values); status != ERROR_SUCCESS) return status;
-    return WriteValues(open.Folder, values);
+    LSTATUS status = WriteValues(open.Folder(), values);
+    NoteStoreChanged();
+    return status;
+}
+
+// The values of a key, as its handle last read them when still current.
+LSTATUS ReadableValues(HKEY key, std::shared_ptr<const TValueSnapshot>& values) {
+    TOpenKey open;
+    if (LSTATUS status = Resolve(key, open); status != ERROR_SUCCESS) return status;
+    if (!Allows(open, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+    return open.State->Cache.Values(open.Folder(), values);
+}
+
+void StoreWriteTime(const struct stat& st, FILETIME* time) {
+    // 100-nanosecond steps since 1601-01-01.
+    std::uint64_t ticks =
+        (static_cast<std::uint64_t>(st.st_mtim.tv_sec) + 11644473600ull) * 10000000ull +
+        static_cast<std::uint64_t>(st.st_mtim.tv_nsec) / 100;
+    time->dwLowDateTime = static_cast<DWORD>(ticks);
+    time->dwHighDateTime = static_cast<DWORD>(ticks >> 32);
 }
 
 }  // namespace
@@ -206,9 +230,10 @@ LSTATUS RegOpenKeyEx(HKEY key, const char* subKey, DWORD, REGSAM desired, HKEY* 
     if (LSTATUS status = SplitKeyPath(subKey, parts); status != ERROR_SUCCESS) return status;
     TOpenKey base;
     if (LSTATUS status = Resolve(key, base); status != ERROR_SUCCESS) return status;
-    std::string folder = base.Folder;
-    if (LSTATUS status = Walk(folder, parts, parts.size()); status != ERROR_SUCCESS) return status;
-    return NewHandle(folder, desired, result);
+    TWalk walk;
+    if (LSTATUS status = Start(base, walk); status != ERROR_SUCCESS) return status;
+    if (LSTATUS status = Walk(walk, parts, parts.size()); status != ERROR_SUCCESS) return status;
+    return NewHandle(std::move(walk.Folder), std::move(walk.Path), desired, result);
 }
 
 LSTATUS RegCreateKeyEx(HKEY key, const char* subKey, DWORD, char*, DWORD, REGSAM desired, void*,
@@ -219,16 +244,17 @@ LSTATUS RegCreateKeyEx(HKEY key, const char* subKey, DWORD, char*, DWORD, REGSAM
     if (LSTATUS status = SplitKeyPath(subKey, parts); status != ERROR_SUCCESS) return status;
     TOpenKey base;
     if (LSTATUS status = Resolve(key, base); status != ERROR_SUCCESS) return status;
-    std::string folder = base.Folder;
+    TWalk walk;
+    if (LSTATUS status = Start(base, walk); status != ERROR_SUCCESS) return status;
     bool created = false;
     for (const auto& part : parts) {
-        if (!Allows(base, KEY_CREATE_SUB_KEY) && !FindSubkey(folder, part))
-            return ERROR_ACCESS_DENIED;
-        if (LSTATUS status = FindOrMake(folder, part, created); status != ERROR_SUCCESS)
-            return status;
+        LSTATUS status =
+            Allows(base, KEY_CREATE_SUB_KEY) ? FindOrMake(walk, part, created) : Step(walk, part);
+        if (status == ERROR_FILE_NOT_FOUND) return ERROR_ACCESS_DENIED;
+        if (status != ERROR_SUCCESS) return status;
     }
     if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-    return NewHandle(folder, desired, result);
+    return NewHandle(std::move(walk.Folder), std::move(walk.Path), desired, result);
 }
 
 LSTATUS RegCloseKey(HKEY key) {
@@ -261,12 +287,9 @@ LSTATUS RegSetValueEx(HKEY key, const char* valueName, DWORD, DWORD type, const 
 
 LSTATUS RegQueryValueEx(HKEY key, const char* valueName, DWORD*, DWORD* type, BYTE* data,
                         DWORD* size) {
-    TOpenKey open;
-    if (LSTATUS status = Resolve(key, open); status != ERROR_SUCCESS) return status;
-    if (!Allows(open, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-    TValueList values;
-    if (LSTATUS status = ReadValues(open.Folder, values); status != ERROR_SUCCESS) return status;
-    const TStoredValue* value = FindValue(values, valueName);
+    std::shared_ptr<const TValueSnapshot> values;
+    if (LSTATUS status = ReadableValues(key, values); status != ERROR_SUCCESS) return status;
+    const TStoredValue* value = values->Find(valueName ? valueName : "");
     if (!value) return ERROR_FILE_NOT_FOUND;
     if (type) *type = value->Type;
     return CopyData(value->Data, data, size);
@@ -286,19 +309,25 @@ LSTATUS RegDeleteKey(HKEY key, const char* subKey) {
     if (parts.empty()) return ERROR_INVALID_PARAMETER;
     TOpenKey base;
     if (LSTATUS status = Resolve(key, base); status != ERROR_SUCCESS) return status;
-    std::string parent = base.Folder;
+    TWalk parent;
+    if (LSTATUS status = Start(base, parent); status != ERROR_SUCCESS) return status;
     if (LSTATUS status = Walk(parent, parts, parts.size() - 1); status != ERROR_SUCCESS)
         return status;
     // Parent before child, as creators lock: a subkey cannot be made inside
     // the key while it is checked for subkeys and moved away.
-    TFolderLock parentLock(parent);
+    TFolderLock parentLock(parent.Folder.Get());
     if (parentLock.Status() != ERROR_SUCCESS) return parentLock.Status();
-    auto child = FindSubkey(parent, parts.back());
-    if (!child) return ERROR_FILE_NOT_FOUND;
-    TFolderLock childLock(*child);
+    TFd child;
+    std::string disk;
+    if (LSTATUS status = OpenSubkey(parent.Folder.Get(), parts.back(), child, disk);
+        status != ERROR_SUCCESS)
+        return status;
+    TFolderLock childLock(child.Get());
     if (childLock.Status() != ERROR_SUCCESS) return childLock.Status();
-    if (!SubkeyNames(*child).empty()) return ERROR_ACCESS_DENIED;
-    return RemoveKeyFolder(parent, *child);
+    if (HasSubkeys(child.Get())) return ERROR_ACCESS_DENIED;
+    LSTATUS status = RemoveKeyFolder(parent.Folder.Get(), disk, child.Get());
+    NoteStoreChanged();
+    return status;
 }
 
 LSTATUS RegEnumKeyEx(HKEY key, DWORD index, char* name, DWORD* nameLength, DWORD*, char* keyClass,
@@ -306,36 +335,28 @@ LSTATUS RegEnumKeyEx(HKEY key, DWORD index, char* name, DWORD* nameLength, DWORD
     TOpenKey open;
     if (LSTATUS status = Resolve(key, open); status != ERROR_SUCCESS) return status;
     if (!Allows(open, KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
-    auto names = SubkeyNames(open.Folder);
-    if (index >= names.size()) return ERROR_NO_MORE_ITEMS;
-    if (LSTATUS status = CopyName(names[index], name, nameLength); status != ERROR_SUCCESS)
+    std::shared_ptr<const TSubkeySnapshot> subkeys;
+    if (LSTATUS status = open.State->Cache.Subkeys(open.Folder(), subkeys); status != ERROR_SUCCESS)
+        return status;
+    if (index >= subkeys->Subkeys.size()) return ERROR_NO_MORE_ITEMS;
+    const auto& entry = subkeys->Subkeys[index];
+    if (LSTATUS status = CopyName(entry.Name, name, nameLength); status != ERROR_SUCCESS)
         return status;
     if (keyClass && classLength && *classLength) keyClass[0] = '\0';
     if (classLength) *classLength = 0;
-    if (lastWriteTime) {
-        struct stat st {};
-        auto folder = FindSubkey(open.Folder, names[index]);
-        if (folder && ::stat(folder->c_str(), &st) == 0) {
-            // 100-nanosecond steps since 1601-01-01.
-            std::uint64_t ticks =
-                (static_cast<std::uint64_t>(st.st_mtim.tv_sec) + 11644473600ull) * 10000000ull +
-                static_cast<std::uint64_t>(st.st_mtim.tv_nsec) / 100;
-            lastWriteTime->dwLowDateTime = static_cast<DWORD>(ticks);
-            lastWriteTime->dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-        }
-    }
+    struct stat st {};
+    if (lastWriteTime &&
+        ::fstatat(open.Folder(), entry.DiskName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        StoreWriteTime(st, lastWriteTime);
     return ERROR_SUCCESS;
 }
 
 LSTATUS RegEnumValue(HKEY key, DWORD index, char* valueName, DWORD* nameLength, DWORD*, DWORD* type,
                      BYTE* data, DWORD* size) {
-    TOpenKey open;
-    if (LSTATUS status = Resolve(key, open); status != ERROR_SUCCESS) return status;
-    if (!Allows(open, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-    TValueList values;
-    if (LSTATUS status = ReadValues(open.Folder, values); status != ERROR_SUCCESS) return status;
-    if (index >= values.size()) return ERROR_NO_MORE_ITEMS;
-    const auto& value = values[index];
+    std::shared_ptr<const TValueSnapshot> values;
+    if (LSTATUS status = ReadableValues(key, values); status != ERROR_SUCCESS) return status;
+    if (index >= values->Values.size()) return ERROR_NO_MORE_ITEMS;
+    const auto& value = values->Values[index];
     if (LSTATUS status = CopyName(value.Name, valueName, nameLength); status != ERROR_SUCCESS)
         return status;
     if (type) *type = value.Type;
@@ -351,7 +372,7 @@ LSTATUS RegNotifyChangeKeyValue(HKEY key, BOOL watchSubtree, DWORD filter, HANDL
     if (LSTATUS status = Resolve(key, open); status != ERROR_SUCCESS) return status;
     if (!Allows(open, KEY_NOTIFY)) return ERROR_ACCESS_DENIED;
     HANDLE wait = asynchronous ? event : CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    LSTATUS status = ArmNotification(key, open.Folder, watchSubtree != FALSE, kinds, wait);
+    LSTATUS status = ArmNotification(key, open.State->Path, watchSubtree != FALSE, kinds, wait);
     // A key closed by another thread while this armed would never signal.
     if (status == ERROR_SUCCESS && !IsOpen(key)) KeyClosed(key);
     if (!asynchronous) {
