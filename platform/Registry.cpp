@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <unordered_map>
 
@@ -176,8 +177,10 @@ LSTATUS CopyName(const std::string& name, char* buffer, DWORD* length) {
     return ERROR_SUCCESS;
 }
 
-// Reads, changes and writes back a key's values under the key's lock. The
-// file is read afresh: a cached read could lose another process's change.
+// Changes a key's values under the key's lock: `change` makes the next
+// values file from the current one, or fails. The current one is what the
+// handle read before when the file is still that one (the handle holds it
+// open, and every writer replaces the file rather than change it).
 template <class Change>
 LSTATUS ChangeValues(HKEY key, Change change) {
     TOpenKey open;
@@ -186,12 +189,12 @@ LSTATUS ChangeValues(HKEY key, Change change) {
     TFolderLock lock(open.Folder());
     if (lock.Status() != ERROR_SUCCESS) return lock.Status();
     if (IsDeleted(open.Folder())) return ERROR_KEY_DELETED;
-    TValueList values;
-    if (LSTATUS status = ReadValues(open.Folder(), values); status != ERROR_SUCCESS) return status;
-    if (LSTATUS status = change(values); status != ERROR_SUCCESS) return status;
-    LSTATUS status = WriteValues(open.Folder(), values);
-    NoteStoreChanged();
-    return status;
+    std::shared_ptr<const TValueSnapshot> current;
+    if (LSTATUS status = open.State->Cache.Values(open.Folder(), current); status != ERROR_SUCCESS)
+        return status;
+    std::optional<TValueSnapshot> next = change(*current);
+    if (!next) return ERROR_FILE_NOT_FOUND;
+    return open.State->Cache.Replace(open.Folder(), std::move(*next));
 }
 
 // The values of a key, as its handle last read them when still current.
@@ -271,17 +274,9 @@ LSTATUS RegCloseKey(HKEY key) {
 LSTATUS RegSetValueEx(HKEY key, const char* valueName, DWORD, DWORD type, const BYTE* data,
                       DWORD size) {
     if (size && !data) return ERROR_INVALID_PARAMETER;
-    std::vector<BYTE> bytes(data, data + size);
-    std::string name = valueName ? valueName : "";
-    return ChangeValues(key, [&](TValueList& values) {
-        for (auto& value : values)
-            if (SameName(value.Name, name)) {
-                value.Type = type;
-                value.Data = std::move(bytes);
-                return ERROR_SUCCESS;
-            }
-        values.push_back({name, type, std::move(bytes)});
-        return ERROR_SUCCESS;
+    std::string_view name = valueName ? valueName : "";
+    return ChangeValues(key, [&](const TValueSnapshot& values) {
+        return std::optional(values.WithValue(name, type, std::vector<BYTE>(data, data + size)));
     });
 }
 
@@ -289,18 +284,16 @@ LSTATUS RegQueryValueEx(HKEY key, const char* valueName, DWORD*, DWORD* type, BY
                         DWORD* size) {
     std::shared_ptr<const TValueSnapshot> values;
     if (LSTATUS status = ReadableValues(key, values); status != ERROR_SUCCESS) return status;
-    const TStoredValue* value = values->Find(valueName ? valueName : "");
-    if (!value) return ERROR_FILE_NOT_FOUND;
-    if (type) *type = value->Type;
-    return CopyData(value->Data, data, size);
+    std::size_t position = values->Find(valueName ? valueName : "");
+    if (position == TValueSnapshot::NotFound) return ERROR_FILE_NOT_FOUND;
+    TStoredValue value = values->At(position);
+    if (type) *type = value.Type;
+    return CopyData(value.Data, data, size);
 }
 
 LSTATUS RegDeleteValue(HKEY key, const char* valueName) {
-    std::string name = valueName ? valueName : "";
-    return ChangeValues(key, [&](TValueList& values) {
-        auto count = std::erase_if(values, [&](const auto& v) { return SameName(v.Name, name); });
-        return count ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
-    });
+    std::string_view name = valueName ? valueName : "";
+    return ChangeValues(key, [&](const TValueSnapshot& values) { return values.Without(name); });
 }
 
 LSTATUS RegDeleteKey(HKEY key, const char* subKey) {
@@ -355,8 +348,8 @@ LSTATUS RegEnumValue(HKEY key, DWORD index, char* valueName, DWORD* nameLength, 
                      BYTE* data, DWORD* size) {
     std::shared_ptr<const TValueSnapshot> values;
     if (LSTATUS status = ReadableValues(key, values); status != ERROR_SUCCESS) return status;
-    if (index >= values->Values.size()) return ERROR_NO_MORE_ITEMS;
-    const auto& value = values->Values[index];
+    if (index >= values->Count()) return ERROR_NO_MORE_ITEMS;
+    TStoredValue value = values->At(index);
     if (LSTATUS status = CopyName(value.Name, valueName, nameLength); status != ERROR_SUCCESS)
         return status;
     if (type) *type = value.Type;

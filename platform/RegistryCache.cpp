@@ -12,13 +12,6 @@ namespace {
 // Starts at one, so that a cache that never read anything is never current.
 std::atomic<std::uint64_t> generation{1};
 
-std::string LowerName(std::string_view name) {
-    std::string lower(name);
-    for (char& c : lower)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return lower;
-}
-
 bool SameTime(const timespec& a, const timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
@@ -27,11 +20,6 @@ bool SameTime(const timespec& a, const timespec& b) {
 
 void NoteStoreChanged() {
     generation.fetch_add(1);
-}
-
-const TStoredValue* TValueSnapshot::Find(std::string_view name) const {
-    auto it = Index.find(LowerName(name));
-    return it == Index.end() ? nullptr : &Values[it->second];
 }
 
 bool TKeyCache::TStamp::operator==(const TStamp& other) const {
@@ -45,15 +33,16 @@ TKeyCache::TStamp TKeyCache::StampOf(const struct stat& st) {
 }
 
 LSTATUS TKeyCache::Values(int folder, std::shared_ptr<const TValueSnapshot>& values) {
-    std::uint64_t now = generation.load();
+    static const auto none = std::make_shared<const TValueSnapshot>();
     struct stat st {};
     if (::fstatat(folder, ValuesFileName, &st, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno != ENOENT) return privstore::LastStoreError();
-        values = std::make_shared<TValueSnapshot>();  // a key without values
+        values = none;  // a key without values
         return ERROR_SUCCESS;
     }
     std::lock_guard guard(lock_);
-    if (values_ && valuesGeneration_ == now && S_ISREG(st.st_mode) && StampOf(st) == valuesStamp_) {
+    // The file read is held open, so an equal inode is that very file.
+    if (values_ && S_ISREG(st.st_mode) && StampOf(st) == valuesStamp_) {
         values = values_;
         return ERROR_SUCCESS;
     }
@@ -61,21 +50,36 @@ LSTATUS TKeyCache::Values(int folder, std::shared_ptr<const TValueSnapshot>& val
     struct stat opened {};
     LSTATUS status = privstore::OpenStoreFile(folder, ValuesFileName, O_RDONLY, file, &opened);
     if (status == ERROR_FILE_NOT_FOUND) {
-        values = std::make_shared<TValueSnapshot>();
+        values = none;
         return ERROR_SUCCESS;
     }
     if (status != ERROR_SUCCESS) return status;
-    auto snapshot = std::make_shared<TValueSnapshot>();
-    if (status = ReadValuesFile(file.Get(), snapshot->Values); status != ERROR_SUCCESS)
-        return status;
-    snapshot->Index.reserve(snapshot->Values.size());
-    for (std::size_t i = 0; i < snapshot->Values.size(); ++i)
-        snapshot->Index.emplace(LowerName(snapshot->Values[i].Name), i);  // the first one wins
+    std::string text;
+    if (status = privstore::ReadStoreFile(file.Get(), MaxValuesFileSize, text);
+        status != ERROR_SUCCESS)
+        return status == ERROR_NOT_ENOUGH_MEMORY ? ERROR_BADDB : status;
+    auto parsed = TValueSnapshot::Parse(std::move(text));
+    if (!parsed) return ERROR_BADDB;
     valuesFile_ = std::move(file);
     valuesStamp_ = StampOf(opened);
-    valuesGeneration_ = now;
-    values_ = snapshot;
-    values = std::move(snapshot);
+    values_ = std::make_shared<const TValueSnapshot>(std::move(*parsed));
+    values = values_;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS TKeyCache::Replace(int folder, TValueSnapshot next) {
+    TFd written;
+    if (LSTATUS status = WriteValues(folder, next.Text(), written); status != ERROR_SUCCESS)
+        return status;
+    struct stat st {};
+    std::lock_guard guard(lock_);
+    if (::fstat(written.Get(), &st) != 0) {
+        values_.reset();
+        return ERROR_SUCCESS;  // written; read again next time
+    }
+    valuesFile_ = std::move(written);
+    valuesStamp_ = StampOf(st);
+    values_ = std::make_shared<const TValueSnapshot>(std::move(next));
     return ERROR_SUCCESS;
 }
 

@@ -5,8 +5,8 @@
 // The values file is replaced whole, never changed in place; the cache holds
 // the file it read open, so its inode cannot be reused by a later file, and
 // compares inode, size and change times with the file now in the folder.
-// Any change this process makes through the registry calls also drops every
-// cached read, so the process always sees its own changes at once.
+// Any change to subkeys this process makes also drops every cached list, as
+// a folder's times may not tell two changes in one clock tick apart.
 #pragma once
 
 #include <sys/stat.h>
@@ -16,19 +16,12 @@
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
+#include "platform/RegistrySnapshot.h"
 #include "platform/RegistryStore.h"
 
 namespace zr::os::regstore {
-
-struct TValueSnapshot {
-    TValueList Values;
-    std::unordered_map<std::string, std::size_t> Index;  // lower-case name → position
-
-    const TStoredValue* Find(std::string_view name) const;
-};
 
 struct TSubkeySnapshot {
     std::vector<TSubkeyEntry> Subkeys;
@@ -41,6 +34,9 @@ class TKeyCache {
   public:
     // The values of the key folder `folder`, as read now or before.
     LSTATUS Values(int folder, std::shared_ptr<const TValueSnapshot>& values);
+    // Writes `next` as the key's values file and keeps it as what was read.
+    // The caller holds the folder's lock.
+    LSTATUS Replace(int folder, TValueSnapshot next);
     // The subkeys of the key folder `folder`, as listed now or before.
     LSTATUS Subkeys(int folder, std::shared_ptr<const TSubkeySnapshot>& subkeys);
 
@@ -59,7 +55,6 @@ class TKeyCache {
     std::mutex lock_;
     TFd valuesFile_;  // the file the values were read from, held open
     TStamp valuesStamp_;
-    std::uint64_t valuesGeneration_ = 0;
     std::shared_ptr<const TValueSnapshot> values_;
     TStamp subkeysStamp_;
     std::uint64_t subkeysGeneration_ = 0;

@@ -190,7 +190,8 @@ LSTATUS ArmNotification(HKEY key, const std::string& folder, bool subtree, DWORD
     // Values already in the folders below are no change: only a folder that
     // appears later and holds values at once counts (see KindsOf).
     notification->WatchTree(folder, true);
-    if (notification->RootWatch < 0) return errno == ENOENT ? ERROR_KEY_DELETED : privstore::LastStoreError();
+    if (notification->RootWatch < 0)
+        return errno == ENOENT ? ERROR_KEY_DELETED : privstore::LastStoreError();
     Monitor().Add(std::move(notification));
     return ERROR_SUCCESS;
 }

@@ -185,28 +185,7 @@ TFolderLock::TFolderLock(int folder)
     status_ = fd_.Valid() ? privstore::LockFile(fd_.Get(), LOCK_EX) : LastStoreError();
 }
 
-LSTATUS ReadValuesFile(int file, TValueList& values) {
-    values.clear();
-    std::string text;
-    if (LSTATUS status = privstore::ReadStoreFile(file, MaxValuesFileSize, text);
-        status != ERROR_SUCCESS)
-        return status == ERROR_NOT_ENOUGH_MEMORY ? ERROR_BADDB : status;
-    auto parsed = ParseValues(text);
-    if (!parsed) return ERROR_BADDB;
-    values = std::move(*parsed);
-    return ERROR_SUCCESS;
-}
-
-LSTATUS ReadValues(int folder, TValueList& values) {
-    values.clear();
-    TFd file;
-    LSTATUS status = privstore::OpenStoreFile(folder, ValuesFileName, O_RDONLY, file);
-    if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
-    if (status != ERROR_SUCCESS) return status;
-    return ReadValuesFile(file.Get(), values);
-}
-
-LSTATUS WriteValues(int folder, const TValueList& values) {
+LSTATUS WriteValues(int folder, const std::string& text, TFd& written) {
     // Under the key's lock no other writer is at work: a file left here is a
     // killed writer's.
     ::unlinkat(folder, TemporaryValuesName, 0);
@@ -217,14 +196,17 @@ LSTATUS WriteValues(int folder, const TValueList& values) {
         return status;
     // Flushed before the rename, so that a crash leaves the old file or the
     // new one, never an empty one in its place.
-    bool written = WriteAll(file.Get(), FormatValues(values)) && ::fsync(file.Get()) == 0;
-    LSTATUS status = written ? ERROR_SUCCESS : LastStoreError();
-    file.Reset();
+    bool flushed = WriteAll(file.Get(), text) && ::fsync(file.Get()) == 0;
+    LSTATUS status = flushed ? ERROR_SUCCESS : LastStoreError();
     if (status == ERROR_SUCCESS &&
         ::renameat(folder, TemporaryValuesName, folder, ValuesFileName) != 0)
         status = LastStoreError();
-    if (status != ERROR_SUCCESS) ::unlinkat(folder, TemporaryValuesName, 0);
-    return status;
+    if (status != ERROR_SUCCESS) {
+        ::unlinkat(folder, TemporaryValuesName, 0);
+        return status;
+    }
+    written = std::move(file);
+    return ERROR_SUCCESS;
 }
 
 LSTATUS MakeKeyFolder(int parent, const std::string& diskName, TFd& made) {

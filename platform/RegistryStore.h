@@ -75,14 +75,9 @@ class TFolderLock {
     LSTATUS status_ = ERROR_SUCCESS;
 };
 
-// Reads the values of a key folder; a missing file is a key without values.
-// A values file that is not a regular file is refused (ERROR_ACCESS_DENIED).
-LSTATUS ReadValues(int folder, TValueList& values);
-// Parses an already opened values file.
-LSTATUS ReadValuesFile(int file, TValueList& values);
-// Replaces the values file (write beside, flush, rename). The caller holds
-// the folder's lock.
-LSTATUS WriteValues(int folder, const TValueList& values);
+// Replaces the values file with `text` (write beside, flush, rename); the
+// caller holds the folder's lock. `written` is left holding the new file.
+LSTATUS WriteValues(int folder, const std::string& text, TFd& written);
 
 // Makes the key folder `diskName` in `parent` (locked by the caller).
 LSTATUS MakeKeyFolder(int parent, const std::string& diskName, TFd& made);
