@@ -11,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -273,4 +274,43 @@ TEST_F(RegistryHostile, AHandleSeesWhatAnotherProcessChangedSinceItLastRead) {
     EXPECT_EQ(QueryText(key.handle, "v", text), ERROR_SUCCESS);
     EXPECT_EQ(text, "new");
     EXPECT_EQ(Subkeys(key.handle), std::vector<std::string>{"Sub"});
+}
+
+// Changes edit the values file one line at a time: the rest of a file
+// written by hand (comments, CR LF breaks, no final break, names differing
+// only in case) stays as it was, and another process reads the result.
+TEST_F(RegistryHostile, AChangeEditsOneLineAndKeepsTheRestOfAHandWrittenFile) {
+    Key key;
+    ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "Software\\Hand", key), ERROR_SUCCESS);
+    const std::string values = store_ + "/HKEY_LOCAL_MACHINE/Software/Hand/%values";
+    std::ofstream(values, std::ios::binary)
+        << "# mine\r\n\"Alpha\"=sz:\"one\"\r\n\"beta\"=dword:0000002a\n\"ALPHA\"=sz:\"dup\"\n"
+           "\"Last\"=sz:\"end\"";
+    std::string text;
+    ASSERT_EQ(QueryText(key.handle, "alpha", text), ERROR_SUCCESS);
+    EXPECT_EQ(text, "one") << "the first of two spellings";
+
+    ASSERT_EQ(SetText(key.handle, "ALPHA", "changed"), ERROR_SUCCESS);
+    ASSERT_EQ(SetText(key.handle, "New", "added"), ERROR_SUCCESS);
+    ASSERT_EQ(RegDeleteValue(key.handle, "BETA"), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteValue(key.handle, "beta"), ERROR_FILE_NOT_FOUND);
+    std::ifstream in(values, std::ios::binary);
+    std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(file,
+              "# mine\r\n\"Alpha\"=sz:\"changed\"\n\"ALPHA\"=sz:\"dup\"\n\"Last\"=sz:\"end\"\n"
+              "\"New\"=sz:\"added\"\n");
+
+    Key fresh;  // reads the file anew
+    ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, "Software\\Hand", 0, KEY_READ, &fresh.handle),
+              ERROR_SUCCESS);
+    std::vector<std::string> names;
+    char name[64];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = sizeof name;
+        if (RegEnumValue(fresh.handle, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        names.emplace_back(name, length);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"Alpha", "ALPHA", "Last", "New"}));
 }
