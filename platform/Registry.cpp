@@ -72,8 +72,9 @@ bool Allows(const TOpenKey& key, REGSAM right) {
     return (key.Access & right) == right;
 }
 
-// The key behind a handle, whose folder must not have been deleted.
-LSTATUS Resolve(HKEY key, TOpenKey& out) {
+// The key behind a handle, whose folder must not have been deleted (unless
+// the caller checks that itself with a status call it makes anyway).
+LSTATUS Resolve(HKEY key, TOpenKey& out, bool checkDeleted = true) {
     if (const char* root = RegRootKeyName(key)) {
         out.State = std::make_shared<TKeyState>();
         out.Access = KEY_ALL_ACCESS;
@@ -86,7 +87,7 @@ LSTATUS Resolve(HKEY key, TOpenKey& out) {
         if (it == table.Keys.end()) return ERROR_INVALID_HANDLE;
         out = it->second;
     }
-    return IsDeleted(out.Folder()) ? ERROR_KEY_DELETED : ERROR_SUCCESS;
+    return checkDeleted && IsDeleted(out.Folder()) ? ERROR_KEY_DELETED : ERROR_SUCCESS;
 }
 
 bool IsOpen(HKEY key) {
@@ -326,7 +327,7 @@ LSTATUS RegDeleteKey(HKEY key, const char* subKey) {
 LSTATUS RegEnumKeyEx(HKEY key, DWORD index, char* name, DWORD* nameLength, DWORD*, char* keyClass,
                      DWORD* classLength, FILETIME* lastWriteTime) {
     TOpenKey open;
-    if (LSTATUS status = Resolve(key, open); status != ERROR_SUCCESS) return status;
+    if (LSTATUS status = Resolve(key, open, false); status != ERROR_SUCCESS) return status;
     if (!Allows(open, KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
     std::shared_ptr<const TSubkeySnapshot> subkeys;
     if (LSTATUS status = open.State->Cache.Subkeys(open.Folder(), subkeys); status != ERROR_SUCCESS)

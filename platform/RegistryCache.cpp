@@ -87,6 +87,7 @@ LSTATUS TKeyCache::Subkeys(int folder, std::shared_ptr<const TSubkeySnapshot>& s
     std::uint64_t now = generation.load();
     struct stat st {};
     if (::fstat(folder, &st) != 0) return privstore::LastStoreError();
+    if (st.st_nlink == 0) return ERROR_KEY_DELETED;
     std::lock_guard guard(lock_);
     if (subkeys_ && subkeysGeneration_ == now && StampOf(st) == subkeysStamp_) {
         subkeys = subkeys_;

@@ -37,7 +37,8 @@ class TKeyCache {
     // Writes `next` as the key's values file and keeps it as what was read.
     // The caller holds the folder's lock.
     LSTATUS Replace(int folder, TValueSnapshot next);
-    // The subkeys of the key folder `folder`, as listed now or before.
+    // The subkeys of the key folder `folder`, as listed now or before;
+    // ERROR_KEY_DELETED when the folder was deleted.
     LSTATUS Subkeys(int folder, std::shared_ptr<const TSubkeySnapshot>& subkeys);
 
   private:
