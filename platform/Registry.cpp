@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -42,6 +43,7 @@ struct TKeyState {
     TFd Folder;
     std::string Path;  // for change notifications and messages
     TKeyCache Cache;
+    std::atomic<bool> Swept{false};  // leftovers removed by this handle's first write
 };
 
 struct TOpenKey {
@@ -190,6 +192,8 @@ LSTATUS ChangeValues(HKEY key, Change change) {
     TFolderLock lock(open.Folder());
     if (lock.Status() != ERROR_SUCCESS) return lock.Status();
     if (IsDeleted(open.Folder())) return ERROR_KEY_DELETED;
+    // Once a handle: a key with many subkeys is not listed on every write.
+    if (!open.State->Swept.exchange(true)) RemoveLeftovers(open.Folder());
     std::shared_ptr<const TValueSnapshot> current;
     if (LSTATUS status = open.State->Cache.Values(open.Folder(), current); status != ERROR_SUCCESS)
         return status;

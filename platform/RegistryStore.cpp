@@ -209,6 +209,29 @@ LSTATUS WriteValues(int folder, const std::string& text, TFd& written) {
     return ERROR_SUCCESS;
 }
 
+void RemoveLeftovers(int folder) {
+    std::vector<std::string> files, folders;
+    ForEachEntry(folder, [&](std::string_view entry, bool isFolder) {
+        if (!isFolder && entry.starts_with("%values."))
+            files.emplace_back(entry);
+        else if (isFolder && entry.starts_with("%deleted."))
+            folders.emplace_back(entry);
+        return true;
+    });
+    for (const auto& file : files) ::unlinkat(folder, file.c_str(), 0);
+    for (const auto& name : folders) {
+        TFd hidden;
+        if (privstore::OpenFolderAt(folder, name, false, hidden) != ERROR_SUCCESS) continue;
+        std::vector<std::string> inside;
+        ForEachEntry(hidden.Get(), [&](std::string_view entry, bool isFolder) {
+            if (!isFolder) inside.emplace_back(entry);
+            return true;
+        });
+        for (const auto& file : inside) ::unlinkat(hidden.Get(), file.c_str(), 0);
+        ::unlinkat(folder, name.c_str(), AT_REMOVEDIR);
+    }
+}
+
 LSTATUS MakeKeyFolder(int parent, const std::string& diskName, TFd& made) {
     if (diskName.size() > NAME_MAX) return ERROR_BAD_PATHNAME;
     return privstore::OpenFolderAt(parent, diskName, true, made);

@@ -79,6 +79,12 @@ class TFolderLock {
 // caller holds the folder's lock. `written` is left holding the new file.
 LSTATUS WriteValues(int folder, const std::string& text, TFd& written);
 
+// Removes what killed writers and deleters left in a key folder: temporary
+// values files (also those of older versions, named "%values.<pid>.<n>") and
+// key folders moved aside for deletion. The caller holds the folder's lock,
+// which every writer and deleter of this folder holds while its files exist.
+void RemoveLeftovers(int folder);
+
 // Makes the key folder `diskName` in `parent` (locked by the caller).
 LSTATUS MakeKeyFolder(int parent, const std::string& diskName, TFd& made);
 // Moves the key folder out of sight under its parent, then removes it and

@@ -233,16 +233,27 @@ TEST_F(RegistryHostile, KeyNamesStartingWithPercentAreKeysLikeAnyOther) {
 }
 
 TEST_F(RegistryHostile, AKilledWritersTemporaryFilesGoWithTheNextWriteOrTheKey) {
-    Key key;
-    ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "Software\\Killed", key), ERROR_SUCCESS);
     const std::string folder = store_ + "/HKEY_LOCAL_MACHINE/Software/Killed";
-    ASSERT_EQ(SetText(key.handle, "a", "1"), ERROR_SUCCESS);
-    std::ofstream(folder + "/%values.new") << "\"half";  // a writer killed halfway
-    ASSERT_EQ(SetText(key.handle, "b", "2"), ERROR_SUCCESS);
-    EXPECT_EQ(Entries(folder), std::vector<std::string>{"%values"});
-
-    std::ofstream(folder + "/%values.new") << "\"half";
-    std::ofstream(folder + "/%values.4242.7") << "\"half";  // the name older versions used
+    auto plant = [&] {
+        std::ofstream(folder + "/%values.new") << "\"half";     // a writer killed halfway
+        std::ofstream(folder + "/%values.4242.7") << "\"half";  // the name older versions used
+    };
+    MakeKey("Software\\Killed\\Deleted");
+    plant();
+    {
+        Key killed;
+        ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "Software\\Killed", killed), ERROR_SUCCESS);
+        // A deleter killed after moving its key aside.
+        fs::rename(folder + "/Deleted", folder + "/%deleted.4242.0");
+        std::ofstream(folder + "/%deleted.4242.0/%values") << "\"x\"=sz:\"y\"\n";
+        ASSERT_EQ(SetText(killed.handle, "a", "1"), ERROR_SUCCESS);
+        EXPECT_EQ(Entries(folder), std::vector<std::string>{"%values"});
+        plant();
+        ASSERT_EQ(SetText(killed.handle, "b", "2"), ERROR_SUCCESS);
+        EXPECT_EQ(Entries(folder), (std::vector<std::string>{"%values", "%values.4242.7"}))
+            << "the fixed temporary name goes on every write, older ones once a handle";
+    }
+    plant();
     Key software;
     ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "Software", software), ERROR_SUCCESS);
     EXPECT_EQ(RegDeleteKey(software.handle, "Killed"), ERROR_SUCCESS);
