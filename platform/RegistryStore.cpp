@@ -9,6 +9,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
 
 namespace zr::os::regstore {
 
@@ -180,9 +185,60 @@ bool IsDeleted(int folder) {
     return ::fstat(folder, &st) != 0 || st.st_nlink == 0;
 }
 
+struct TFolderLock::TLocal {
+    std::mutex Guard;
+    std::condition_variable Freed;
+    bool Held = false;
+};
+
+namespace {
+
+// The threads' lock of the key folder `st` in this process. Folders no lock
+// holds any more are forgotten as others are added.
+std::shared_ptr<TFolderLock::TLocal> LocalLock(const struct stat& st) {
+    static std::mutex guard;
+    static std::map<std::pair<dev_t, ino_t>, std::weak_ptr<TFolderLock::TLocal>> locks;
+    std::lock_guard hold(guard);
+    if (auto lock = locks[{st.st_dev, st.st_ino}].lock()) return lock;
+    std::erase_if(locks, [](const auto& entry) { return entry.second.expired(); });
+    auto lock = std::make_shared<TFolderLock::TLocal>();
+    locks[{st.st_dev, st.st_ino}] = lock;
+    return lock;
+}
+
+}  // namespace
+
 TFolderLock::TFolderLock(int folder)
     : fd_(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-    status_ = fd_.Valid() ? privstore::LockFile(fd_.Get(), LOCK_EX) : LastStoreError();
+    struct stat st {};
+    if (!fd_.Valid() || ::fstat(fd_.Get(), &st) != 0) {
+        status_ = LastStoreError();
+        return;
+    }
+    auto deadline = std::chrono::steady_clock::now() + privstore::DefaultLockWait;
+    auto local = LocalLock(st);
+    {
+        std::unique_lock hold(local->Guard);
+        if (!local->Freed.wait_until(hold, deadline, [&] { return !local->Held; })) {
+            status_ = ERROR_LOCK_VIOLATION;
+            return;
+        }
+        local->Held = true;
+    }
+    local_ = std::move(local);
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    status_ = privstore::LockFile(fd_.Get(), LOCK_EX, std::max(left, std::chrono::milliseconds(0)));
+}
+
+TFolderLock::~TFolderLock() {
+    fd_.Reset();  // the flock first, so the next thread finds it free
+    if (!local_) return;
+    {
+        std::lock_guard hold(local_->Guard);
+        local_->Held = false;
+    }
+    local_->Freed.notify_one();
 }
 
 LSTATUS WriteValues(int folder, const std::string& text, TFd& written) {

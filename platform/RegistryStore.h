@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,16 +62,24 @@ bool HasSubkeys(int folder);
 // The key folder was deleted (removed while a handle held it open).
 bool IsDeleted(int folder);
 
-// An exclusive lock on a key folder (flock on a descriptor of its own, so
-// threads of one process exclude each other too), held while the folder's
-// values or subkeys change. A lock held elsewhere is awaited a few seconds,
-// then the call fails with ERROR_LOCK_VIOLATION.
+// An exclusive lock on a key folder, held while the folder's values or
+// subkeys change: a flock on a descriptor of its own for other processes,
+// and, taken first, a mutex per folder for the threads of this one (they
+// would otherwise poll for the flock and starve each other). A lock held
+// elsewhere is awaited a few seconds, then the call fails with
+// ERROR_LOCK_VIOLATION.
 class TFolderLock {
   public:
     explicit TFolderLock(int folder);
+    ~TFolderLock();
+    TFolderLock(const TFolderLock&) = delete;
+    TFolderLock& operator=(const TFolderLock&) = delete;
     LSTATUS Status() const { return status_; }
 
+    struct TLocal;  // the threads' side of one folder's lock
+
   private:
+    std::shared_ptr<TLocal> local_;  // set while this holds it
     TFd fd_;
     LSTATUS status_ = ERROR_SUCCESS;
 };
