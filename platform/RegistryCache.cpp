@@ -68,6 +68,13 @@ LSTATUS TKeyCache::Values(int folder, std::shared_ptr<const TValueSnapshot>& val
 }
 
 LSTATUS TKeyCache::Replace(int folder, TValueSnapshot next) {
+    {
+        // The file about to be replaced is let go first, so that the rename
+        // frees it at once rather than leave it to be freed on its own.
+        std::lock_guard guard(lock_);
+        valuesFile_.Reset();
+        values_.reset();
+    }
     TFd written;
     if (LSTATUS status = WriteValues(folder, next.Text(), written); status != ERROR_SUCCESS)
         return status;
