@@ -218,7 +218,7 @@ DWORD LockFile(int fd, int operation, std::chrono::milliseconds wait) {
         if (now >= deadline) return ERROR_LOCK_VIOLATION;
         std::this_thread::sleep_for(
             std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
-        pause = std::min(pause * 2, std::chrono::milliseconds(50));
+        pause = std::min(pause * 2, std::chrono::milliseconds(10));
     }
 }
 

@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
-#include <filesystem>
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/RegistryCache.h"
 #include "platform/RegistryNotify.h"
 #include "platform/RegistryStore.h"
 
@@ -33,21 +35,21 @@ constexpr TRootName RootNames[] = {
     {HKEY_CURRENT_CONFIG, "HKEY_CURRENT_CONFIG"},
 };
 
-// An open descriptor of a key's folder, held as long as a handle to the key
-// is open: it keeps the folder's inode from being reused, so a key that was
-// deleted is never mistaken for a new one of the same name.
-struct TFolderPin {
-    int Fd = -1;
-    ~TFolderPin() {
-        if (Fd >= 0) ::close(Fd);
-    }
+// A key folder held open as long as a handle to the key is: it keeps the
+// folder's inode from being reused, so a key that was deleted is never
+// mistaken for a new one of the same name, and every call reaches the key
+// through it rather than through a path someone may have changed.
+struct TKeyState {
+    TFd Folder;
+    std::string Path;  // for change notifications and messages
+    TKeyCache Cache;
+    std::atomic<bool> Swept{false};  // leftovers removed by this handle's first write
 };
 
 struct TOpenKey {
-    std::string Folder;
-    TFolderId Id;
+    std::shared_ptr<TKeyState> State;
     REGSAM Access = 0;
-    std::shared_ptr<const TFolderPin> Pin;
+    int Folder() const { return State->Folder.Get(); }
 };
 
 struct TKeyTable {
@@ -72,17 +74,13 @@ bool Allows(const TOpenKey& key, REGSAM right) {
     return (key.Access & right) == right;
 }
 
-// The key behind a handle, whose folder must still be the one it opened.
-LSTATUS Resolve(HKEY key, TOpenKey& out) {
+// The key behind a handle, whose folder must not have been deleted (unless
+// the caller checks that itself with a status call it makes anyway).
+LSTATUS Resolve(HKEY key, TOpenKey& out, bool checkDeleted = true) {
     if (const char* root = RegRootKeyName(key)) {
-        out.Folder = StoreFolder() + "/" + root;
-        std::error_code error;
-        std::filesystem::create_directories(out.Folder, error);
-        auto id = FolderId(out.Folder);
-        if (!id) return error ? ErrorFromErrno(error.value()) : ERROR_ACCESS_DENIED;
-        out.Id = *id;
+        out.State = std::make_shared<TKeyState>();
         out.Access = KEY_ALL_ACCESS;
-        return ERROR_SUCCESS;
+        return OpenRootFolder(root, out.State->Folder, out.State->Path);
     }
     {
         auto& table = KeyTable();
@@ -91,7 +89,7 @@ LSTATUS Resolve(HKEY key, TOpenKey& out) {
         if (it == table.Keys.end()) return ERROR_INVALID_HANDLE;
         out = it->second;
     }
-    return FolderId(out.Folder) == out.Id ? ERROR_SUCCESS : ERROR_KEY_DELETED;
+    return checkDeleted && IsDeleted(out.Folder()) ? ERROR_KEY_DELETED : ERROR_SUCCESS;
 }
 
 bool IsOpen(HKEY key) {
@@ -100,56 +98,66 @@ bool IsOpen(HKEY key) {
     return RegRootKeyName(key) || table.Keys.count(key) != 0;
 }
 
-LSTATUS NewHandle(const std::string& folder, REGSAM access, HKEY* result) {
-    auto pin = std::make_shared<TFolderPin>();
-    pin->Fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    struct stat st {};
-    if (pin->Fd < 0 || ::fstat(pin->Fd, &st) != 0) return ERROR_KEY_DELETED;
+LSTATUS NewHandle(TFd folder, std::string path, REGSAM access, HKEY* result) {
+    auto state = std::make_shared<TKeyState>();
+    state->Folder = std::move(folder);
+    state->Path = std::move(path);
     auto& table = KeyTable();
     std::lock_guard guard(table.Lock);
     HKEY handle = table.Next++;
-    table.Keys[handle] = {folder, TFolderId{st.st_dev, st.st_ino}, Normalise(access),
-                          std::move(pin)};
+    table.Keys[handle] = {std::move(state), Normalise(access)};
     *result = handle;
     return ERROR_SUCCESS;
 }
 
-LSTATUS Walk(std::string& folder, const std::vector<std::string>& parts, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) {
-        auto next = FindSubkey(folder, parts[i]);
-        if (!next) return ERROR_FILE_NOT_FOUND;
-        folder = std::move(*next);
-    }
+// A key folder reached from another, one subkey at a time.
+struct TWalk {
+    TFd Folder;
+    std::string Path;
+};
+
+LSTATUS Start(const TOpenKey& base, TWalk& walk) {
+    walk.Folder.Reset(::openat(base.Folder(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    walk.Path = base.State->Path;
+    return walk.Folder.Valid() ? ERROR_SUCCESS : privstore::LastStoreError();
+}
+
+LSTATUS Step(TWalk& walk, std::string_view name) {
+    TFd next;
+    std::string disk;
+    if (LSTATUS status = OpenSubkey(walk.Folder.Get(), name, next, disk); status != ERROR_SUCCESS)
+        return status;
+    walk.Folder = std::move(next);
+    walk.Path += "/" + disk;
     return ERROR_SUCCESS;
 }
 
-// Finds or makes the subkey `name` of `folder`. The parent is locked while
-// it is looked for and made, so two processes creating "Key" and "KEY" at
-// once make one folder.
-LSTATUS FindOrMake(std::string& folder, const std::string& name, bool& created) {
-    if (auto next = FindSubkey(folder, name)) {
-        folder = std::move(*next);
-        return ERROR_SUCCESS;
-    }
-    TFolderLock lock(folder);
+LSTATUS Walk(TWalk& walk, const std::vector<std::string>& parts, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i)
+        if (LSTATUS status = Step(walk, parts[i]); status != ERROR_SUCCESS) return status;
+    return ERROR_SUCCESS;
+}
+
+// Finds or makes the subkey `name` of the walk's folder. The parent is
+// locked while it is looked for and made, so two processes creating "Key"
+// and "KEY" at once make one folder.
+LSTATUS FindOrMake(TWalk& walk, const std::string& name, bool& created) {
+    LSTATUS status = Step(walk, name);
+    if (status != ERROR_FILE_NOT_FOUND) return status;
+    TFolderLock lock(walk.Folder.Get());
     if (lock.Status() != ERROR_SUCCESS) return lock.Status();
-    if (!lock.StillAt(folder)) return ERROR_KEY_DELETED;
-    if (auto next = FindSubkey(folder, name)) {
-        folder = std::move(*next);
-        return ERROR_SUCCESS;
-    }
-    std::string made = folder + "/" + EncodeName(name);
-    if (LSTATUS status = MakeKeyFolder(made); status != ERROR_SUCCESS) return status;
-    folder = std::move(made);
+    if (IsDeleted(walk.Folder.Get())) return ERROR_KEY_DELETED;
+    status = Step(walk, name);
+    if (status != ERROR_FILE_NOT_FOUND) return status;
+    TFd made;
+    std::string disk = EncodeName(name);
+    if (status = MakeKeyFolder(walk.Folder.Get(), disk, made); status != ERROR_SUCCESS)
+        return status;
+    NoteStoreChanged();
+    walk.Folder = std::move(made);
+    walk.Path += "/" + disk;
     created = true;
     return ERROR_SUCCESS;
-}
-
-const TStoredValue* FindValue(const TValueList& values, const char* name) {
-    std::string_view wanted = name ? name : "";
-    for (const auto& value : values)
-        if (SameName(value.Name, wanted)) return &value;
-    return nullptr;
 }
 
 LSTATUS CopyData(const std::vector<BYTE>& value, BYTE* data, DWORD* size) {
@@ -172,19 +180,43 @@ LSTATUS CopyName(const std::string& name, char* buffer, DWORD* length) {
     return ERROR_SUCCESS;
 }
 
-// Reads, changes and writes back a key's values under the key's lock.
+// Changes a key's values under the key's lock: `change` makes the next
+// values file from the current one, or fails. The current one is what the
+// handle read before when the file is still that one (the handle holds it
+// open, and every writer replaces the file rather than change it).
 template <class Change>
 LSTATUS ChangeValues(HKEY key, Change change) {
     TOpenKey open;
     if (LSTATUS status = Resolve(key, open); status != ERROR_SUCCESS) return status;
     if (!Allows(open, KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
-    TFolderLock lock(open.Folder);
+    TFolderLock lock(open.Folder());
     if (lock.Status() != ERROR_SUCCESS) return lock.Status();
-    if (!lock.StillAt(open.Folder) || lock.Id() != open.Id) return ERROR_KEY_DELETED;
-    TValueList values;
-    if (LSTATUS status = ReadValues(open.Folder, values); status != ERROR_SUCCESS) return status;
-    if (LSTATUS status = change(values); status != ERROR_SUCCESS) return status;
-    return WriteValues(open.Folder, values);
+    if (IsDeleted(open.Folder())) return ERROR_KEY_DELETED;
+    // Once a handle: a key with many subkeys is not listed on every write.
+    if (!open.State->Swept.exchange(true)) RemoveLeftovers(open.Folder());
+    std::shared_ptr<const TValueSnapshot> current;
+    if (LSTATUS status = open.State->Cache.Values(open.Folder(), current); status != ERROR_SUCCESS)
+        return status;
+    std::optional<TValueSnapshot> next = change(*current);
+    if (!next) return ERROR_FILE_NOT_FOUND;
+    return open.State->Cache.Replace(open.Folder(), std::move(*next));
+}
+
+// The values of a key, as its handle last read them when still current.
+LSTATUS ReadableValues(HKEY key, std::shared_ptr<const TValueSnapshot>& values) {
+    TOpenKey open;
+    if (LSTATUS status = Resolve(key, open); status != ERROR_SUCCESS) return status;
+    if (!Allows(open, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+    return open.State->Cache.Values(open.Folder(), values);
+}
+
+void StoreWriteTime(const struct stat& st, FILETIME* time) {
+    // 100-nanosecond steps since 1601-01-01.
+    std::uint64_t ticks =
+        (static_cast<std::uint64_t>(st.st_mtim.tv_sec) + 11644473600ull) * 10000000ull +
+        static_cast<std::uint64_t>(st.st_mtim.tv_nsec) / 100;
+    time->dwLowDateTime = static_cast<DWORD>(ticks);
+    time->dwHighDateTime = static_cast<DWORD>(ticks >> 32);
 }
 
 }  // namespace
@@ -206,9 +238,10 @@ LSTATUS RegOpenKeyEx(HKEY key, const char* subKey, DWORD, REGSAM desired, HKEY* 
     if (LSTATUS status = SplitKeyPath(subKey, parts); status != ERROR_SUCCESS) return status;
     TOpenKey base;
     if (LSTATUS status = Resolve(key, base); status != ERROR_SUCCESS) return status;
-    std::string folder = base.Folder;
-    if (LSTATUS status = Walk(folder, parts, parts.size()); status != ERROR_SUCCESS) return status;
-    return NewHandle(folder, desired, result);
+    TWalk walk;
+    if (LSTATUS status = Start(base, walk); status != ERROR_SUCCESS) return status;
+    if (LSTATUS status = Walk(walk, parts, parts.size()); status != ERROR_SUCCESS) return status;
+    return NewHandle(std::move(walk.Folder), std::move(walk.Path), desired, result);
 }
 
 LSTATUS RegCreateKeyEx(HKEY key, const char* subKey, DWORD, char*, DWORD, REGSAM desired, void*,
@@ -219,16 +252,17 @@ LSTATUS RegCreateKeyEx(HKEY key, const char* subKey, DWORD, char*, DWORD, REGSAM
     if (LSTATUS status = SplitKeyPath(subKey, parts); status != ERROR_SUCCESS) return status;
     TOpenKey base;
     if (LSTATUS status = Resolve(key, base); status != ERROR_SUCCESS) return status;
-    std::string folder = base.Folder;
+    TWalk walk;
+    if (LSTATUS status = Start(base, walk); status != ERROR_SUCCESS) return status;
     bool created = false;
     for (const auto& part : parts) {
-        if (!Allows(base, KEY_CREATE_SUB_KEY) && !FindSubkey(folder, part))
-            return ERROR_ACCESS_DENIED;
-        if (LSTATUS status = FindOrMake(folder, part, created); status != ERROR_SUCCESS)
-            return status;
+        LSTATUS status =
+            Allows(base, KEY_CREATE_SUB_KEY) ? FindOrMake(walk, part, created) : Step(walk, part);
+        if (status == ERROR_FILE_NOT_FOUND) return ERROR_ACCESS_DENIED;
+        if (status != ERROR_SUCCESS) return status;
     }
     if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-    return NewHandle(folder, desired, result);
+    return NewHandle(std::move(walk.Folder), std::move(walk.Path), desired, result);
 }
 
 LSTATUS RegCloseKey(HKEY key) {
@@ -245,39 +279,26 @@ LSTATUS RegCloseKey(HKEY key) {
 LSTATUS RegSetValueEx(HKEY key, const char* valueName, DWORD, DWORD type, const BYTE* data,
                       DWORD size) {
     if (size && !data) return ERROR_INVALID_PARAMETER;
-    std::vector<BYTE> bytes(data, data + size);
-    std::string name = valueName ? valueName : "";
-    return ChangeValues(key, [&](TValueList& values) {
-        for (auto& value : values)
-            if (SameName(value.Name, name)) {
-                value.Type = type;
-                value.Data = std::move(bytes);
-                return ERROR_SUCCESS;
-            }
-        values.push_back({name, type, std::move(bytes)});
-        return ERROR_SUCCESS;
+    std::string_view name = valueName ? valueName : "";
+    return ChangeValues(key, [&](const TValueSnapshot& values) {
+        return std::optional(values.WithValue(name, type, std::vector<BYTE>(data, data + size)));
     });
 }
 
 LSTATUS RegQueryValueEx(HKEY key, const char* valueName, DWORD*, DWORD* type, BYTE* data,
                         DWORD* size) {
-    TOpenKey open;
-    if (LSTATUS status = Resolve(key, open); status != ERROR_SUCCESS) return status;
-    if (!Allows(open, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-    TValueList values;
-    if (LSTATUS status = ReadValues(open.Folder, values); status != ERROR_SUCCESS) return status;
-    const TStoredValue* value = FindValue(values, valueName);
-    if (!value) return ERROR_FILE_NOT_FOUND;
-    if (type) *type = value->Type;
-    return CopyData(value->Data, data, size);
+    std::shared_ptr<const TValueSnapshot> values;
+    if (LSTATUS status = ReadableValues(key, values); status != ERROR_SUCCESS) return status;
+    std::size_t position = values->Find(valueName ? valueName : "");
+    if (position == TValueSnapshot::NotFound) return ERROR_FILE_NOT_FOUND;
+    TStoredValue value = values->At(position);
+    if (type) *type = value.Type;
+    return CopyData(value.Data, data, size);
 }
 
 LSTATUS RegDeleteValue(HKEY key, const char* valueName) {
-    std::string name = valueName ? valueName : "";
-    return ChangeValues(key, [&](TValueList& values) {
-        auto count = std::erase_if(values, [&](const auto& v) { return SameName(v.Name, name); });
-        return count ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
-    });
+    std::string_view name = valueName ? valueName : "";
+    return ChangeValues(key, [&](const TValueSnapshot& values) { return values.Without(name); });
 }
 
 LSTATUS RegDeleteKey(HKEY key, const char* subKey) {
@@ -286,56 +307,54 @@ LSTATUS RegDeleteKey(HKEY key, const char* subKey) {
     if (parts.empty()) return ERROR_INVALID_PARAMETER;
     TOpenKey base;
     if (LSTATUS status = Resolve(key, base); status != ERROR_SUCCESS) return status;
-    std::string parent = base.Folder;
+    TWalk parent;
+    if (LSTATUS status = Start(base, parent); status != ERROR_SUCCESS) return status;
     if (LSTATUS status = Walk(parent, parts, parts.size() - 1); status != ERROR_SUCCESS)
         return status;
     // Parent before child, as creators lock: a subkey cannot be made inside
     // the key while it is checked for subkeys and moved away.
-    TFolderLock parentLock(parent);
+    TFolderLock parentLock(parent.Folder.Get());
     if (parentLock.Status() != ERROR_SUCCESS) return parentLock.Status();
-    auto child = FindSubkey(parent, parts.back());
-    if (!child) return ERROR_FILE_NOT_FOUND;
-    TFolderLock childLock(*child);
+    TFd child;
+    std::string disk;
+    if (LSTATUS status = OpenSubkey(parent.Folder.Get(), parts.back(), child, disk);
+        status != ERROR_SUCCESS)
+        return status;
+    TFolderLock childLock(child.Get());
     if (childLock.Status() != ERROR_SUCCESS) return childLock.Status();
-    if (!SubkeyNames(*child).empty()) return ERROR_ACCESS_DENIED;
-    return RemoveKeyFolder(parent, *child);
+    if (HasSubkeys(child.Get())) return ERROR_ACCESS_DENIED;
+    LSTATUS status = RemoveKeyFolder(parent.Folder.Get(), disk, child.Get());
+    NoteStoreChanged();
+    return status;
 }
 
 LSTATUS RegEnumKeyEx(HKEY key, DWORD index, char* name, DWORD* nameLength, DWORD*, char* keyClass,
                      DWORD* classLength, FILETIME* lastWriteTime) {
     TOpenKey open;
-    if (LSTATUS status = Resolve(key, open); status != ERROR_SUCCESS) return status;
+    if (LSTATUS status = Resolve(key, open, false); status != ERROR_SUCCESS) return status;
     if (!Allows(open, KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
-    auto names = SubkeyNames(open.Folder);
-    if (index >= names.size()) return ERROR_NO_MORE_ITEMS;
-    if (LSTATUS status = CopyName(names[index], name, nameLength); status != ERROR_SUCCESS)
+    std::shared_ptr<const TSubkeySnapshot> subkeys;
+    if (LSTATUS status = open.State->Cache.Subkeys(open.Folder(), subkeys); status != ERROR_SUCCESS)
+        return status;
+    if (index >= subkeys->Subkeys.size()) return ERROR_NO_MORE_ITEMS;
+    const auto& entry = subkeys->Subkeys[index];
+    if (LSTATUS status = CopyName(entry.Name, name, nameLength); status != ERROR_SUCCESS)
         return status;
     if (keyClass && classLength && *classLength) keyClass[0] = '\0';
     if (classLength) *classLength = 0;
-    if (lastWriteTime) {
-        struct stat st {};
-        auto folder = FindSubkey(open.Folder, names[index]);
-        if (folder && ::stat(folder->c_str(), &st) == 0) {
-            // 100-nanosecond steps since 1601-01-01.
-            std::uint64_t ticks =
-                (static_cast<std::uint64_t>(st.st_mtim.tv_sec) + 11644473600ull) * 10000000ull +
-                static_cast<std::uint64_t>(st.st_mtim.tv_nsec) / 100;
-            lastWriteTime->dwLowDateTime = static_cast<DWORD>(ticks);
-            lastWriteTime->dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-        }
-    }
+    struct stat st {};
+    if (lastWriteTime &&
+        ::fstatat(open.Folder(), entry.DiskName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        StoreWriteTime(st, lastWriteTime);
     return ERROR_SUCCESS;
 }
 
 LSTATUS RegEnumValue(HKEY key, DWORD index, char* valueName, DWORD* nameLength, DWORD*, DWORD* type,
                      BYTE* data, DWORD* size) {
-    TOpenKey open;
-    if (LSTATUS status = Resolve(key, open); status != ERROR_SUCCESS) return status;
-    if (!Allows(open, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-    TValueList values;
-    if (LSTATUS status = ReadValues(open.Folder, values); status != ERROR_SUCCESS) return status;
-    if (index >= values.size()) return ERROR_NO_MORE_ITEMS;
-    const auto& value = values[index];
+    std::shared_ptr<const TValueSnapshot> values;
+    if (LSTATUS status = ReadableValues(key, values); status != ERROR_SUCCESS) return status;
+    if (index >= values->Count()) return ERROR_NO_MORE_ITEMS;
+    TStoredValue value = values->At(index);
     if (LSTATUS status = CopyName(value.Name, valueName, nameLength); status != ERROR_SUCCESS)
         return status;
     if (type) *type = value.Type;
@@ -351,7 +370,7 @@ LSTATUS RegNotifyChangeKeyValue(HKEY key, BOOL watchSubtree, DWORD filter, HANDL
     if (LSTATUS status = Resolve(key, open); status != ERROR_SUCCESS) return status;
     if (!Allows(open, KEY_NOTIFY)) return ERROR_ACCESS_DENIED;
     HANDLE wait = asynchronous ? event : CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    LSTATUS status = ArmNotification(key, open.Folder, watchSubtree != FALSE, kinds, wait);
+    LSTATUS status = ArmNotification(key, open.State->Path, watchSubtree != FALSE, kinds, wait);
     // A key closed by another thread while this armed would never signal.
     if (status == ERROR_SUCCESS && !IsOpen(key)) KeyClosed(key);
     if (!asynchronous) {

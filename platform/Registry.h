@@ -5,16 +5,22 @@
 //   <store>/HKEY_CURRENT_USER/Software/Example/%values   its values, one a line
 //
 // The store is $ZORIRIVE_REGISTRY when set, else $XDG_STATE_HOME/zoririve/registry
-// ($XDG_STATE_HOME defaults to ~/.local/state); it is looked up each time a
+// when that is absolute, else <home>/.local/state/zoririve/registry, the home
+// folder being $HOME when absolute or the password database's (never a shared
+// folder: with neither, every call fails). It is looked up each time a
 // predefined root key is used, so a process (or a test) may switch stores.
+// Folders are made 0700 and files 0600: a store is its user's alone. Keys
+// are reached one folder at a time from an open folder, and a link, FIFO or
+// device planted in the store is refused, never followed or read.
 // Key and value names compare without regard to ASCII case, as on the host;
-// a folder keeps the spelling its key was created with. Names beginning with
-// "%" on disk belong to the store itself ("/" and "%" inside key names are
-// written %2F and %25), so no key name can reach them.
+// a folder keeps the spelling its key was created with. "/" and "%" inside
+// key names are written %2F and %25; any other name beginning with "%" on
+// disk belongs to the store itself, so no key name can reach it.
 //
 // A values file is replaced as a whole (written beside, flushed, renamed over),
 // under a lock on its key's folder, so concurrent writers never lose each
-// other's values and readers never see half a file.
+// other's values and readers never see half a file. A lock another process
+// holds is awaited a few seconds; then the call fails with ERROR_LOCK_VIOLATION.
 #pragma once
 
 #include <cstdint>

@@ -186,11 +186,12 @@ LSTATUS ArmNotification(HKEY key, const std::string& folder, bool subtree, DWORD
     notification->Filter = filter;
     notification->Subtree = subtree;
     notification->Fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (notification->Fd < 0) return LastFileError();
+    if (notification->Fd < 0) return privstore::LastStoreError();
     // Values already in the folders below are no change: only a folder that
     // appears later and holds values at once counts (see KindsOf).
     notification->WatchTree(folder, true);
-    if (notification->RootWatch < 0) return errno == ENOENT ? ERROR_KEY_DELETED : LastFileError();
+    if (notification->RootWatch < 0)
+        return errno == ENOENT ? ERROR_KEY_DELETED : privstore::LastStoreError();
     Monitor().Add(std::move(notification));
     return ERROR_SUCCESS;
 }

@@ -9,62 +9,21 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
 
 namespace zr::os::regstore {
+
+using privstore::LastStoreError;
 
 namespace {
 
 // The host's limit on a key name and on a whole key path.
 constexpr std::size_t MaxKeyNameLength = 255;
 constexpr std::size_t MaxKeyPathLength = 32767;
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-bool IsFolder(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// The key folders directly under `folder`, by their disk names.
-std::vector<std::string> SubkeyFolders(const std::string& folder) {
-    std::vector<std::string> names;
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return names;
-    while (dirent* entry = ::readdir(dir)) {
-        std::string name = entry->d_name;
-        if (name == "." || name == ".." || IsStoreEntry(name)) continue;
-        // A link is never followed: the store must not lead outside itself.
-        if (entry->d_type == DT_DIR ||
-            (entry->d_type == DT_UNKNOWN && IsFolder(folder + "/" + name)))
-            names.push_back(std::move(name));
-    }
-    ::closedir(dir);
-    return names;
-}
-
-std::string ReadWholeFile(int fd, bool& ok) {
-    std::string text;
-    char buffer[8192];
-    for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            ok = false;
-            return text;
-        }
-        if (n == 0) break;
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-    ok = true;
-    return text;
-}
 
 bool WriteAll(int fd, const std::string& text) {
     std::size_t done = 0;
@@ -83,25 +42,32 @@ std::string UniqueSuffix() {
     return std::to_string(::getpid()) + "." + std::to_string(counter.fetch_add(1));
 }
 
-}  // namespace
-
-LSTATUS LastFileError() {
-    if (errno == ENOENT || errno == ENOTDIR) return ERROR_FILE_NOT_FOUND;
-    if (errno == ENAMETOOLONG) return ERROR_BAD_PATHNAME;
-    return ErrorFromErrno(errno);
-}
-
-std::string StoreFolder() {
-    if (const char* store = std::getenv("ZORIRIVE_REGISTRY"); store && *store) return store;
-    std::string state;
-    if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg == '/') {
-        state = xdg;
-    } else {
-        const char* home = std::getenv("HOME");
-        state = std::string(home && *home ? home : "/tmp") + "/.local/state";
+// Calls `visit(name, isFolder)` for each entry of `folder` but "." and "..".
+template <class Visit>
+void ForEachEntry(int folder, Visit visit) {
+    int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return;
     }
-    return state + "/zoririve/registry";
+    while (dirent* entry = ::readdir(dir)) {
+        std::string_view name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        bool isFolder = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN) {
+            // A link is never taken for the folder it leads to.
+            struct stat st {};
+            isFolder = ::fstatat(folder, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                       S_ISDIR(st.st_mode);
+        }
+        if (!visit(name, isFolder)) break;
+    }
+    ::closedir(dir);
 }
+
+}  // namespace
 
 std::string EncodeName(std::string_view keyName) {
     std::string out;
@@ -116,18 +82,45 @@ std::string EncodeName(std::string_view keyName) {
     return out;
 }
 
+bool IsKeyFolderName(std::string_view diskName) {
+    if (diskName.empty() || diskName == "." || diskName == "..") return false;
+    for (std::size_t at = diskName.find('%'); at != std::string_view::npos;
+         at = diskName.find('%', at + 1)) {
+        std::string_view escape = diskName.substr(at, 3);
+        if (escape != "%25" && escape != "%2F") return false;
+    }
+    return true;
+}
+
 std::string DecodeName(std::string_view diskName) {
     std::string out;
     for (std::size_t i = 0; i < diskName.size(); ++i) {
-        if (diskName[i] == '%' && i + 2 < diskName.size() && HexValue(diskName[i + 1]) >= 0 &&
-            HexValue(diskName[i + 2]) >= 0) {
-            out += static_cast<char>(HexValue(diskName[i + 1]) * 16 + HexValue(diskName[i + 2]));
+        if (diskName[i] == '%' && i + 2 < diskName.size()) {
+            out += diskName.substr(i, 3) == "%2F" ? '/' : '%';
             i += 2;
         } else {
             out += diskName[i];
         }
     }
     return out;
+}
+
+std::string StoreFolder() {
+    privstore::TStoreLocation where;
+    if (privstore::LocateStore("ZORIRIVE_REGISTRY", "registry", where) != ERROR_SUCCESS) return "";
+    return where.Path();
+}
+
+LSTATUS OpenRootFolder(const char* rootName, TFd& folder, std::string& path) {
+    privstore::TStoreLocation where;
+    if (LSTATUS status = privstore::LocateStore("ZORIRIVE_REGISTRY", "registry", where);
+        status != ERROR_SUCCESS)
+        return status;
+    TFd store;
+    if (LSTATUS status = privstore::OpenStore(where, true, store); status != ERROR_SUCCESS)
+        return status;
+    path = where.Path() + "/" + rootName;
+    return privstore::OpenFolderAt(store.Get(), rootName, true, folder);
 }
 
 LSTATUS SplitKeyPath(const char* subKey, std::vector<std::string>& parts) {
@@ -147,102 +140,172 @@ LSTATUS SplitKeyPath(const char* subKey, std::vector<std::string>& parts) {
     }
 }
 
-std::optional<std::string> FindSubkey(const std::string& folder, std::string_view name) {
-    std::string exact = EncodeName(name);
-    if (IsFolder(folder + "/" + exact)) return folder + "/" + exact;
-    for (const auto& disk : SubkeyFolders(folder))
-        if (SameName(DecodeName(disk), name)) return folder + "/" + disk;
-    return std::nullopt;
+LSTATUS OpenSubkey(int folder, std::string_view name, TFd& subkey, std::string& diskName) {
+    diskName = EncodeName(name);
+    if (diskName.size() > NAME_MAX) return ERROR_BAD_PATHNAME;
+    LSTATUS status = privstore::OpenFolderAt(folder, diskName, false, subkey);
+    if (status != ERROR_FILE_NOT_FOUND) return status;
+    // Spelt otherwise than it was made: look for it without regard to case.
+    std::string found;
+    ForEachEntry(folder, [&](std::string_view entry, bool isFolder) {
+        if (isFolder && IsKeyFolderName(entry) && SameName(DecodeName(entry), name)) {
+            found = entry;
+            return false;
+        }
+        return true;
+    });
+    if (found.empty()) return ERROR_FILE_NOT_FOUND;
+    diskName = found;
+    return privstore::OpenFolderAt(folder, diskName, false, subkey);
 }
 
-std::vector<std::string> SubkeyNames(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& disk : SubkeyFolders(folder)) names.push_back(DecodeName(disk));
-    std::sort(names.begin(), names.end(), NameLess);
-    return names;
+std::vector<TSubkeyEntry> ListSubkeys(int folder) {
+    std::vector<TSubkeyEntry> subkeys;
+    ForEachEntry(folder, [&](std::string_view entry, bool isFolder) {
+        if (isFolder && IsKeyFolderName(entry))
+            subkeys.push_back({DecodeName(entry), std::string(entry)});
+        return true;
+    });
+    std::sort(subkeys.begin(), subkeys.end(),
+              [](const auto& a, const auto& b) { return NameLess(a.Name, b.Name); });
+    return subkeys;
 }
 
-std::optional<TFolderId> FolderId(const std::string& folder) {
+bool HasSubkeys(int folder) {
+    bool any = false;
+    ForEachEntry(folder, [&](std::string_view entry, bool isFolder) {
+        any = isFolder && IsKeyFolderName(entry);
+        return !any;
+    });
+    return any;
+}
+
+bool IsDeleted(int folder) {
     struct stat st {};
-    if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
-    return TFolderId{st.st_dev, st.st_ino};
+    return ::fstat(folder, &st) != 0 || st.st_nlink == 0;
 }
 
-TFolderLock::TFolderLock(const std::string& folder) {
-    fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd_ < 0) {
-        status_ = LastFileError();
+struct TFolderLock::TLocal {
+    std::mutex Guard;
+    std::condition_variable Freed;
+    bool Held = false;
+};
+
+namespace {
+
+// The threads' lock of the key folder `st` in this process. Folders no lock
+// holds any more are forgotten as others are added.
+std::shared_ptr<TFolderLock::TLocal> LocalLock(const struct stat& st) {
+    static std::mutex guard;
+    static std::map<std::pair<dev_t, ino_t>, std::weak_ptr<TFolderLock::TLocal>> locks;
+    std::lock_guard hold(guard);
+    if (auto lock = locks[{st.st_dev, st.st_ino}].lock()) return lock;
+    std::erase_if(locks, [](const auto& entry) { return entry.second.expired(); });
+    auto lock = std::make_shared<TFolderLock::TLocal>();
+    locks[{st.st_dev, st.st_ino}] = lock;
+    return lock;
+}
+
+}  // namespace
+
+TFolderLock::TFolderLock(int folder)
+    : fd_(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    struct stat st {};
+    if (!fd_.Valid() || ::fstat(fd_.Get(), &st) != 0) {
+        status_ = LastStoreError();
         return;
     }
-    while (::flock(fd_, LOCK_EX) != 0) {
-        if (errno == EINTR) continue;
-        status_ = LastFileError();
-        return;
+    auto deadline = std::chrono::steady_clock::now() + privstore::DefaultLockWait;
+    auto local = LocalLock(st);
+    {
+        std::unique_lock hold(local->Guard);
+        if (!local->Freed.wait_until(hold, deadline, [&] { return !local->Held; })) {
+            status_ = ERROR_LOCK_VIOLATION;
+            return;
+        }
+        local->Held = true;
     }
+    local_ = std::move(local);
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    status_ = privstore::LockFile(fd_.Get(), LOCK_EX, std::max(left, std::chrono::milliseconds(0)));
 }
 
 TFolderLock::~TFolderLock() {
-    if (fd_ >= 0) ::close(fd_);  // releases the lock
+    fd_.Reset();  // the flock first, so the next thread finds it free
+    if (!local_) return;
+    {
+        std::lock_guard hold(local_->Guard);
+        local_->Held = false;
+    }
+    local_->Freed.notify_one();
 }
 
-std::optional<TFolderId> TFolderLock::Id() const {
-    struct stat st {};
-    if (fd_ < 0 || status_ != ERROR_SUCCESS || ::fstat(fd_, &st) != 0) return std::nullopt;
-    return TFolderId{st.st_dev, st.st_ino};
-}
-
-bool TFolderLock::StillAt(const std::string& folder) const {
-    auto locked = Id();
-    return locked && FolderId(folder) == locked;
-}
-
-LSTATUS ReadValues(const std::string& folder, TValueList& values) {
-    values.clear();
-    std::string path = folder + "/" + std::string(ValuesFileName);
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) return errno == ENOENT ? ERROR_SUCCESS : LastFileError();
-    bool ok = false;
-    std::string text = ReadWholeFile(fd, ok);
-    ::close(fd);
-    if (!ok) return ERROR_BADDB;
-    auto parsed = ParseValues(text);
-    if (!parsed) return ERROR_BADDB;
-    values = std::move(*parsed);
-    return ERROR_SUCCESS;
-}
-
-LSTATUS WriteValues(const std::string& folder, const TValueList& values) {
-    std::string target = folder + "/" + std::string(ValuesFileName);
-    std::string temporary = target + "." + UniqueSuffix();
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) return LastFileError();
+LSTATUS WriteValues(int folder, const std::string& text, TFd& written) {
+    // Under the key's lock no other writer is at work: a file left here is a
+    // killed writer's.
+    ::unlinkat(folder, TemporaryValuesName, 0);
+    TFd file;
+    if (LSTATUS status = privstore::OpenStoreFile(folder, TemporaryValuesName,
+                                                  O_WRONLY | O_CREAT | O_EXCL, file);
+        status != ERROR_SUCCESS)
+        return status;
     // Flushed before the rename, so that a crash leaves the old file or the
     // new one, never an empty one in its place.
-    bool written = WriteAll(fd, FormatValues(values)) && ::fsync(fd) == 0;
-    LSTATUS status = written ? ERROR_SUCCESS : LastFileError();
-    ::close(fd);
-    if (status == ERROR_SUCCESS && ::rename(temporary.c_str(), target.c_str()) != 0)
-        status = LastFileError();
-    if (status != ERROR_SUCCESS) ::unlink(temporary.c_str());
-    return status;
-}
-
-LSTATUS MakeKeyFolder(const std::string& folder) {
-    if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) return LastFileError();
+    bool flushed = WriteAll(file.Get(), text) && ::fsync(file.Get()) == 0;
+    LSTATUS status = flushed ? ERROR_SUCCESS : LastStoreError();
+    if (status == ERROR_SUCCESS &&
+        ::renameat(folder, TemporaryValuesName, folder, ValuesFileName) != 0)
+        status = LastStoreError();
+    if (status != ERROR_SUCCESS) {
+        ::unlinkat(folder, TemporaryValuesName, 0);
+        return status;
+    }
+    written = std::move(file);
     return ERROR_SUCCESS;
 }
 
-LSTATUS RemoveKeyFolder(const std::string& parent, const std::string& folder) {
-    std::string hidden = parent + "/%deleted." + UniqueSuffix();
-    if (::rename(folder.c_str(), hidden.c_str()) != 0) return LastFileError();
-    // Only the store's own files are left inside (the caller checked that no
-    // subkey is): the values file and a temporary one of a crashed writer.
-    if (DIR* dir = ::opendir(hidden.c_str())) {
-        while (dirent* entry = ::readdir(dir))
-            if (IsStoreEntry(entry->d_name)) ::unlinkat(dirfd(dir), entry->d_name, 0);
-        ::closedir(dir);
+void RemoveLeftovers(int folder) {
+    std::vector<std::string> files, folders;
+    ForEachEntry(folder, [&](std::string_view entry, bool isFolder) {
+        if (!isFolder && entry.starts_with("%values."))
+            files.emplace_back(entry);
+        else if (isFolder && entry.starts_with("%deleted."))
+            folders.emplace_back(entry);
+        return true;
+    });
+    for (const auto& file : files) ::unlinkat(folder, file.c_str(), 0);
+    for (const auto& name : folders) {
+        TFd hidden;
+        if (privstore::OpenFolderAt(folder, name, false, hidden) != ERROR_SUCCESS) continue;
+        std::vector<std::string> inside;
+        ForEachEntry(hidden.Get(), [&](std::string_view entry, bool isFolder) {
+            if (!isFolder) inside.emplace_back(entry);
+            return true;
+        });
+        for (const auto& file : inside) ::unlinkat(hidden.Get(), file.c_str(), 0);
+        ::unlinkat(folder, name.c_str(), AT_REMOVEDIR);
     }
-    ::rmdir(hidden.c_str());
+}
+
+LSTATUS MakeKeyFolder(int parent, const std::string& diskName, TFd& made) {
+    if (diskName.size() > NAME_MAX) return ERROR_BAD_PATHNAME;
+    return privstore::OpenFolderAt(parent, diskName, true, made);
+}
+
+LSTATUS RemoveKeyFolder(int parent, const std::string& diskName, int folder) {
+    std::string hidden = "%deleted." + UniqueSuffix();
+    if (::renameat(parent, diskName.c_str(), parent, hidden.c_str()) != 0) return LastStoreError();
+    // No subkey is left (the caller checked, holding the lock creators take):
+    // what remains is the store's, the values file and a killed writer's
+    // temporary ones among them.
+    std::vector<std::string> files;
+    ForEachEntry(folder, [&](std::string_view entry, bool isFolder) {
+        if (!isFolder) files.emplace_back(entry);
+        return true;
+    });
+    for (const auto& file : files) ::unlinkat(folder, file.c_str(), 0);
+    if (::unlinkat(parent, hidden.c_str(), AT_REMOVEDIR) != 0) return LastStoreError();
     return ERROR_SUCCESS;
 }
 

@@ -1,81 +1,104 @@
 // The registry store's folders and files: where the store is, how key names
 // become folder names, the lock that orders writers, and the values file.
+// Every key folder is reached from an open folder one name at a time, never
+// through a link, so nothing planted in the store leads a call outside it.
 #pragma once
 
 #include <sys/types.h>
 
-#include <optional>
+#include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/PrivateStore.h"
 #include "platform/RegistryValues.h"
 
 namespace zr::os::regstore {
 
-// The values file of a key folder, and the names the store keeps for itself.
-inline constexpr std::string_view ValuesFileName = "%values";
-inline bool IsStoreEntry(std::string_view diskName) {
-    return !diskName.empty() && diskName.front() == '%';
-}
+using privstore::TFd;
 
-std::string StoreFolder();
+// The values file of a key folder, and the file a new one is written to
+// before it takes its place: one name per key, so a writer killed halfway
+// leaves a file the next writer of that key removes.
+inline constexpr const char* ValuesFileName = "%values";
+inline constexpr const char* TemporaryValuesName = "%values.new";
+// A values file longer than this is refused before it is read.
+inline constexpr std::size_t MaxValuesFileSize = std::size_t{64} << 20;
 
-// "/" and "%" inside a key name would make a path or clash with the store's
-// own files: they are written %2F and %25.
+// Key names are kept as folder names with "%" and "/" written %25 and %2F.
+// Those are the only escapes an encoded name holds, so a name that starts
+// with "%" and any other text ("%values", "%deleted.…") is the store's own.
 std::string EncodeName(std::string_view keyName);
+bool IsKeyFolderName(std::string_view diskName);
+inline bool IsStoreEntry(std::string_view diskName) {
+    return !IsKeyFolderName(diskName);
+}
+// The key name of a key folder's name (IsKeyFolderName is true).
 std::string DecodeName(std::string_view diskName);
+
+// The store folder in use now, "" when there is none (no home folder).
+std::string StoreFolder();
+// Opens the folder of a predefined root key, making the store and the folder
+// when they are missing.
+LSTATUS OpenRootFolder(const char* rootName, TFd& folder, std::string& path);
 
 // The parts of a sub key path, or ERROR_BAD_PATHNAME (see Registry.h).
 LSTATUS SplitKeyPath(const char* subKey, std::vector<std::string>& parts);
 
-// The folder of the subkey `name` of `folder` (case-insensitive), or nothing.
-std::optional<std::string> FindSubkey(const std::string& folder, std::string_view name);
-// The subkeys' names, in case-insensitive order.
-std::vector<std::string> SubkeyNames(const std::string& folder);
+// Opens the subkey `name` of `folder` (case-insensitive); ERROR_FILE_NOT_FOUND
+// when there is none. `diskName` receives its folder's name.
+LSTATUS OpenSubkey(int folder, std::string_view name, TFd& subkey, std::string& diskName);
 
-// Identifies a key folder, so that a handle notices its key being deleted
-// (even when another key of the same name is made later).
-struct TFolderId {
-    dev_t Device = 0;
-    ino_t Inode = 0;
-    bool operator==(const TFolderId&) const = default;
+struct TSubkeyEntry {
+    std::string Name;
+    std::string DiskName;
 };
-std::optional<TFolderId> FolderId(const std::string& folder);
+// The subkeys of `folder`, in case-insensitive order of their names.
+std::vector<TSubkeyEntry> ListSubkeys(int folder);
+bool HasSubkeys(int folder);
 
-// An exclusive lock on a key folder (flock), held across processes while the
-// folder's values or subkeys change.
+// The key folder was deleted (removed while a handle held it open).
+bool IsDeleted(int folder);
+
+// An exclusive lock on a key folder, held while the folder's values or
+// subkeys change: a flock on a descriptor of its own for other processes,
+// and, taken first, a mutex per folder for the threads of this one (they
+// would otherwise poll for the flock and starve each other). A lock held
+// elsewhere is awaited a few seconds, then the call fails with
+// ERROR_LOCK_VIOLATION.
 class TFolderLock {
   public:
-    explicit TFolderLock(const std::string& folder);
+    explicit TFolderLock(int folder);
     ~TFolderLock();
     TFolderLock(const TFolderLock&) = delete;
     TFolderLock& operator=(const TFolderLock&) = delete;
-    // ERROR_SUCCESS, or why the folder could not be locked.
     LSTATUS Status() const { return status_; }
-    // The locked folder, or nothing when it could not be locked.
-    std::optional<TFolderId> Id() const;
-    // The locked folder is still found at `folder`: no one deleted (moved)
-    // it while this lock was awaited.
-    bool StillAt(const std::string& folder) const;
+
+    struct TLocal;  // the threads' side of one folder's lock
 
   private:
-    int fd_ = -1;
+    std::shared_ptr<TLocal> local_;  // set while this holds it
+    TFd fd_;
     LSTATUS status_ = ERROR_SUCCESS;
 };
 
-// Reads the values of a key folder; a missing file is a key without values.
-LSTATUS ReadValues(const std::string& folder, TValueList& values);
-// Replaces the values file (write beside, flush, rename). The caller holds
-// the folder's lock.
-LSTATUS WriteValues(const std::string& folder, const TValueList& values);
+// Replaces the values file with `text` (write beside, flush, rename); the
+// caller holds the folder's lock. `written` is left holding the new file.
+LSTATUS WriteValues(int folder, const std::string& text, TFd& written);
 
-// Makes a key folder; its parent is locked by the caller.
-LSTATUS MakeKeyFolder(const std::string& folder);
-// Moves a key folder out of sight under its parent and removes it, so that
-// other processes see it go at once.
-LSTATUS RemoveKeyFolder(const std::string& parent, const std::string& folder);
+// Removes what killed writers and deleters left in a key folder: temporary
+// values files (also those of older versions, named "%values.<pid>.<n>") and
+// key folders moved aside for deletion. The caller holds the folder's lock,
+// which every writer and deleter of this folder holds while its files exist.
+void RemoveLeftovers(int folder);
 
-LSTATUS LastFileError();
+// Makes the key folder `diskName` in `parent` (locked by the caller).
+LSTATUS MakeKeyFolder(int parent, const std::string& diskName, TFd& made);
+// Moves the key folder out of sight under its parent, then removes it and
+// everything of the store's in it. `folder` is the key folder itself, locked
+// by the caller and checked to hold no subkeys.
+LSTATUS RemoveKeyFolder(int parent, const std::string& diskName, int folder);
 
 }  // namespace zr::os::regstore

@@ -191,7 +191,13 @@ bool ParseData(std::string_view kind, std::string_view text, TStoredValue& value
     return true;
 }
 
-std::optional<TStoredValue> ParseLine(std::string_view line) {
+}  // namespace
+
+std::optional<std::string> ParseValueName(std::string_view& line) {
+    return TakeQuoted(line);
+}
+
+std::optional<TStoredValue> ParseValueLine(std::string_view line) {
     TStoredValue value;
     auto name = TakeQuoted(line);
     if (!name || line.empty() || line.front() != '=') return std::nullopt;
@@ -202,8 +208,6 @@ std::optional<TStoredValue> ParseLine(std::string_view line) {
     if (!ParseData(line.substr(0, colon), line.substr(colon + 1), value)) return std::nullopt;
     return value;
 }
-
-}  // namespace
 
 bool SameName(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
@@ -216,14 +220,16 @@ bool NameLess(std::string_view a, std::string_view b) {
     });
 }
 
+void AppendValueLine(std::string& out, const TStoredValue& value) {
+    AppendQuoted(out, value.Name);
+    out += '=';
+    AppendData(out, value);
+    out += '\n';
+}
+
 std::string FormatValues(const TValueList& values) {
-    std::string out = "# Registry values of this key, one a line: \"name\"=type:data\n";
-    for (const auto& value : values) {
-        AppendQuoted(out, value.Name);
-        out += '=';
-        AppendData(out, value);
-        out += '\n';
-    }
+    std::string out(ValuesFileHeader);
+    for (const auto& value : values) AppendValueLine(out, value);
     return out;
 }
 
@@ -235,7 +241,7 @@ std::optional<TValueList> ParseValues(std::string_view text) {
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         if (line.empty() || line.front() == '#') continue;
-        auto value = ParseLine(line);
+        auto value = ParseValueLine(line);
         if (!value) return std::nullopt;
         values.push_back(std::move(*value));
     }

@@ -30,10 +30,19 @@ struct TStoredValue {
 };
 using TValueList = std::vector<TStoredValue>;
 
+inline constexpr std::string_view ValuesFileHeader =
+    "# Registry values of this key, one a line: \"name\"=type:data\n";
+
 std::string FormatValues(const TValueList& values);
+// One value's line, with its line break.
+void AppendValueLine(std::string& out, const TStoredValue& value);
 // Nothing when the text is not a values file (a line that does not parse):
 // such a file is neither trusted nor overwritten.
 std::optional<TValueList> ParseValues(std::string_view text);
+// One value's line (without its line break), or nothing when it does not parse.
+std::optional<TStoredValue> ParseValueLine(std::string_view line);
+// The quoted name at the front of a value's line, taken off it.
+std::optional<std::string> ParseValueName(std::string_view& line);
 
 // Registry names compare without regard to ASCII case.
 bool SameName(std::string_view a, std::string_view b);

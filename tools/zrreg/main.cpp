@@ -30,7 +30,9 @@ const char* const Usage =
     "or 0x hexadecimal; binary is hexadecimal bytes (\"01 ab ff\"). delete without\n"
     "NAME deletes the key with everything below it.\n"
     "\n"
-    "The store is $ZORIRIVE_REGISTRY, else $XDG_STATE_HOME/zoririve/registry.\n"
+    "The store is $ZORIRIVE_REGISTRY, else $XDG_STATE_HOME/zoririve/registry, else\n"
+    "~/.local/state/zoririve/registry (the home folder from $HOME or the password\n"
+    "database). What it makes is readable and writable by its owner alone.\n"
     "Exit status: 0 on success, 1 when the store refused, 2 for a wrong command line.\n";
 
 struct TUsageError {
@@ -59,6 +61,7 @@ std::string ErrorText(LSTATUS status) {
             return "Illegal operation attempted on a registry key that has been marked for "
                    "deletion.";
         default:
+            if (const char* text = SystemErrorText(status); *text) return std::string(text) + ".";
             return "Error " + std::to_string(status) + ".";
     }
 }
