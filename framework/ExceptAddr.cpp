@@ -5,6 +5,10 @@
 #include <execinfo.h>
 #include <link.h>
 #include <unistd.h>
+#include <unwind.h>
+
+#include <atomic>
+#include <algorithm>
 
 #include <cstdint>
 #include <cstdio>
@@ -125,6 +129,36 @@ struct TThrowRecord {
 constexpr int kThrowRecords = 16;
 thread_local TThrowRecord tThrows[kThrowRecords];
 thread_local int tNextThrow = 0;
+// The stacks of the same throws, taken only while call stacks are asked for;
+// kept apart so the records above stay small when they are not.
+struct TThrowStack {
+    int Count = 0;
+    void* Frames[kMaxCallFrames];
+};
+thread_local TThrowStack tThrowStacks[kThrowRecords];
+std::atomic<int> callStackRequests{0};
+
+struct TWalk {
+    void** Frames;
+    int Capacity;
+    int Count;
+};
+
+_Unwind_Reason_Code AddFrame(_Unwind_Context* context, void* data) {
+    auto* walk = static_cast<TWalk*>(data);
+    if (walk->Count >= walk->Capacity) return _URC_END_OF_STACK;
+    int beforeInstruction = 0;
+    const _Unwind_Ptr ip = _Unwind_GetIPInfo(context, &beforeInstruction);
+    if (ip == 0) return _URC_END_OF_STACK;
+    walk->Frames[walk->Count++] = reinterpret_cast<void*>(ip);
+    return _URC_NO_REASON;
+}
+
+// Notes this thread's stack beside the throw record in `slot`.
+void RecordStack(int slot) {
+    TThrowStack& stack = tThrowStacks[slot];
+    stack.Count = WalkStack(stack.Frames, kMaxCallFrames);
+}
 
 bool IsSuiteOrRuntimeModule(const char* name) {
     return IsSuiteModule(name) || IsRuntimeModule(name);
@@ -140,16 +174,97 @@ void RecordThrow(void* object, const void* typeInfo, void* returnAddress) {
     if (module != nullptr && IsSuiteOrRuntimeModule(module))
         address = FirstFrameOutside(IsSuiteOrRuntimeModule);
     tThrows[tNextThrow] = {object, type, address ? ReportedAddress(address) : nullptr};
+    tThrowStacks[tNextThrow].Count = 0;
+    if (callStackRequests.load(std::memory_order_relaxed) > 0) RecordStack(tNextThrow);
     tNextThrow = (tNextThrow + 1) % kThrowRecords;
+}
+
+int WalkStack(void** frames, int capacity) {
+    TWalk walk{frames, capacity, 0};
+    _Unwind_Backtrace(AddFrame, &walk);
+    return walk.Count;
+}
+
+void RequestCallStacks() {
+    callStackRequests.fetch_add(1);
+}
+
+void ReleaseCallStacks() {
+    callStackRequests.fetch_sub(1);
+}
+
+bool CallStacksRequested() {
+    return callStackRequests.load(std::memory_order_relaxed) > 0;
+}
+
+void RecordFaultCallStack(const std::exception_ptr& exception, void* instruction) {
+    if (!CallStacksRequested() || !exception) return;
+    try {
+        std::rethrow_exception(exception);
+    } catch (const std::exception& e) {
+        // No throw passed the hook: the record is made here, at the fault.
+        const int slot = tNextThrow;
+        const void* object = dynamic_cast<const void*>(&e);
+        tThrows[slot] = {object, &typeid(e), ReportedAddress(instruction)};
+        RecordStack(slot);
+        tNextThrow = (tNextThrow + 1) % kThrowRecords;
+    } catch (...) {
+    }
 }
 
 namespace {
 
+// The newest record of the object: the run-time hands the memory of a
+// caught exception to the next one thrown, so older records of the same
+// address (and type) are of throws that are over.
+int RecordOf(const void* object, const std::type_info& type) {
+    for (int age = 1; age <= kThrowRecords; ++age) {
+        const int slot = (tNextThrow - age + kThrowRecords) % kThrowRecords;
+        const TThrowRecord& record = tThrows[slot];
+        if (record.object == object && record.type != nullptr && *record.type == type) return slot;
+    }
+    return -1;
+}
+
 void* RecordedThrowAddress(const void* object, const std::type_info& type) {
-    for (const TThrowRecord& record : tThrows)
-        if (record.object == object && record.type != nullptr && *record.type == type)
-            return record.address;
-    return nullptr;
+    const int slot = RecordOf(object, type);
+    return slot < 0 ? nullptr : tThrows[slot].address;
+}
+
+// The recorded stack from the raise address outwards: the frames of the
+// hook, the run-time and the suite's helpers that made the exception (or of
+// the signal handler that made a fault into one) come first and are left out.
+TCallStack StackFromRaise(const TThrowStack& stack, void* raiseAddress) {
+    TCallStack out;
+    if (stack.Count == 0) return out;
+    int first = -1;
+    void* raise = nullptr;
+    for (int i = 0; i < stack.Count && first < 0; ++i) {
+        void* frame = stack.Frames[i];
+        if (ReportedAddress(frame) == raiseAddress) {
+            first = i, raise = frame;  // a faulting instruction
+        } else if (ReportedAddress(CallSite(frame)) == raiseAddress) {
+            first = i, raise = CallSite(frame);
+        }
+    }
+    if (first < 0) {
+        // Made somewhere else than thrown: start at the thrower's caller.
+        for (int i = 0; i < stack.Count && first < 0; ++i) {
+            const char* module = ModuleFileOf(stack.Frames[i]);
+            if (module == nullptr || !IsSuiteOrRuntimeModule(module))
+                first = i, raise = CallSite(stack.Frames[i]);
+        }
+        if (first < 0) return out;
+    }
+    out.Frames[out.Count++] = raise;
+    for (int i = first + 1; i < stack.Count && out.Count < kMaxCallFrames; ++i)
+        out.Frames[out.Count++] = stack.Frames[i];
+    return out;
+}
+
+TCallStack RecordedCallStack(const void* object, const std::type_info& type, void* raiseAddress) {
+    const int slot = RecordOf(object, type);
+    return slot < 0 ? TCallStack{} : StackFromRaise(tThrowStacks[slot], raiseAddress);
 }
 
 std::string Demangle(const char* name) {
@@ -164,10 +279,12 @@ std::string Demangle(const char* name) {
 // exception path can report it like any other.
 class TForeignException : public Exception {
   public:
-    TForeignException(std::string className, std::string message, void* address)
-        : Exception(std::move(message)), className_(std::move(className)) {
+    TForeignException(std::string className, std::string message, void* address,
+                      TCallStack stack = {})
+        : Exception(std::move(message)), className_(std::move(className)), stack_(stack) {
         SetRaiseAddress(address);
     }
+    const TCallStack& Stack() const { return stack_; }
     const char* ClassName() const override { return className_.c_str(); }
     bool InheritsFrom(std::string_view className) const override {
         return className == className_ || Exception::InheritsFrom(className);
@@ -175,6 +292,7 @@ class TForeignException : public Exception {
 
   private:
     std::string className_;
+    TCallStack stack_;
 };
 
 // A framework exception seen through an exception_ptr: keeps the original
@@ -190,6 +308,7 @@ class TCapturedException : public Exception {
     bool InheritsFrom(std::string_view className) const override {
         return original_.InheritsFrom(className);
     }
+    const Exception& Original() const { return original_; }
 
   private:
     std::exception_ptr error_;
@@ -266,15 +385,25 @@ std::unique_ptr<Exception> WrapException(std::exception_ptr error) {
     } catch (const std::exception& e) {
         // The thrown object is the most derived one, wherever std::exception
         // sits among its bases.
-        return std::make_unique<TForeignException>(
-            Demangle(typeid(e).name()), e.what(),
-            RecordedThrowAddress(dynamic_cast<const void*>(&e), typeid(e)));
+        const void* object = dynamic_cast<const void*>(&e);
+        void* address = RecordedThrowAddress(object, typeid(e));
+        return std::make_unique<TForeignException>(Demangle(typeid(e).name()), e.what(), address,
+                                                   RecordedCallStack(object, typeid(e), address));
     } catch (...) {
         const std::type_info* type = abi::__cxa_current_exception_type();
         return std::make_unique<TForeignException>(
             type ? Demangle(type->name()) : std::string("unknown exception"), std::string(),
             nullptr);
     }
+}
+
+TCallStack CallStackOf(const Exception& e) {
+    if (const auto* foreign = dynamic_cast<const TForeignException*>(&e)) return foreign->Stack();
+    const Exception* original = &e;
+    if (const auto* captured = dynamic_cast<const TCapturedException*>(&e))
+        original = &captured->Original();
+    return RecordedCallStack(dynamic_cast<const void*>(original), typeid(*original),
+                             original->RaiseAddress());
 }
 
 std::string ExceptionErrorMessage(const Exception& e, void* address) {
