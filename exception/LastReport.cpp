@@ -1,16 +1,19 @@
 #include "exception/LastReport.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 
 #include "exception/LogError.h"
+#include "exception/MapReadAhead.h"
 #include "exception/ReportSections.h"
 #include "framework/Application.h"
 #include "framework/ExceptAddr.h"
@@ -32,7 +35,14 @@ struct TLastReportSlot {
     char DateSeparator = '/';
     char TimeSeparator = ':';
     long UtcOffset = 0;  // seconds east of UTC when the log registered
+    // The report being made when the fault came, written first.
+    std::atomic<const std::string*> Pending{nullptr};
+    // The map read ahead; the view is what the handler reads.
+    std::shared_ptr<TMapReadAhead> Ahead;
+    std::atomic<const TMapReadAhead*> AheadView{nullptr};
 };
+// How long a last report waits for a map still being read ahead.
+constexpr long kMapPatienceMs = 3000;
 
 constexpr int kSlots = 16;
 TLastReportSlot slots[kSlots];
@@ -118,11 +128,11 @@ void FormatCivil(TFixedText& text, const std::string& format, const TCivilTime& 
 
 // "\r\nUnit: …\r\nProcedure: …\r\nLine No: …" from the map as already read;
 // only the line break when it never was.
-void AddSafeSourceSection(TFixedText& text, const TKVMapFile& map, std::uintptr_t address) {
+void AddSafeSourceSection(TFixedText& text, const TKVMapFile* map, std::uintptr_t address) {
     text.Add("\r\n");
-    if (!map.MapLoaded() || address > UINT32_MAX) return;
-    const auto offset = static_cast<std::uint32_t>(address) - map.CodeBase();
-    const TKVMapFile::TMapSourceView found = map.Resolve(offset);
+    if (map == nullptr || !map->MapLoaded() || address > UINT32_MAX) return;
+    const auto offset = static_cast<std::uint32_t>(address) - map->CodeBase();
+    const TKVMapFile::TMapSourceView found = map->Resolve(offset);
     if (!found.Unit.empty())
         text.Add("Unit: ").Add(found.Unit.data(), found.Unit.size()).Add("\r\n");
     if (!found.Procedure.empty())
@@ -171,6 +181,13 @@ void AddDescription(TFixedText& text, const os::TFaultInfo& fault, std::uintptr_
     text.Add(message).Add(".");
 }
 
+// The log's own map once a report has read it, else the one read ahead.
+const TKVMapFile* MapToResolve(const TLastReportSlot& slot, const TKVExceptionLog& log) {
+    if (log.MapFile()->MapLoaded()) return log.MapFile();
+    const TMapReadAhead* ahead = slot.AheadView.load();
+    return ahead != nullptr ? ahead->WaitForMap(kMapPatienceMs) : nullptr;
+}
+
 void Compose(TFixedText& text, const TLastReportSlot& slot, const TKVExceptionLog& log,
              const os::TFaultInfo& fault) {
     const TKVLFormats f = log.Formats();
@@ -184,15 +201,23 @@ void Compose(TFixedText& text, const TLastReportSlot& slot, const TKVExceptionLo
     if (f.Contains(lfExceptionClassName))
         text.Add("\r\nClassname: ").Add(FaultClassName(fault.Kind));
     if (f.Contains(lfMessage)) text.Add("\r\nMessage: "), AddDescription(text, fault, address);
-    if (f.Contains(lfSourceLine)) AddSafeSourceSection(text, *log.MapFile(), address);
+    if (f.Contains(lfSourceLine)) AddSafeSourceSection(text, MapToResolve(slot, log), address);
     if (f.Contains(lfApplication)) text.Add(slot.Application.data(), slot.Application.size());
     if (f.Contains(lfSeparator)) text.Add(report::Separator);
     text.Add("\r\n");
 }
 
 void AppendToLog(const std::string& logFile, const char* data, size_t length) {
-    const int fd = open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    // Not blocking on a FIFO planted in the log's place: the process is
+    // ending and must not hang on its way out.
+    const int fd =
+        open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0600);
     if (fd < 0) return;
+    struct stat status {};
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        close(fd);
+        return;
+    }
     while (length > 0) {
         const ssize_t n = write(fd, data, length);
         if (n <= 0) break;
@@ -205,9 +230,10 @@ void AppendToLog(const std::string& logFile, const char* data, size_t length) {
 void WriteLastReports(const os::TFaultInfo& fault) {
     for (const TLastReportSlot& slot : slots) {
         const TKVExceptionLog* log = slot.Log.load();
-        if (log == nullptr || !log->Active() || log->LogFile().empty() ||
-            !IsFiltered(*log, fault.Kind))
-            continue;
+        if (log == nullptr || !log->Active() || log->LogFile().empty()) continue;
+        if (const std::string* pending = slot.Pending.load())
+            AppendToLog(log->LogFile(), pending->data(), pending->size());
+        if (!IsFiltered(*log, fault.Kind)) continue;
         TFixedText text(reportBuffer, sizeof reportBuffer);
         Compose(text, slot, *log, fault);
         AppendToLog(log->LogFile(), reportBuffer, text.Length());
@@ -243,8 +269,33 @@ void RegisterForLastReport(TKVExceptionLog* log) {
 
 void UnregisterFromLastReport(TKVExceptionLog* log) {
     std::lock_guard guard(registration);
+    for (TLastReportSlot& slot : slots) {
+        if (slot.Log.load() != log) continue;
+        slot.Log.store(nullptr);
+        slot.Pending.store(nullptr);
+        slot.AheadView.store(nullptr);
+        slot.Ahead.reset();
+    }
+}
+
+void ReadMapAheadForLastReport(TKVExceptionLog* log) {
+    std::lock_guard guard(registration);
+    for (TLastReportSlot& slot : slots) {
+        if (slot.Log.load() != log || slot.Ahead != nullptr) continue;
+        if (log->MapFile()->MapLoaded()) return;
+        slot.Ahead = TMapReadAhead::Start(log->MapFile()->MapFileName());
+        slot.AheadView.store(slot.Ahead.get());
+    }
+}
+
+TPendingReport::TPendingReport(const TKVExceptionLog* log, const std::string& text) : log_(log) {
     for (TLastReportSlot& slot : slots)
-        if (slot.Log.load() == log) slot.Log.store(nullptr);
+        if (slot.Log.load() == log_) slot.Pending.store(&text);
+}
+
+TPendingReport::~TPendingReport() {
+    for (TLastReportSlot& slot : slots)
+        if (slot.Log.load() == log_) slot.Pending.store(nullptr);
 }
 
 }  // namespace zr

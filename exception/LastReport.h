@@ -6,7 +6,13 @@
 // there: date, time, address, class, message, the source position from a
 // map file already read, and the application section; it is composed with
 // async-signal-safe calls only, in memory reserved beforehand.
+//
+// A report that the log was making when the fault came (one that its
+// OnSaveException handler was looking at) is written first, as it was
+// composed.
 #pragma once
+
+#include <string>
 
 namespace zr {
 
@@ -16,5 +22,25 @@ class TKVExceptionLog;
 // its destruction. The application section is taken when it registers.
 void RegisterForLastReport(TKVExceptionLog* log);
 void UnregisterFromLastReport(TKVExceptionLog* log);
+
+// Starts reading the log's map file on a thread of its own, so that a last
+// report written before any other report can name the source position: for
+// a log that is active and reports source positions. Later calls change
+// nothing.
+void ReadMapAheadForLastReport(TKVExceptionLog* log);
+
+// While one lives, a last report of the log writes `text` before itself:
+// the report being made, which a fault meanwhile must not lose. `text` must
+// outlive it and stay unchanged.
+class TPendingReport {
+  public:
+    TPendingReport(const TKVExceptionLog* log, const std::string& text);
+    ~TPendingReport();
+    TPendingReport(const TPendingReport&) = delete;
+    TPendingReport& operator=(const TPendingReport&) = delete;
+
+  private:
+    const TKVExceptionLog* log_;
+};
 
 }  // namespace zr

@@ -130,6 +130,22 @@ TKVExceptionLog::~TKVExceptionLog() {
     if (Application != nullptr) Application->SetOnException(TExceptionEvent());
 }
 
+void TKVExceptionLog::SetActive(bool value) {
+    TKVLogBase::SetActive(value);
+    ReadMapAheadWhenReported();
+}
+
+void TKVExceptionLog::SetFormats(TKVLFormats value) {
+    formats_ = value;
+    ReadMapAheadWhenReported();
+}
+
+// A last report cannot read the map where it is written: it is read now, on
+// a thread of its own, for a log whose reports name source lines.
+void TKVExceptionLog::ReadMapAheadWhenReported() {
+    if (Active() && formats_.Contains(lfSourceLine)) ReadMapAheadForLastReport(this);
+}
+
 // ---- handling ----------------------------------------------------------------
 
 void TKVExceptionLog::DoException(TObject* sender, Exception& e) {
@@ -170,7 +186,11 @@ void TKVExceptionLog::HandleLogged(TObject* sender, Exception& e, std::string& u
         std::string text = ComposeReport(e);
         unwritten = text;
         bool accept = true;
-        if (onSaveException_) onSaveException_(sender, e, text, accept);
+        if (onSaveException_) {
+            // A fault in the handler ends the process: the report goes first.
+            const TPendingReport pending(this, unwritten);
+            onSaveException_(sender, e, text, accept);
+        }
         if (accept) {
             unwritten = text;
             WriteAsString(text);

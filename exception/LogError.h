@@ -196,7 +196,7 @@ class TKVExceptionLog : public TKVLogBase {
     TKVExceptionGraphics FilterGraphics() const { return filterGraphics_; }
     void SetFilterGraphics(TKVExceptionGraphics value) { filterGraphics_ = value; }
     TKVLFormats Formats() const { return formats_; }
-    void SetFormats(TKVLFormats value) { formats_ = value; }
+    void SetFormats(TKVLFormats value);
     TKVLAOptions Options() const { return options_; }
     void SetOptions(TKVLAOptions value) { options_ = value; }
     const TExceptionEvent& OnException() const { return onException_; }
@@ -211,7 +211,11 @@ class TKVExceptionLog : public TKVLogBase {
     const TExceptionEvent& PrevOnException() const { return prevOnException_; }
     TKVMapFile* MapFile() const { return mapFile_.get(); }
 
+    // Also starts reading the map ahead when the log reports source lines.
+    void SetActive(bool value) override;
+
   private:
+    void ReadMapAheadWhenReported();
     void HandleLogged(TObject* sender, Exception& e, std::string& unwritten);
     void LookUpSource();
     void ShowErrorDialog(Exception& e);

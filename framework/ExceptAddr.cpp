@@ -127,15 +127,22 @@ struct TThrowRecord {
     void* address = nullptr;
 };
 constexpr int kThrowRecords = 16;
-thread_local TThrowRecord tThrows[kThrowRecords];
-thread_local int tNextThrow = 0;
+// Initial-exec, as all of the library's thread-local state: in a library
+// loaded with dlopen, ordinary thread-local storage is allocated at a
+// thread's first use, which a fault handler cannot afford.
+[[gnu::tls_model("initial-exec")]] thread_local TThrowRecord tThrows[kThrowRecords];
+[[gnu::tls_model("initial-exec")]] thread_local int tNextThrow = 0;
 // The stacks of the same throws, taken only while call stacks are asked for;
 // kept apart so the records above stay small when they are not.
 struct TThrowStack {
     int Count = 0;
     void* Frames[kMaxCallFrames];
 };
-thread_local TThrowStack tThrowStacks[kThrowRecords];
+using TThrowStacks = TThrowStack[kThrowRecords];
+// Made at the thread's first throw or request (see ThrowStacksOfThisThread):
+// too large for initial-exec storage, which a fault handler can reach only
+// through this pointer.
+[[gnu::tls_model("initial-exec")]] thread_local TThrowStack* tThrowStacks = nullptr;
 std::atomic<int> callStackRequests{0};
 
 struct TWalk {
@@ -154,10 +161,19 @@ _Unwind_Reason_Code AddFrame(_Unwind_Context* context, void* data) {
     return _URC_NO_REASON;
 }
 
+// Outside signal handlers only: may allocate the thread's storage.
+TThrowStack* ThrowStacksOfThisThread() {
+    if (tThrowStacks == nullptr) {
+        static thread_local TThrowStacks storage;
+        tThrowStacks = storage;
+    }
+    return tThrowStacks;
+}
+
 // Notes this thread's stack beside the throw record in `slot`.
-void RecordStack(int slot) {
-    TThrowStack& stack = tThrowStacks[slot];
-    stack.Count = WalkStack(stack.Frames, kMaxCallFrames);
+void RecordStack(TThrowStack* stacks, int slot) {
+    if (stacks == nullptr) return;
+    stacks[slot].Count = WalkStack(stacks[slot].Frames, kMaxCallFrames);
 }
 
 bool IsSuiteOrRuntimeModule(const char* name) {
@@ -174,8 +190,9 @@ void RecordThrow(void* object, const void* typeInfo, void* returnAddress) {
     if (module != nullptr && IsSuiteOrRuntimeModule(module))
         address = FirstFrameOutside(IsSuiteOrRuntimeModule);
     tThrows[tNextThrow] = {object, type, address ? ReportedAddress(address) : nullptr};
-    tThrowStacks[tNextThrow].Count = 0;
-    if (callStackRequests.load(std::memory_order_relaxed) > 0) RecordStack(tNextThrow);
+    if (tThrowStacks != nullptr) tThrowStacks[tNextThrow].Count = 0;
+    if (callStackRequests.load(std::memory_order_relaxed) > 0)
+        RecordStack(ThrowStacksOfThisThread(), tNextThrow);
     tNextThrow = (tNextThrow + 1) % kThrowRecords;
 }
 
@@ -186,6 +203,7 @@ int WalkStack(void** frames, int capacity) {
 }
 
 void RequestCallStacks() {
+    ThrowStacksOfThisThread();
     callStackRequests.fetch_add(1);
 }
 
@@ -206,7 +224,7 @@ void RecordFaultCallStack(const std::exception_ptr& exception, void* instruction
         const int slot = tNextThrow;
         const void* object = dynamic_cast<const void*>(&e);
         tThrows[slot] = {object, &typeid(e), ReportedAddress(instruction)};
-        RecordStack(slot);
+        RecordStack(tThrowStacks, slot);
         tNextThrow = (tNextThrow + 1) % kThrowRecords;
     } catch (...) {
     }
@@ -264,7 +282,8 @@ TCallStack StackFromRaise(const TThrowStack& stack, void* raiseAddress) {
 
 TCallStack RecordedCallStack(const void* object, const std::type_info& type, void* raiseAddress) {
     const int slot = RecordOf(object, type);
-    return slot < 0 ? TCallStack{} : StackFromRaise(tThrowStacks[slot], raiseAddress);
+    if (slot < 0 || tThrowStacks == nullptr) return {};
+    return StackFromRaise(tThrowStacks[slot], raiseAddress);
 }
 
 std::string Demangle(const char* name) {
@@ -335,8 +354,8 @@ std::string CutToLength(std::string text, size_t limit) {
     return text;
 }
 
-thread_local const Exception* tCurrentObject = nullptr;
-thread_local void* tCurrentAddress = nullptr;
+[[gnu::tls_model("initial-exec")]] thread_local const Exception* tCurrentObject = nullptr;
+[[gnu::tls_model("initial-exec")]] thread_local void* tCurrentAddress = nullptr;
 
 }  // namespace
 
@@ -406,16 +425,27 @@ TCallStack CallStackOf(const Exception& e) {
                              original->RaiseAddress());
 }
 
-std::string ExceptionErrorMessage(const Exception& e, void* address) {
+void* RuntimeAddress(void* reportedAddress) {
     const TExecutableImage& exe = Executable();
-    auto reported = reinterpret_cast<std::uintptr_t>(address);
-    // A reported address inside the executable is in map-file form; turn it
-    // back into a run-time one to find the module.
-    std::uintptr_t runtime = reported;
+    const auto reported = reinterpret_cast<std::uintptr_t>(reportedAddress);
     if (exe.found && reported >= kMapCodeBase &&
         reported - kMapCodeBase + exe.codeStart < exe.high &&
         reported - kMapCodeBase + exe.codeStart >= exe.low)
-        runtime = reported - kMapCodeBase + exe.codeStart;
+        return reinterpret_cast<void*>(reported - kMapCodeBase + exe.codeStart);
+    return reportedAddress;
+}
+
+bool IsExecutableAddress(const void* runtimeAddress) {
+    const TExecutableImage& exe = Executable();
+    const auto address = reinterpret_cast<std::uintptr_t>(runtimeAddress);
+    return exe.found && address >= exe.low && address < exe.high;
+}
+
+std::string ExceptionErrorMessage(const Exception& e, void* address) {
+    auto reported = reinterpret_cast<std::uintptr_t>(address);
+    // A reported address inside the executable is in map-file form; turn it
+    // back into a run-time one to find the module.
+    const auto runtime = reinterpret_cast<std::uintptr_t>(RuntimeAddress(address));
     const char* module = address ? ModuleFileOf(reinterpret_cast<void*>(runtime)) : nullptr;
     if (module == nullptr || *module == '\0') module = ExecutableFileName().c_str();
 

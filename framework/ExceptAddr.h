@@ -21,6 +21,13 @@ void* CaptureRaiseAddress(void* site = nullptr);
 // as if the executable's first code segment began at 0x00401000. Addresses
 // outside the executable (in shared libraries) are returned unchanged.
 void* ReportedAddress(void* runtimeAddress);
+// Back from the map-file form to the run-time address; other addresses are
+// returned unchanged.
+void* RuntimeAddress(void* reportedAddress);
+// Whether the run-time address lies in the executable (whose map file names
+// it) rather than in a shared library. Only computes once ReportedAddress
+// has been called, so it is safe in a signal handler from then on.
+bool IsExecutableAddress(const void* runtimeAddress);
 
 // ---- call stacks ----
 // Taken at every throw while at least one party asks for them (an active

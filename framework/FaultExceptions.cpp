@@ -1,7 +1,9 @@
 #include "framework/FaultExceptions.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "framework/ExceptAddr.h"
 #include "framework/Exceptions.h"
@@ -12,12 +14,50 @@ namespace {
 
 using os::TFaultKind;
 
+// The fault an exception was made from, kept with it so that a fault which
+// nothing catches can still end the process as the fault would have.
+class TFaultOrigin {
+  public:
+    explicit TFaultOrigin(const os::TFaultInfo& fault) : fault_(fault) {}
+    const os::TFaultInfo& Fault() const { return fault_; }
+
+  private:
+    os::TFaultInfo fault_;
+};
+
+template <class E>
+class TFaultException : public E, public TFaultOrigin {
+  public:
+    TFaultException(const char* message, const os::TFaultInfo& fault)
+        : E(message, TRaiseSite{fault.Instruction}), TFaultOrigin(fault) {}
+};
+
 template <class E>
 std::exception_ptr Make(const os::TFaultInfo& fault) {
     char message[512];
     FaultMessage(fault, message, sizeof message);
-    E exception(message, TRaiseSite{fault.Instruction});
-    return std::make_exception_ptr(exception);
+    std::exception_ptr exception = std::make_exception_ptr(TFaultException<E>(message, fault));
+    RecordFaultCallStack(exception, fault.Instruction);
+    return exception;
+}
+
+std::terminate_handler previousTerminate = nullptr;
+
+// A fault that became an exception and then found no handler (on the main
+// thread outside the message loop, say) is no reason to abort: it takes the
+// last-report path and ends the process by its own signal, as it would
+// have without the framework.
+[[noreturn]] void OnTerminate() {
+    if (std::exception_ptr current = std::current_exception()) {
+        try {
+            std::rethrow_exception(current);
+        } catch (const TFaultOrigin& origin) {
+            os::EndWithLastReport(origin.Fault());
+        } catch (...) {
+        }
+    }
+    if (previousTerminate != nullptr) previousTerminate();
+    std::abort();
 }
 
 std::exception_ptr MakeFaultException(const os::TFaultInfo& fault) {
@@ -57,6 +97,8 @@ void EnableFaultExceptions() {
     // The first use reads where the executable lies; later ones (inside a
     // signal handler) only compute.
     ReportedAddress(nullptr);
+    static std::once_flag terminateHandler;
+    std::call_once(terminateHandler, [] { previousTerminate = std::set_terminate(OnTerminate); });
     if (!os::FaultHandlersInstalled())
         os::InstallFaultHandlers(MakeFaultException);
     else

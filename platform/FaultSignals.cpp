@@ -5,10 +5,14 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
+#include <time.h>
 #include <ucontext.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstddef>
+#include <cstdlib>
 #include <cstring>
 
 namespace zr::os {
@@ -41,16 +45,25 @@ std::atomic<int> unwindableCount{0};
 std::atomic<TFaultThrower> faultThrower{nullptr};
 std::atomic<TLastReportWriter> lastReportWriter{nullptr};
 std::atomic<bool> installed{false};
-std::atomic<bool> ending{false};
+// The thread that writes the last report (0: none yet), and whether it has
+// written it: threads that fault while it writes wait for it.
+std::atomic<pid_t> reportingThread{0};
+std::atomic<bool> reportWritten{false};
+constexpr long kWriterPatienceMs = 10000;
+constexpr long kEndingPatienceMs = 2000;
 
 struct TThreadFaultState {
     bool Prepared = false;
     bool Handling = false;  // inside the handler, before the exception leaves it
     int Reporting = 0;
     std::uintptr_t StackLow = 0;
+    std::uintptr_t StackHigh = 0;
     void* AltStack = nullptr;
 };
-thread_local TThreadFaultState threadState;
+// Initial-exec: in a library loaded with dlopen, the first use of ordinary
+// thread-local storage on a thread allocates, and the handler may run with
+// the allocator's lock held by the code that faulted.
+[[gnu::tls_model("initial-exec")]] thread_local TThreadFaultState threadState;
 
 bool IsUnwindable(const void* instruction) {
     const auto address = reinterpret_cast<std::uintptr_t>(instruction);
@@ -86,16 +99,25 @@ bool IsStackOverflow(std::uintptr_t address, std::uintptr_t stackPointer) {
     return nearGuard || (stackPointer != 0 && stackPointer < low + 4096);
 }
 
+// A signal sent by a process (kill, sigqueue, tgkill) carries the sender's
+// process and user id where a fault carries its address.
+bool SentByProcess(const siginfo_t* info) {
+    return info->si_code <= 0;
+}
+
 TFaultInfo Describe(int signal, const siginfo_t* info, const ucontext_t* context) {
     TFaultInfo fault;
     fault.Signal = signal;
     fault.Code = info->si_code;
-    fault.Address = info->si_addr;
-    fault.Instruction = info->si_addr;
     std::uintptr_t stackPointer = 0;
 #if defined(__x86_64__)
     fault.Instruction = reinterpret_cast<void*>(context->uc_mcontext.gregs[REG_RIP]);
     stackPointer = static_cast<std::uintptr_t>(context->uc_mcontext.gregs[REG_RSP]);
+#endif
+    if (SentByProcess(info)) return fault;  // no fault: an external exception
+    fault.Address = info->si_addr;
+    if (fault.Instruction == nullptr) fault.Instruction = info->si_addr;
+#if defined(__x86_64__)
     fault.Write = (context->uc_mcontext.gregs[REG_ERR] & 2) != 0;
 #endif
     switch (signal) {
@@ -135,31 +157,94 @@ void RestoreFloatingPointControl(const ucontext_t* context) {
 #endif
 }
 
-// Writes the last report once for the process and lets the signal take its
-// default course: a fault raised by the processor happens again when the
-// handler returns, one sent by another process is sent again.
-void EndWithLastReport(int signal, const TFaultInfo& fault, bool sentByProcess) {
-    threadState.Handling = true;
-    if (!ending.exchange(true)) {
-        if (TLastReportWriter writer = lastReportWriter.load()) writer(fault);
+void SleepMilliseconds(long milliseconds) {
+    timespec pause{milliseconds / 1000, (milliseconds % 1000) * 1000000};
+    while (nanosleep(&pause, &pause) != 0) {
     }
+}
+
+pid_t ThisThreadId() {
+    return static_cast<pid_t>(syscall(SYS_gettid));
+}
+
+// The first thread to get here writes the last report. Another one that
+// faults meanwhile waits until it is written (the writer then ends the
+// process by its signal) instead of ending the process under the writer.
+void WriteLastReportOnce(const TFaultInfo& fault) {
+    const pid_t self = ThisThreadId();
+    pid_t writer = 0;
+    if (reportingThread.compare_exchange_strong(writer, self)) {
+        if (TLastReportWriter write = lastReportWriter.load()) write(fault);
+        reportWritten.store(true);
+        return;
+    }
+    if (writer == self) return;  // a fault while writing it: what is written stays
+    for (long waited = 0; !reportWritten.load() && waited < kWriterPatienceMs; ++waited)
+        SleepMilliseconds(1);
+    // The writer is ending the process now; only should it not (stopped in
+    // a debugger, say) does this thread end it by its own signal.
+    SleepMilliseconds(kEndingPatienceMs);
+}
+
+void TakeDefaultAction(int signal) {
     struct sigaction standard {};
     standard.sa_handler = SIG_DFL;
     sigemptyset(&standard.sa_mask);
     sigaction(signal, &standard, nullptr);
+}
+
+// Writes the last report once for the process and lets the signal take its
+// default course: a fault raised by the processor happens again when the
+// handler returns, one sent by another process is sent again.
+void EndFromHandler(int signal, const TFaultInfo& fault, bool sentByProcess) {
+    threadState.Handling = true;
+    WriteLastReportOnce(fault);
+    TakeDefaultAction(signal);
     if (sentByProcess) raise(signal);
 }
 
+// Whether the interrupted code runs inside a signal handler: a signal frame
+// (the return address the kernel gives every handler, followed by the
+// interrupted context naming this thread's alternate stack) lies on the
+// stack above it. Unwinding from there would leave the handler by a throw.
+bool InsideSignalHandler(const TThreadFaultState& state, const ucontext_t* context,
+                         std::uintptr_t handlerReturn) {
+#if defined(__x86_64__)
+    const auto stackPointer = static_cast<std::uintptr_t>(context->uc_mcontext.gregs[REG_RSP]);
+    const auto altLow = reinterpret_cast<std::uintptr_t>(state.AltStack);
+    std::uintptr_t top = 0;
+    if (stackPointer >= altLow && stackPointer < altLow + kAltStackSize)
+        top = altLow + kAltStackSize;
+    else if (stackPointer >= state.StackLow && stackPointer < state.StackHigh)
+        top = state.StackHigh;
+    else
+        return false;  // a stack this thread did not start on: nothing to go by
+    constexpr std::size_t kFrameHead = sizeof(void*) + offsetof(ucontext_t, uc_mcontext);
+    for (std::uintptr_t at = (stackPointer + 7) & ~std::uintptr_t{7}; at + kFrameHead <= top;
+         at += sizeof(void*)) {
+        if (*reinterpret_cast<const std::uintptr_t*>(at) != handlerReturn || at % 16 != 8) continue;
+        const auto* frame = reinterpret_cast<const ucontext_t*>(at + sizeof(void*));
+        if (frame->uc_stack.ss_sp == state.AltStack && frame->uc_stack.ss_size == kAltStackSize)
+            return true;
+    }
+#else
+    (void)state, (void)context, (void)handlerReturn;
+#endif
+    return false;
+}
+
 void OnFault(int signal, siginfo_t* info, void* raw) {
+    // Every handler returns into the kernel's signal return.
+    const auto handlerReturn = reinterpret_cast<std::uintptr_t>(__builtin_return_address(0));
     const auto* context = static_cast<const ucontext_t*>(raw);
     const TFaultInfo fault = Describe(signal, info, context);
-    const bool sentByProcess = info->si_code <= 0;
+    const bool sentByProcess = SentByProcess(info);
     TFaultThrower thrower = faultThrower.load();
     TThreadFaultState& state = threadState;
     if (state.Handling || !state.Prepared || state.Reporting > 0 || sentByProcess ||
         thrower == nullptr || fault.Kind == TFaultKind::StackOverflow ||
-        !IsUnwindable(fault.Instruction)) {
-        EndWithLastReport(signal, fault, sentByProcess);
+        !IsUnwindable(fault.Instruction) || InsideSignalHandler(state, context, handlerReturn)) {
+        EndFromHandler(signal, fault, sentByProcess);
         return;
     }
     state.Handling = true;
@@ -170,14 +255,21 @@ void OnFault(int signal, siginfo_t* info, void* raw) {
     std::rethrow_exception(exception);
 }
 
-std::uintptr_t StackLowOfThisThread() {
+struct TStackExtent {
+    std::uintptr_t Low = 0;
+    std::uintptr_t High = 0;
+};
+
+TStackExtent StackOfThisThread() {
     pthread_attr_t attributes;
-    if (pthread_getattr_np(pthread_self(), &attributes) != 0) return 0;
+    if (pthread_getattr_np(pthread_self(), &attributes) != 0) return {};
     void* low = nullptr;
     std::size_t size = 0;
     const bool known = pthread_attr_getstack(&attributes, &low, &size) == 0;
     pthread_attr_destroy(&attributes);
-    return known ? reinterpret_cast<std::uintptr_t>(low) : 0;
+    if (!known) return {};
+    const auto begin = reinterpret_cast<std::uintptr_t>(low);
+    return {begin, begin + size};
 }
 
 struct TModuleSearch {
@@ -271,7 +363,9 @@ void PrepareThreadForFaults() {
         return;
     }
     state.AltStack = stack;
-    state.StackLow = StackLowOfThisThread();
+    const TStackExtent extent = StackOfThisThread();
+    state.StackLow = extent.Low;
+    state.StackHigh = extent.High;
     state.Prepared = true;
 }
 
@@ -289,6 +383,18 @@ void RegisterUnwindableModule(const void* anyCode) {
     TModuleSearch search;
     search.Address = reinterpret_cast<std::uintptr_t>(anyCode);
     dl_iterate_phdr(AddCodeOfModule, &search);
+}
+
+void EndWithLastReport(const TFaultInfo& fault) {
+    threadState.Handling = true;
+    WriteLastReportOnce(fault);
+    TakeDefaultAction(fault.Signal);
+    sigset_t signal;
+    sigemptyset(&signal);
+    sigaddset(&signal, fault.Signal);
+    pthread_sigmask(SIG_UNBLOCK, &signal, nullptr);
+    raise(fault.Signal);
+    _exit(128 + fault.Signal);  // a signal whose default is not to end the process
 }
 
 TFaultReportingScope::TFaultReportingScope() {

@@ -9,6 +9,14 @@
 // -fnon-call-exceptions. Modules built that way say so with
 // RegisterUnwindableModule; a fault anywhere else (the C library, a library
 // built without it, a signal handler) takes the last-report path.
+//
+// A fault signal sent by another process (kill, sigqueue) is no fault: it
+// has no faulting address and is described as an external exception. It
+// takes the last-report path and is sent again with its default action.
+//
+// When several threads fault at once, the first writes the last report and
+// the others wait until it is written: the process ends by the first one's
+// signal with one complete report.
 #pragma once
 
 #include <cstddef>
@@ -64,6 +72,11 @@ void LeaveThreadForFaults();
 // The code of the module that holds `anyCode` was built to unwind from
 // faulting instructions. Safe to call from static initialisers.
 void RegisterUnwindableModule(const void* anyCode);
+
+// Writes the last report for `fault` (unless another thread is writing it)
+// and ends the process by fault.Signal: for a fault that became an exception
+// which then nothing caught.
+[[noreturn]] void EndWithLastReport(const TFaultInfo& fault);
 
 // While one lives on a thread, a fault there takes the last-report path: the
 // exception log uses it while it writes a report, where another exception
