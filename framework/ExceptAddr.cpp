@@ -204,6 +204,10 @@ int WalkStack(void** frames, int capacity) {
 
 void RequestCallStacks() {
     ThrowStacksOfThisThread();
+    // The unwinder sets itself up on its first walk; a signal handler's walk
+    // must not be that one.
+    void* frame = nullptr;
+    WalkStack(&frame, 1);
     callStackRequests.fetch_add(1);
 }
 
@@ -266,11 +270,13 @@ TCallStack StackFromRaise(const TThrowStack& stack, void* raiseAddress) {
         }
     }
     if (first < 0) {
-        // Made somewhere else than thrown: start at the thrower's caller.
+        // Made before the throw (the usual `throw E(...)` makes the object a
+        // few instructions ahead): the raise address stands in for the
+        // thrower's frame, the first one outside the hook and the run-times.
         for (int i = 0; i < stack.Count && first < 0; ++i) {
             const char* module = ModuleFileOf(stack.Frames[i]);
             if (module == nullptr || !IsSuiteOrRuntimeModule(module))
-                first = i, raise = CallSite(stack.Frames[i]);
+                first = i, raise = RuntimeAddress(raiseAddress);
         }
         if (first < 0) return out;
     }
