@@ -1,6 +1,6 @@
 #include "exception/CallStackText.h"
 
-#include <dlfcn.h>
+#include <link.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -35,13 +35,37 @@ void CopyBaseName(const char* path, size_t length, char* name) {
     name[size] = '\0';
 }
 
-void FindByLoader(const void* address, TModuleSpot& spot) {
-    Dl_info info{};
-    if (dladdr(address, &info) == 0 || info.dli_fname == nullptr) return;
-    spot.Found = true;
-    CopyBaseName(info.dli_fname, std::strlen(info.dli_fname), spot.Name);
-    spot.Offset = reinterpret_cast<std::uintptr_t>(address) -
-                  reinterpret_cast<std::uintptr_t>(info.dli_fbase);
+struct TLoaderSearch {
+    void* const* Frames;
+    int Count;
+    TModuleSpot* Spots;
+};
+
+// Only the loaded segments are compared: asking the loader for the symbol
+// nearest an address (dladdr) scans a library's whole symbol table.
+int FindInModule(dl_phdr_info* info, size_t, void* data) {
+    auto* search = static_cast<TLoaderSearch*>(data);
+    for (int i = 0; i < search->Count; ++i) {
+        const auto address = reinterpret_cast<std::uintptr_t>(search->Frames[i]);
+        TModuleSpot& spot = search->Spots[i];
+        if (spot.Found || info->dlpi_name == nullptr || info->dlpi_name[0] == '\0') continue;
+        for (int k = 0; k < info->dlpi_phnum; ++k) {
+            const ElfW(Phdr)& segment = info->dlpi_phdr[k];
+            const std::uintptr_t begin = info->dlpi_addr + segment.p_vaddr;
+            if (segment.p_type != PT_LOAD || address < begin || address >= begin + segment.p_memsz)
+                continue;
+            spot.Found = true;
+            CopyBaseName(info->dlpi_name, std::strlen(info->dlpi_name), spot.Name);
+            spot.Offset = address - info->dlpi_addr;
+            break;
+        }
+    }
+    return 0;
+}
+
+void FindByLoader(void* const* frames, int count, TModuleSpot* spots) {
+    TLoaderSearch search{frames, count, spots};
+    dl_iterate_phdr(FindInModule, &search);
 }
 
 bool ReadHex(const char*& p, const char* end, std::uintptr_t& value) {
@@ -157,8 +181,7 @@ void AddCallStackSection(TFixedText& text, const TKVMapFile* map, void* const* f
     if (signalSafe) {
         FindInProcessMaps(frames, count, spots);
     } else {
-        for (int i = 0; i < count; ++i)
-            if (!IsExecutableAddress(frames[i])) FindByLoader(frames[i], spots[i]);
+        FindByLoader(frames, count, spots);
     }
     text.Add("Call stack:");
     for (int i = 0; i < count; ++i) AddFrameLine(text, map, frames[i], i == 0, spots[i]);

@@ -74,11 +74,33 @@ bool StartsWith(const char* s, const char* prefix) {
     return std::strncmp(s, prefix, std::strlen(prefix)) == 0;
 }
 
-// The module file holding `address`, or null when no module holds it.
+struct TModuleSearch {
+    std::uintptr_t Address = 0;
+    const char* Name = nullptr;
+};
+
+int FindModule(dl_phdr_info* info, size_t, void* data) {
+    auto* search = static_cast<TModuleSearch*>(data);
+    for (int i = 0; i < info->dlpi_phnum; ++i) {
+        const ElfW(Phdr)& ph = info->dlpi_phdr[i];
+        const std::uintptr_t start = info->dlpi_addr + ph.p_vaddr;
+        if (ph.p_type == PT_LOAD && search->Address >= start &&
+            search->Address < start + ph.p_memsz) {
+            search->Name = info->dlpi_name != nullptr ? info->dlpi_name : "";
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// The module file holding `address` ("" for the executable), or null when no
+// module holds it. Only the loaded segments are compared: dladdr would also
+// look for the nearest symbol, a scan of the module's whole symbol table
+// that every throw would pay for.
 const char* ModuleFileOf(const void* address) {
-    Dl_info info{};
-    if (dladdr(address, &info) == 0 || info.dli_fname == nullptr) return nullptr;
-    return info.dli_fname;
+    TModuleSearch search{reinterpret_cast<std::uintptr_t>(address)};
+    dl_iterate_phdr(FindModule, &search);
+    return search.Name;
 }
 
 // The suite's own libraries: a frame in them is the framework at work, not
@@ -274,7 +296,9 @@ TCallStack StackFromRaise(const TThrowStack& stack, void* raiseAddress) {
         // few instructions ahead): the raise address stands in for the
         // thrower's frame, the first one outside the hook and the run-times.
         for (int i = 0; i < stack.Count && first < 0; ++i) {
-            const char* module = ModuleFileOf(stack.Frames[i]);
+            // The executable is outside at once; asking the loader costs more.
+            const char* module =
+                IsExecutableAddress(stack.Frames[i]) ? nullptr : ModuleFileOf(stack.Frames[i]);
             if (module == nullptr || !IsSuiteOrRuntimeModule(module))
                 first = i, raise = RuntimeAddress(raiseAddress);
         }
