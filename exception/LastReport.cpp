@@ -182,11 +182,14 @@ void AddDescription(TFixedText& text, const os::TFaultInfo& fault, std::uintptr_
     text.Add(message).Add(".");
 }
 
-// The log's own map once a report has read it, else the one read ahead.
+// The log's own map once a report has read it, else the one read ahead
+// while the log still names that file.
 const TKVMapFile* MapToResolve(const TLastReportSlot& slot, const TKVExceptionLog& log) {
-    if (log.MapFile()->MapLoaded()) return log.MapFile();
+    const TKVMapFile* own = log.MapFile();
+    if (own->MapLoaded()) return own;
     const TMapReadAhead* ahead = slot.AheadView.load();
-    return ahead != nullptr ? ahead->WaitForMap(kMapPatienceMs) : nullptr;
+    const TKVMapFile* read = ahead != nullptr ? ahead->WaitForMap(kMapPatienceMs) : nullptr;
+    return read != nullptr && read->MapFileName() == own->MapFileName() ? read : nullptr;
 }
 
 void Compose(TFixedText& text, const TLastReportSlot& slot, const TKVExceptionLog& log,

@@ -2,7 +2,9 @@
 // pointer as EAccessViolation, an integer division by zero as EDivByZero, and
 // so on, raised at the faulting instruction on the thread that faulted, so
 // the application's exception handling (and the exception log) sees them as
-// it sees any other exception.
+// it sees any other exception. Such an exception that nothing catches ends
+// the process as the fault would have: a last report, then the fault's own
+// signal (not an abort).
 #pragma once
 
 #include <cstddef>

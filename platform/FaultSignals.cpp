@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -159,7 +160,7 @@ void RestoreFloatingPointControl(const ucontext_t* context) {
 
 void SleepMilliseconds(long milliseconds) {
     timespec pause{milliseconds / 1000, (milliseconds % 1000) * 1000000};
-    while (nanosleep(&pause, &pause) != 0) {
+    while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
     }
 }
 
@@ -205,26 +206,26 @@ void EndFromHandler(int signal, const TFaultInfo& fault, bool sentByProcess) {
 
 // Whether the interrupted code runs inside a signal handler: a signal frame
 // (the return address the kernel gives every handler, followed by the
-// interrupted context naming this thread's alternate stack) lies on the
-// stack above it. Unwinding from there would leave the handler by a throw.
+// interrupted context naming the thread's alternate stack) lies on the stack
+// above it. Unwinding from there would leave the handler by a throw.
 bool InsideSignalHandler(const TThreadFaultState& state, const ucontext_t* context,
                          std::uintptr_t handlerReturn) {
 #if defined(__x86_64__)
+    if (state.StackHigh == 0) return false;  // nothing known to go by
     const auto stackPointer = static_cast<std::uintptr_t>(context->uc_mcontext.gregs[REG_RSP]);
-    const auto altLow = reinterpret_cast<std::uintptr_t>(state.AltStack);
-    std::uintptr_t top = 0;
-    if (stackPointer >= altLow && stackPointer < altLow + kAltStackSize)
-        top = altLow + kAltStackSize;
-    else if (stackPointer >= state.StackLow && stackPointer < state.StackHigh)
-        top = state.StackHigh;
-    else
-        return false;  // a stack this thread did not start on: nothing to go by
+    // Only handlers run on the alternate stack; on a stack of the program's
+    // own making a handler is the likeliest too.
+    if (stackPointer < state.StackLow || stackPointer >= state.StackHigh) return true;
+    stack_t alternate{};
+    sigaltstack(nullptr, &alternate);
+    const std::uintptr_t top = state.StackHigh;
     constexpr std::size_t kFrameHead = sizeof(void*) + offsetof(ucontext_t, uc_mcontext);
     for (std::uintptr_t at = (stackPointer + 7) & ~std::uintptr_t{7}; at + kFrameHead <= top;
          at += sizeof(void*)) {
         if (*reinterpret_cast<const std::uintptr_t*>(at) != handlerReturn || at % 16 != 8) continue;
         const auto* frame = reinterpret_cast<const ucontext_t*>(at + sizeof(void*));
-        if (frame->uc_stack.ss_sp == state.AltStack && frame->uc_stack.ss_size == kAltStackSize)
+        if (frame->uc_stack.ss_sp == alternate.ss_sp &&
+            frame->uc_stack.ss_size == alternate.ss_size)
             return true;
     }
 #else

@@ -36,23 +36,39 @@ class FaultReport : public ::testing::Test {
     }
 
     TRun Run(const std::string& mode) {
+        return Run(ZR_FAULT_PROGRAM, mode, mode);
+    }
+
+    // Runs `program` with `argument` and a log file; one that hangs is
+    // killed after half a minute and reported so.
+    TRun Run(const char* program, const std::string& argument, const std::string& name) {
         TRun run;
-        const std::string log = folder_ + "/" + mode + ".log";
-        const std::string out = folder_ + "/" + mode + ".out";
+        const std::string log = folder_ + "/" + name + ".log";
+        const std::string out = folder_ + "/" + name + ".out";
         DeleteFile(log);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0600);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        const char* argv[] = {ZR_FAULT_PROGRAM, mode.c_str(), log.c_str(), nullptr};
+        const char* argv[] = {program, argument.c_str(), log.c_str(), nullptr};
         pid_t pid = 0;
-        EXPECT_EQ(posix_spawn(&pid, ZR_FAULT_PROGRAM, &actions, nullptr, const_cast<char**>(argv),
-                              environ),
+        EXPECT_EQ(posix_spawn(&pid, program, &actions, nullptr, const_cast<char**>(argv), environ),
                   0);
         posix_spawn_file_actions_destroy(&actions);
-        waitpid(pid, &run.Status, 0);
-        run.Output = Read(out);
+        bool hung = true;
+        for (int waited = 0; waited < 3000; ++waited) {
+            if (waitpid(pid, &run.Status, WNOHANG) == pid) {
+                hung = false;
+                break;
+            }
+            usleep(10000);
+        }
+        if (hung) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &run.Status, 0);
+        }
+        run.Output = Read(out) + (hung ? "\nhung\n" : "");
         run.Log = Read(log);
         return run;
     }
@@ -76,6 +92,15 @@ class FaultReport : public ::testing::Test {
         for (std::string line; std::getline(lines, line);)
             if (line.rfind(key + " ", 0) == 0) return line.substr(key.size() + 1);
         return "";
+    }
+
+    // A last report, and the process ended by the signal of a fault.
+    static void ExpectOneLastReport(const TRun& run, const char* className) {
+        ASSERT_TRUE(WIFSIGNALED(run.Status)) << run.Output << run.Log;
+        EXPECT_EQ(WTERMSIG(run.Status), SIGSEGV) << run.Output;
+        EXPECT_EQ(Count(run.Log, std::string("Classname: ") + className), 1) << run.Log;
+        EXPECT_EQ(Count(run.Log, "EXE file name: "), 1) << run.Log;
+        EXPECT_TRUE(run.Log.ends_with("======\r\n\r\n")) << run.Log;
     }
 
     std::string folder_;
@@ -145,6 +170,51 @@ TEST_F(FaultReport, AFaultWhileTheReportIsWrittenLeavesThatReportAndALastReport)
     ASSERT_NE(pending, std::string::npos) << run.Log;
     ASSERT_NE(last, std::string::npos) << run.Log;
     EXPECT_LT(pending, last) << run.Log;
+}
+
+// Threads that fault at once: the first writes, the others wait for it.
+TEST_F(FaultReport, ThreadsThatFaultTogetherLeaveOneCompleteReport) {
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        ExpectOneLastReport(Run("together"), "EAccessViolation");
+        if (HasFatalFailure() || HasNonfatalFailure()) break;
+    }
+}
+
+TEST_F(FaultReport, AFaultNothingCatchesEndsByItsSignalWithALastReport) {
+    const TRun run = Run("uncaught");
+    ExpectOneLastReport(run, "EAccessViolation");
+    EXPECT_NE(run.Log.find("Procedure: main"), std::string::npos) << run.Log;
+}
+
+// Thrown, it would leave the handler and unwind into the interrupted code.
+TEST_F(FaultReport, AFaultInTheProgramsSignalHandlerIsNotThrownOutOfIt) {
+    const TRun run = Run("in-handler");
+    EXPECT_EQ(run.Output.find("caught"), std::string::npos) << run.Output;
+    ExpectOneLastReport(run, "EAccessViolation");
+}
+
+// The sender's process id lies where a fault's address would.
+TEST_F(FaultReport, ASentFaultSignalIsNoAccessViolation) {
+    const TRun run = Run("sent");
+    ExpectOneLastReport(run, "EExternalException");
+    EXPECT_EQ(run.Log.find("Access violation"), std::string::npos) << run.Log;
+}
+
+// The first report of the process is the last: the map was read ahead.
+TEST_F(FaultReport, TheFirstReportOfAProcessNamesItsSource) {
+    const TRun run = Run("recursion");
+    ASSERT_TRUE(WIFSIGNALED(run.Status)) << run.Output;
+    EXPECT_NE(run.Log.find("Unit: FaultProgram\r\nProcedure: faults::Recurse("), std::string::npos)
+        << run.Log;
+    EXPECT_NE(run.Log.find("Line No: "), std::string::npos) << run.Log;
+}
+
+// Loaded with dlopen, the suite's thread-local state is allocated on demand;
+// the handler must not ask for it while the allocator's lock is held.
+TEST_F(FaultReport, AFaultInsideTheAllocatorOfADlopenedSuiteEndsWithAReport) {
+    const TRun run = Run(ZR_DLOPEN_FAULT_PROGRAM, ZR_FAULT_PLUGIN, "dlopen");
+    ExpectOneLastReport(run, "EAccessViolation");
 }
 
 }  // namespace

@@ -9,12 +9,20 @@
 //     interrupt      Ctrl+C while the message loop runs
 //     recursion      a stack overflow: the process ends with a last report
 //     in-report      a fault while the report is being written
+//     together       four threads of no framework's fault at the same moment
+//     uncaught       a fault on the main thread that nothing catches
+//     in-handler     a fault inside the program's own signal handler
+//     sent           SIGSEGV sent by kill: no fault at all
 #include <signal.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "exception/LogError.h"
 #include "framework/Application.h"
@@ -66,6 +74,23 @@ volatile int limit = -1;
     frame[0] = static_cast<char>(depth);
     if (depth == limit) return 0;
     return Recurse(depth + 1) + frame[0];
+}
+
+void FaultTogether(int threads) {
+    std::atomic<int> ready{0};
+    std::vector<std::thread> faulting;
+    for (int i = 0; i < threads; ++i)
+        faulting.emplace_back([&ready, threads] {
+            ready.fetch_add(1);
+            while (ready.load() < threads) {
+            }
+            sink = *nowhere;
+        });
+    for (std::thread& thread : faulting) thread.join();
+}
+
+void FaultingHandler(int) {
+    sink = *nowhere;
 }
 
 // Clicks the button the way a user does: through the message loop, which
@@ -120,6 +145,24 @@ int main(int argc, char** argv) {
         log->SetOnSaveException(
             TKVLSaveExceptionEvent(handlers, &faults::THandlers::SaveException));
         faults::ClickThroughTheLoop(*button);
+        std::printf("survived\n");
+    } else if (mode == "together") {
+        faults::FaultTogether(4);
+        std::printf("survived\n");
+    } else if (mode == "uncaught") {
+        faults::sink = *faults::nowhere;
+        std::printf("survived\n");
+    } else if (mode == "in-handler") {
+        struct sigaction action {};
+        action.sa_handler = faults::FaultingHandler;
+        sigaction(SIGUSR1, &action, nullptr);
+        try {
+            raise(SIGUSR1);
+        } catch (...) {
+            std::printf("caught\n");
+        }
+    } else if (mode == "sent") {
+        kill(getpid(), SIGSEGV);
         std::printf("survived\n");
     } else {
         return 2;
