@@ -160,7 +160,6 @@ struct TThrowStack {
     int Count = 0;
     void* Frames[kMaxCallFrames];
 };
-using TThrowStacks = TThrowStack[kThrowRecords];
 // Made at the thread's first throw or request (see ThrowStacksOfThisThread):
 // too large for initial-exec storage, which a fault handler can reach only
 // through this pointer.
@@ -183,11 +182,22 @@ _Unwind_Reason_Code AddFrame(_Unwind_Context* context, void* data) {
     return _URC_NO_REASON;
 }
 
-// Outside signal handlers only: may allocate the thread's storage.
+// Frees a thread's stacks when it ends.
+struct TThrowStacksOwner {
+    ~TThrowStacksOwner() {
+        delete[] tThrowStacks;
+        tThrowStacks = nullptr;
+    }
+};
+
+// Outside signal handlers only: may allocate the thread's storage. On the
+// heap, not in thread-local storage: a library loaded with dlopen has only a
+// little static thread-local room, and its initial-exec state lives there.
 TThrowStack* ThrowStacksOfThisThread() {
     if (tThrowStacks == nullptr) {
-        static thread_local TThrowStacks storage;
-        tThrowStacks = storage;
+        static thread_local TThrowStacksOwner owner;
+        (void)&owner;
+        tThrowStacks = new TThrowStack[kThrowRecords];
     }
     return tThrowStacks;
 }
