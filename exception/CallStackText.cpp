@@ -130,14 +130,19 @@ void FindInProcessMaps(void* const* frames, int count, TModuleSpot* spots) {
     TMapsReader reader{frames, count, spots};
     char buffer[4096];
     size_t held = 0;
+    bool skipping = false;  // the rest of a line too long to hold
     for (;;) {
         const ssize_t n = read(fd, buffer + held, sizeof buffer - held);
         if (n <= 0) break;
         held += static_cast<size_t>(n);
         size_t begin = 0;
-        for (size_t i = 0; i < held; ++i)
-            if (buffer[i] == '\n') reader.Line(buffer + begin, buffer + i), begin = i + 1;
-        if (begin == 0 && held == sizeof buffer) begin = held;  // a line too long to hold
+        for (size_t i = 0; i < held; ++i) {
+            if (buffer[i] != '\n') continue;
+            if (!skipping) reader.Line(buffer + begin, buffer + i);
+            skipping = false;
+            begin = i + 1;
+        }
+        if (begin == 0 && held == sizeof buffer) begin = held, skipping = true;
         std::memmove(buffer, buffer + begin, held - begin);
         held -= begin;
     }

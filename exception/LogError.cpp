@@ -157,7 +157,8 @@ void TKVExceptionLog::UpdateCallStackRequest() {
 }
 
 // A last report cannot read the map where it is written: it is read now, on
-// a thread of its own, for a log whose reports name source lines.
+// a thread of its own, for a log whose reports name source lines or call
+// stacks.
 void TKVExceptionLog::ReadMapAheadWhenReported() {
     if (Active() && (formats_.Contains(lfSourceLine) || formats_.Contains(lfCallStack)))
         ReadMapAheadForLastReport(this);
