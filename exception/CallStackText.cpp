@@ -202,6 +202,13 @@ void AddFaultCallStackSection(TFixedText& text, const TKVMapFile* map, void* ins
             AddCallStackSection(text, map, frames + i, count - i, true);
             return;
         }
+    // Not in a signal handler: the fault's exception found no handler. Its
+    // stack was taken when it was made.
+    const TCallStack recorded = RecordedFaultCallStack(instruction);
+    if (recorded.Count > 0) {
+        AddCallStackSection(text, map, recorded.Frames, recorded.Count, true);
+        return;
+    }
     AddCallStackSection(text, map, &instruction, 1, true);
 }
 

@@ -25,7 +25,9 @@ void AddCallStackSection(TFixedText& text, const TKVMapFile* map, void* const* f
 
 // The section for a processor fault, from inside its signal handler: the
 // stack is walked from there, and the frames start at the faulting
-// instruction (just that one when the walk cannot pass the signal frame).
+// instruction. Where the walk does not pass the fault (the fault's
+// exception found no handler), the stack taken when the exception was made;
+// else the faulting instruction alone.
 void AddFaultCallStackSection(TFixedText& text, const TKVMapFile* map, void* instruction);
 
 // The same, for a report made outside a signal handler.

@@ -288,7 +288,7 @@ void* RecordedThrowAddress(const void* object, const std::type_info& type) {
 // The recorded stack from the raise address outwards: the frames of the
 // hook, the run-time and the suite's helpers that made the exception (or of
 // the signal handler that made a fault into one) come first and are left out.
-TCallStack StackFromRaise(const TThrowStack& stack, void* raiseAddress) {
+TCallStack StackFromRaise(const TThrowStack& stack, void* raiseAddress, bool exactOnly = false) {
     TCallStack out;
     if (stack.Count == 0) return out;
     int first = -1;
@@ -301,6 +301,7 @@ TCallStack StackFromRaise(const TThrowStack& stack, void* raiseAddress) {
             first = i, raise = CallSite(frame);
         }
     }
+    if (first < 0 && exactOnly) return out;
     if (first < 0) {
         // Made before the throw (the usual `throw E(...)` makes the object a
         // few instructions ahead): the raise address stands in for the
@@ -319,6 +320,21 @@ TCallStack StackFromRaise(const TThrowStack& stack, void* raiseAddress) {
         out.Frames[out.Count++] = stack.Frames[i];
     return out;
 }
+
+}  // namespace
+
+TCallStack RecordedFaultCallStack(void* instruction) {
+    if (tThrowStacks == nullptr) return {};
+    void* raise = ReportedAddress(instruction);
+    for (int age = 1; age <= kThrowRecords; ++age) {
+        const int slot = (tNextThrow - age + kThrowRecords) % kThrowRecords;
+        if (tThrows[slot].type != nullptr && tThrows[slot].address == raise)
+            return StackFromRaise(tThrowStacks[slot], raise, true);
+    }
+    return {};
+}
+
+namespace {
 
 TCallStack RecordedCallStack(const void* object, const std::type_info& type, void* raiseAddress) {
     const int slot = RecordOf(object, type);

@@ -55,6 +55,12 @@ TCallStack CallStackOf(const Exception& e);
 // starts in a signal handler passes the interrupted instruction itself.
 int WalkStack(void** frames, int capacity);
 
+// The stack recorded on this thread for the newest exception raised at the
+// run-time address `instruction` by a processor fault (RecordFaultCallStack):
+// for a last report written after the fault's exception was thrown and found
+// no handler. Async-signal-safe; Count is 0 when there is none.
+TCallStack RecordedFaultCallStack(void* instruction);
+
 // The fault thrower's part: notes the stack of the exception a processor
 // fault was made into, from the faulting instruction on. Call it in the
 // signal handler, before the exception is thrown.

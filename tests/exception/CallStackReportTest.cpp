@@ -84,6 +84,8 @@ class CallStackReport : public ::testing::Test {
         return frames;
     }
 
+    static void ExpectLastReportWithCallStack(const TRun& run);
+
     std::string folder_;
 };
 
@@ -122,8 +124,15 @@ TEST_F(CallStackReport, AFaultInAnInlinedFunctionGivesItsCallerFirst) {
 // A fault while a report is written cannot be survived: the last report,
 // written from the signal handler, has the call stack from the fault on.
 TEST_F(CallStackReport, ALastReportHasTheCallStackOfTheFault) {
-    const TRun run = Run("last");
+    for (const std::string mode : {"last", "uncaught"}) {
+        SCOPED_TRACE(mode);
+        ExpectLastReportWithCallStack(Run(mode));
+    }
+}
+
+void CallStackReport::ExpectLastReportWithCallStack(const TRun& run) {
     ASSERT_TRUE(WIFSIGNALED(run.Status)) << run.Output;
+    ASSERT_NE(run.Log.rfind("Classname: "), std::string::npos) << run.Output;
     const std::string last = run.Log.substr(run.Log.rfind("Classname: "));
     EXPECT_TRUE(last.starts_with("Classname: EAccessViolation")) << run.Log;
     const std::vector<std::string> frames = Frames(last);

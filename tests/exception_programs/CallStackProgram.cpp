@@ -7,6 +7,7 @@
 //     vector      std::out_of_range from std::vector::at, three calls deep
 //     inlined     a bad pointer in a function inlined into its caller
 //     last        a bad pointer while a report is written: the last report
+//     uncaught    a bad pointer outside the message loop, which nothing catches
 //     plain       the framework exception with call stacks off
 #include <cstdio>
 #include <string>
@@ -107,7 +108,10 @@ int main(int argc, char** argv) {
     button->SetOnClick(TNotifyEvent(handlers, &stack::THandlers::Click));
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     std::printf("poke %d\n", stack::kPokeLine);
-    stack::ClickThroughTheLoop(*button);
+    if (mode == "uncaught")
+        stack::PokeCaller();
+    else
+        stack::ClickThroughTheLoop(*button);
     std::printf("raise %d\nmiddle %d\nouter %d\nsurvived\n", stack::raiseLine, stack::middleLine,
                 stack::outerLine);
     return 0;
