@@ -1,4 +1,4 @@
-// Looking an address up in the map of a program of 10 000 functions, against
+// Looking an address up in the map of a program of 20 000 functions, against
 // one run of the binary tools' address-to-line program for the same address.
 //
 // The program is generated and compiled (with -g, by $CXX or c++) when the
@@ -8,6 +8,11 @@
 //   BM_FirstLookup      a new reader: reads the map, then resolves
 //   BM_LaterLookup      the same reader again: the kept lines only
 //   BM_Addr2lineProcess one `addr2line -f -C -e <program> <address>` process
+//   BM_MapLookup/map:0|1/scan:0|1
+//                       later lookups of addresses all over a map, through the
+//                       index and by the scans it replaced: map 0 is the
+//                       demo's map (when the benchmark runs in its build
+//                       tree), map 1 the generated program's
 #include <benchmark/benchmark.h>
 #include <elf.h>
 #include <fcntl.h>
@@ -18,8 +23,10 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -29,7 +36,7 @@ extern char** environ;
 
 namespace {
 
-constexpr int kFunctions = 10000;
+constexpr int kFunctions = 20000;  // a map ten times the demo's
 // Near the end of the code, so the lookups scan (nearly) every kept line.
 constexpr int kTargetFunction = kFunctions - 3;
 
@@ -150,7 +157,7 @@ void BM_LaterLookup(benchmark::State& state) {
         benchmark::DoNotOptimize(map.LineNumber());
     }
 }
-BENCHMARK(BM_LaterLookup)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LaterLookup)->Unit(benchmark::kMicrosecond);
 
 void BM_Addr2lineProcess(benchmark::State& state) {
     char address[32];
@@ -163,6 +170,50 @@ void BM_Addr2lineProcess(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_Addr2lineProcess)->Unit(benchmark::kMillisecond);
+
+// Public offsets of a map, shuffled: lookups all over it.
+std::vector<std::uint32_t> OffsetsAllOver(const zr::TKVMapFile& map) {
+    std::vector<std::uint32_t> offsets;
+    for (const std::string& line : map.Publics().Lines())
+        if (line.size() > 14 && line[5] == ':')
+            offsets.push_back(
+                static_cast<std::uint32_t>(std::stoul(line.substr(6, 8), nullptr, 16)) + 3);
+    std::shuffle(offsets.begin(), offsets.end(), std::mt19937(1));
+    if (offsets.size() > 4096) offsets.resize(4096);
+    return offsets;
+}
+
+std::string DemoMap() {
+    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe");
+    return (self.parent_path().parent_path() / "demo" / "zrdemo.map").string();
+}
+
+void BM_MapLookup(benchmark::State& state) {
+    zr::TKVMapFile map;
+    map.SetMapFileName(state.range(0) == 0 ? DemoMap() : program.Map);
+    map.LoadMapFile();
+    const std::vector<std::uint32_t> offsets = OffsetsAllOver(map);
+    if (offsets.empty()) {
+        state.SkipWithError("no map");
+        return;
+    }
+    const bool scan = state.range(1) != 0;
+    size_t i = 0;
+    for (auto _ : state) {
+        const std::uint32_t offset = offsets[i++ % offsets.size()];
+        const auto found = scan ? map.ResolveByScan(offset) : map.Resolve(offset);
+        benchmark::DoNotOptimize(found.Line);
+    }
+    state.counters["map_kb"] =
+        static_cast<double>(std::filesystem::file_size(map.MapFileName())) / 1024;
+}
+BENCHMARK(BM_MapLookup)
+    ->ArgNames({"map", "scan"})
+    ->Args({0, 0})
+    ->Args({0, 1})
+    ->Args({1, 0})
+    ->Args({1, 1})
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

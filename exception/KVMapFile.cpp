@@ -4,11 +4,15 @@
 #include <string_view>
 #include <vector>
 
+#include "exception/KVMapFileColumns.h"
+#include "exception/KVMapFileIndex.h"
 #include "framework/ExceptAddr.h"
 #include "framework/SysUtils.h"
 #include "framework/TypeInfo.h"
 
 namespace zr {
+
+using namespace mapcolumns;
 
 ZR_REGISTER_CLASS(TKVMapFile, c) {}
 
@@ -19,91 +23,13 @@ constexpr std::string_view kByNameLong = "Address         Publics by Name";
 constexpr std::string_view kByNameShort = "Address Publics by Name";
 constexpr std::string_view kByValueLong = "Address         Publics by Value";
 constexpr std::string_view kByValueShort = "Address Publics by Value";
-constexpr std::string_view kLineBlockHeader = "Line numbers for";
-
-// Fixed columns, counted from 0 here (the map's own columns count from 1).
-constexpr size_t kStartColumn = 6;    // segment start and public offset: columns 7 to 14
-constexpr size_t kLengthColumn = 15;  // segment length: columns 16 to 23
-constexpr size_t kNameColumn = 21;    // public name: column 22 to the end
-constexpr size_t kEntryWidth = 20;    // one line-number entry
-constexpr size_t kEntryLineWidth = 6;
-constexpr size_t kEntryOffsetColumn = 12;
-constexpr size_t kOffsetWidth = 8;
-constexpr int kEntriesPerLine = 4;
-
-bool Contains(std::string_view line, std::string_view text) {
-    return line.find(text) != std::string_view::npos;
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-// The 8 hexadecimal digits at `column`, read as the framework's StrToInt reads
-// "$" and the digits. A field that the line cuts short does not convert.
-// Lookups convert every kept line anew, so the usual field of eight digits is
-// read here directly; anything else (blanks, signs) goes to StrToInt's rules.
-bool ConvertOffset(std::string_view line, size_t column, std::uint32_t& offset) {
-    if (line.size() < column + kOffsetWidth) return false;
-    std::uint32_t value = 0;
-    for (size_t i = column; i < column + kOffsetWidth; ++i) {
-        int digit = HexDigit(line[i]);
-        if (digit < 0) {
-            char text[1 + kOffsetWidth];
-            text[0] = '$';
-            line.copy(text + 1, kOffsetWidth, column);
-            int converted = 0;
-            if (!TryStrToInt(std::string_view(text, sizeof text), converted)) return false;
-            offset = static_cast<std::uint32_t>(converted);
-            return true;
-        }
-        value = value << 4 | static_cast<std::uint32_t>(digit);
-    }
-    offset = value;
-    return true;
-}
-
-// A line number field: decimal, trimmed. Plain digits, as the map writes
-// them, are read directly; anything else goes to StrToInt's rules.
-bool ConvertLineNumber(std::string_view field, int& number) {
-    constexpr size_t kPlainDigits = 9;  // cannot overflow an int
-    if (!field.empty() && field.size() <= kPlainDigits &&
-        field.find_first_not_of("0123456789") == std::string_view::npos) {
-        number = 0;
-        for (char c : field) number = number * 10 + (c - '0');
-        return true;
-    }
-    return TryStrToInt(field, number);
-}
-
-// Blanks and control characters around a field, as Trim removes them.
-std::string_view TrimView(std::string_view text) {
-    while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.remove_prefix(1);
-    while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.remove_suffix(1);
-    return text;
-}
-
-// The text after "M=" up to, but not including, the character just before
-// "ACBP=" (normally the blank that separates them), trimmed; empty when the
-// markers stand the other way round.
-bool ExtractUnitName(std::string_view line, std::string_view& unit) {
-    size_t module = line.find("M=");
-    size_t acbp = line.find("ACBP=");
-    if (module == std::string_view::npos || acbp == std::string_view::npos) return false;
-    size_t first = module + 2;
-    unit = acbp >= first + 2 ? TrimView(line.substr(first, acbp - 1 - first)) : std::string_view();
-    return true;
-}
-
 }  // namespace
 
 TKVMapFile::TKVMapFile()
     : segments_(std::make_unique<TStringList>()),
       publics_(std::make_unique<TStringList>()),
-      lineNumbers_(std::make_unique<TStringList>()) {}
+      lineNumbers_(std::make_unique<TStringList>()),
+      index_(std::make_unique<TKVMapIndex>()) {}
 
 TKVMapFile::~TKVMapFile() = default;
 
@@ -117,6 +43,8 @@ void TKVMapFile::LoadMapFile() {
     segments_->Clear();
     publics_->Clear();
     lineNumbers_->Clear();
+    // The index must never point into lines that are gone.
+    index_->Build(segments_->Lines(), publics_->Lines(), lineNumbers_->Lines());
     // Cleared first so that a file that fails to open is tried again by the
     // next lookup instead of leaving empty lists that look loaded.
     mapLoaded_ = false;
@@ -125,6 +53,7 @@ void TKVMapFile::LoadMapFile() {
         file.LoadFromFile(mapFileName_);
         SplitSections(file.Lines());
     }
+    index_->Build(segments_->Lines(), publics_->Lines(), lineNumbers_->Lines());
     mapLoaded_ = true;
 }
 
@@ -187,6 +116,15 @@ void TKVMapFile::LoadExceptionData(const void* address) {
 
 TKVMapFile::TMapSourceView TKVMapFile::Resolve(std::uint32_t codeOffset) const {
     TMapSourceView found;
+    const TKVMapIndex::TUnit unit = index_->Unit(codeOffset);
+    found.Unit = unit.Name;
+    found.Procedure = index_->Procedure(codeOffset);
+    found.Line = index_->Line(codeOffset, unit.Header);
+    return found;
+}
+
+TKVMapFile::TMapSourceView TKVMapFile::ResolveByScan(std::uint32_t codeOffset) const {
+    TMapSourceView found;
     found.Unit = ResolveUnit(codeOffset);
     found.Procedure = ResolveProcedure(codeOffset);
     found.Line = ResolveLine(codeOffset, found.Unit);
@@ -220,8 +158,7 @@ std::string_view TKVMapFile::ResolveProcedure(std::uint32_t codeOffset) const {
         if (lines[i].empty() || !ConvertOffset(lines[i], kStartColumn, offset)) continue;
         if (offset < codeOffset) continue;
         if (offset != codeOffset && i == 0) continue;
-        std::string_view taken = offset == codeOffset ? lines[i] : lines[i - 1];
-        return taken.size() > kNameColumn ? TrimView(taken.substr(kNameColumn)) : "";
+        return PublicName(offset == codeOffset ? lines[i] : lines[i - 1]);
     }
     return {};
 }
@@ -237,23 +174,7 @@ int TKVMapFile::ResolveLine(std::uint32_t codeOffset, std::string_view unitName)
         ++header;
     if (header == lines.size()) return 0;
 
-    std::int32_t lastLine = 0;
-    std::uint32_t lastAddress = 0;
-    for (size_t i = header + 2; i < lines.size() && !Contains(lines[i], kLineBlockHeader); ++i) {
-        std::string_view line = lines[i];
-        for (int k = 0; k < kEntriesPerLine && !line.empty(); ++k) {
-            const size_t column = k * kEntryWidth;
-            std::uint32_t offset = 0;
-            if (!ConvertOffset(line, column + kEntryOffsetColumn, offset)) break;
-            lastAddress = offset;
-            if (offset > codeOffset) break;
-            int number = 0;
-            if (!ConvertLineNumber(TrimView(line.substr(column, kEntryLineWidth)), number)) break;
-            lastLine = number;
-            if (offset == codeOffset) break;
-        }
-    }
-    return codeOffset <= lastAddress ? lastLine : 0;
+    return ScanLineBlock(lines, header, codeOffset);
 }
 
 void TKVMapFile::LoadUnitNames(TStrings* list) {

@@ -3,8 +3,9 @@
 // (the procedure) and the source line that hold it. The exception log owns
 // one reader and asks it about every exception it reports.
 //
-// The reader keeps three sections of the file as raw lines and re-reads
-// their fixed columns at every lookup:
+// The reader keeps three sections of the file as raw lines and, once when
+// they are read, sorts what they say into an index that every lookup
+// searches (see KVMapFileIndex.h):
 //
 //   Segments     " 0001:SSSSSSSS LLLLLLLL ... M=<unit> ACBP=..."   (start, length)
 //   Publics      " 0001:OOOOOOOO       <name>"                    (name from column 22)
@@ -26,6 +27,8 @@
 #include "framework/Strings.h"
 
 namespace zr {
+
+class TKVMapIndex;
 
 // The exception class of map file handling. The reader itself raises none; a
 // map that cannot be opened reaches the caller as the framework's file-open
@@ -80,6 +83,9 @@ class TKVMapFile : public TObject {
         int Line = 0;
     };
     TMapSourceView Resolve(std::uint32_t codeOffset) const;
+    // The same answer found by scanning the kept lines, as the reader did
+    // before it had an index: far slower, kept as the index's reference.
+    TMapSourceView ResolveByScan(std::uint32_t codeOffset) const;
 
     // The raw lines kept from the map.
     const TStringList& Segments() const { return *segments_; }
@@ -98,6 +104,7 @@ class TKVMapFile : public TObject {
     std::unique_ptr<TStringList> segments_;
     std::unique_ptr<TStringList> publics_;
     std::unique_ptr<TStringList> lineNumbers_;
+    std::unique_ptr<TKVMapIndex> index_;
     std::uint32_t codeBase_ = kCodeBase;
     std::uint32_t codeOffset_ = 0;
     std::int32_t lineNumber_ = 0;

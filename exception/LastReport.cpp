@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "exception/CallStackText.h"
 #include "exception/LogError.h"
 #include "exception/MapReadAhead.h"
 #include "exception/ReportSections.h"
@@ -204,7 +205,14 @@ void Compose(TFixedText& text, const TLastReportSlot& slot, const TKVExceptionLo
     if (f.Contains(lfExceptionClassName))
         text.Add("\r\nClassname: ").Add(FaultClassName(fault.Kind));
     if (f.Contains(lfMessage)) text.Add("\r\nMessage: "), AddDescription(text, fault, address);
-    if (f.Contains(lfSourceLine)) AddSafeSourceSection(text, MapToResolve(slot, log), address);
+    const TKVMapFile* map =
+        f.Contains(lfSourceLine) || f.Contains(lfCallStack) ? MapToResolve(slot, log) : nullptr;
+    if (f.Contains(lfSourceLine)) AddSafeSourceSection(text, map, address);
+    if (f.Contains(lfCallStack)) {
+        const size_t length = text.Length();
+        if (length < 2 || std::memcmp(reportBuffer + length - 2, "\r\n", 2) != 0) text.Add("\r\n");
+        AddFaultCallStackSection(text, map, fault.Instruction);
+    }
     if (f.Contains(lfApplication)) text.Add(slot.Application.data(), slot.Application.size());
     if (f.Contains(lfSeparator)) text.Add(report::Separator);
     text.Add("\r\n");

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "exception/CallStackText.h"
 #include "exception/LogDlg.h"
 #include "exception/LastReport.h"
 #include "exception/ReportSections.h"
@@ -125,6 +126,7 @@ TKVExceptionLog::TKVExceptionLog(TComponent* owner)
 }
 
 TKVExceptionLog::~TKVExceptionLog() {
+    if (requestsCallStacks_) ReleaseCallStacks();
     UnregisterFromLastReport(this);
     // Cleared, not set back: an earlier handler may be gone by now.
     if (Application != nullptr) Application->SetOnException(TExceptionEvent());
@@ -132,18 +134,34 @@ TKVExceptionLog::~TKVExceptionLog() {
 
 void TKVExceptionLog::SetActive(bool value) {
     TKVLogBase::SetActive(value);
+    UpdateCallStackRequest();
     ReadMapAheadWhenReported();
 }
 
 void TKVExceptionLog::SetFormats(TKVLFormats value) {
     formats_ = value;
+    UpdateCallStackRequest();
     ReadMapAheadWhenReported();
 }
 
+// Throws pay for their call stacks only while some log will print them.
+void TKVExceptionLog::UpdateCallStackRequest() {
+    const bool wanted =
+        Active() && formats_.Contains(lfCallStack) && !ComponentState().Contains(csDesigning);
+    if (wanted == requestsCallStacks_) return;
+    requestsCallStacks_ = wanted;
+    if (wanted)
+        RequestCallStacks();
+    else
+        ReleaseCallStacks();
+}
+
 // A last report cannot read the map where it is written: it is read now, on
-// a thread of its own, for a log whose reports name source lines.
+// a thread of its own, for a log whose reports name source lines or call
+// stacks.
 void TKVExceptionLog::ReadMapAheadWhenReported() {
-    if (Active() && formats_.Contains(lfSourceLine)) ReadMapAheadForLastReport(this);
+    if (Active() && (formats_.Contains(lfSourceLine) || formats_.Contains(lfCallStack)))
+        ReadMapAheadForLastReport(this);
 }
 
 // ---- handling ----------------------------------------------------------------
@@ -181,7 +199,9 @@ void TKVExceptionLog::HandleLogged(TObject* sender, Exception& e, std::string& u
     // own: it ends the process with a last report instead.
     std::optional<os::TFaultReportingScope> reporting(std::in_place);
     const bool writes = !LogFile().empty();
-    if (options_.Contains(laShowSourceLine) || formats_.Contains(lfSourceLine)) LookUpSource();
+    if (options_.Contains(laShowSourceLine) || formats_.Contains(lfSourceLine) ||
+        formats_.Contains(lfCallStack))
+        LookUpSource();
     if (writes) {
         std::string text = ComposeReport(e);
         unwritten = text;
@@ -250,6 +270,12 @@ std::string TKVExceptionLog::ComposeReport(const Exception& e) {
         report += Format("\r\nMessage: %s", {description});
     }
     if (f.Contains(lfSourceLine)) report += GetFormattedSource();
+    if (f.Contains(lfCallStack)) {
+        // On a line of its own, whatever the sections before it ended with.
+        if (report.size() < 2 || report.compare(report.size() - 2, 2, "\r\n") != 0)
+            report += "\r\n";
+        report += GetCallStack(e);
+    }
     if (f.Contains(lfApplication)) report += GetApplicationDetails();
     if (f.Contains(lfActiveControl)) report += GetActiveControlDetails();
     if (f.Contains(lfComputerInfo)) report += GetComputerInfo();
@@ -375,6 +401,14 @@ std::string TKVExceptionLog::GetMemoryInfo() {
 
 std::string TKVExceptionLog::GetVideoCardInfo() {
     return report::VideoSection();
+}
+
+std::string TKVExceptionLog::GetCallStack(const Exception& e) {
+    TCallStack stack = CallStackOf(e);
+    if (stack.Count == 0 && ExceptAddr() != nullptr)
+        stack.Frames[stack.Count++] = RuntimeAddress(ExceptAddr());
+    const TKVMapFile* map = mapFile_->MapLoaded() ? mapFile_.get() : nullptr;
+    return CallStackSection(map, stack.Frames, stack.Count);
 }
 
 }  // namespace zr

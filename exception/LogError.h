@@ -38,11 +38,12 @@ enum TKVLFormat {
     lfOSInfo,
     lfCPUInfo,
     lfMemoryInfo,
-    lfVideoCard
+    lfVideoCard,
+    lfCallStack  // last, so that every stored mask keeps its meaning
 };
 ZR_ENUM(TKVLFormat, lfDate, lfTime, lfPhysAddress, lfExceptionClassName, lfMessage, lfSeparator,
         lfSourceLine, lfApplication, lfActiveControl, lfComputerInfo, lfOSInfo, lfCPUInfo,
-        lfMemoryInfo, lfVideoCard);
+        lfMemoryInfo, lfVideoCard, lfCallStack);
 using TKVLFormats = Set<TKVLFormat>;
 
 // Each ef value stands for the framework exception class of the same name
@@ -185,6 +186,9 @@ class TKVExceptionLog : public TKVLogBase {
     std::string GetCPUInfo(bool measureClock);
     std::string GetMemoryInfo();
     std::string GetVideoCardInfo();
+    // "Call stack:" and the frames of E from where it was raised; only the
+    // raise address when no stack was taken at the throw.
+    std::string GetCallStack(const Exception& e);
 
     // ---- published ----
     TKVLErrorDialog ErrorDialog() const { return errorDialog_; }
@@ -216,6 +220,7 @@ class TKVExceptionLog : public TKVLogBase {
 
   private:
     void ReadMapAheadWhenReported();
+    void UpdateCallStackRequest();
     void HandleLogged(TObject* sender, Exception& e, std::string& unwritten);
     void LookUpSource();
     void ShowErrorDialog(Exception& e);
@@ -232,6 +237,8 @@ class TKVExceptionLog : public TKVLogBase {
     TKVLFormats formats_ = KVLDefaultFormats;
     TKVLAOptions options_ = KVLDefaultAOptions;
     std::unique_ptr<TKVMapFile> mapFile_;
+    // This log asks every throw for its call stack (active, lfCallStack set).
+    bool requestsCallStacks_ = false;
 };
 
 }  // namespace zr

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 
@@ -156,18 +158,21 @@ std::string CPUSection(bool measureClock) {
     return text;
 }
 
+// The sizes the 32-bit memory status would give, without its 4 GB cap:
+// every machine sold today has more than that.
 std::string MemorySection() {
-    os::MEMORYSTATUS status{};
-    status.dwLength = 32;
-    os::GlobalMemoryStatus(&status);
-    auto kb = [](os::DWORD bytes) { return IntToStr(bytes >> 10) + " Kb"; };
-    std::string text = std::string(Separator) + "Total pagefile: " + kb(status.dwTotalPageFile);
-    text += "\r\nAvailable pagefile: " + kb(status.dwAvailPageFile);
-    text += "\r\nTotal virtual memory: " + kb(status.dwTotalVirtual);
-    text += "\r\nAvailable virtual memory: " + kb(status.dwAvailVirtual);
-    text += "\r\nTotal memory: " + kb(status.dwTotalPhys);
-    text += "\r\nAvailable memory: " + kb(status.dwAvailPhys);
-    text += "\r\nMemory in use: " + IntToStr(status.dwMemoryLoad) + "%";
+    const os::SystemProbe::Memory m = os::CurrentSystemProbe().MemoryStatus();
+    const std::uint64_t availPhys = std::min(m.availPhys, m.totalPhys);
+    const std::uint64_t load = m.totalPhys ? (m.totalPhys - availPhys) * 100 / m.totalPhys : 0;
+    auto kb = [](std::uint64_t bytes) { return std::to_string(bytes >> 10) + " Kb"; };
+    std::string text = std::string(Separator) + "Total pagefile: " + kb(m.totalPhys + m.totalSwap);
+    text += "\r\nAvailable pagefile: " + kb(availPhys + m.freeSwap);
+    text += "\r\nTotal virtual memory: " + kb(m.totalVirtual);
+    text += "\r\nAvailable virtual memory: " +
+            kb(m.totalVirtual - std::min(m.usedVirtual, m.totalVirtual));
+    text += "\r\nTotal memory: " + kb(m.totalPhys);
+    text += "\r\nAvailable memory: " + kb(availPhys);
+    text += "\r\nMemory in use: " + std::to_string(load) + "%";
     return text;
 }
 

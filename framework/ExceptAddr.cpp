@@ -1,8 +1,6 @@
 #include "framework/ExceptAddr.h"
 
 #include <cxxabi.h>
-#include <dlfcn.h>
-#include <execinfo.h>
 #include <link.h>
 #include <unistd.h>
 
@@ -12,8 +10,9 @@
 #include <cstring>
 #include <typeinfo>
 
+#include "framework/CodeModules.h"
 #include "framework/Exceptions.h"
-#include "framework/ThrowRecord.h"
+#include "framework/ThrowRecords.h"
 
 namespace zr {
 
@@ -61,100 +60,6 @@ const TExecutableImage& Executable() {
     return image;
 }
 
-const char* BaseName(const char* path) {
-    const char* slash = std::strrchr(path, '/');
-    return slash ? slash + 1 : path;
-}
-
-bool StartsWith(const char* s, const char* prefix) {
-    return std::strncmp(s, prefix, std::strlen(prefix)) == 0;
-}
-
-// The module file holding `address`, or null when no module holds it.
-const char* ModuleFileOf(const void* address) {
-    Dl_info info{};
-    if (dladdr(address, &info) == 0 || info.dli_fname == nullptr) return nullptr;
-    return info.dli_fname;
-}
-
-// The suite's own libraries: a frame in them is the framework at work, not
-// the code that asked for the exception.
-bool IsSuiteModule(const char* name) {
-    const char* base = BaseName(name);
-    return StartsWith(base, "libzoririve.so") || StartsWith(base, "libVEDevE2006.so");
-}
-
-// Language and tool run-times that stand between a throw and its thrower
-// (the sanitizers wrap the throw; the C++ library throws for its callers).
-bool IsRuntimeModule(const char* name) {
-    const char* base = BaseName(name);
-    return StartsWith(base, "libstdc++.so") || StartsWith(base, "libgcc_s.so") ||
-           StartsWith(base, "libasan.so") || StartsWith(base, "libtsan.so") ||
-           StartsWith(base, "libubsan.so") || StartsWith(base, "libclang_rt.");
-}
-
-// A return address, moved back into the call instruction before it: a call
-// that never returns (a throw) may be the last instruction of its function,
-// and its return address would then name the next function.
-void* CallSite(void* returnAddress) {
-    return static_cast<char*>(returnAddress) - 1;
-}
-
-// The call site of the first frame on the stack that `skip` does not reject.
-template <class Skip>
-void* FirstFrameOutside(Skip skip) {
-    void* frames[64];
-    int count = backtrace(frames, 64);
-    for (int i = 0; i < count; ++i) {
-        const char* module = ModuleFileOf(frames[i]);
-        if (module == nullptr || !skip(module)) return CallSite(frames[i]);
-    }
-    return nullptr;
-}
-
-// ---- raise addresses of exceptions that are no zr::Exception ----
-// The throw itself is the only moment their thrower is known, so every throw
-// of the process passes through here on its way to the C++ run-time and
-// leaves the thrower's address in a small per-thread table keyed by the
-// thrown object.
-struct TThrowRecord {
-    const void* object = nullptr;
-    const std::type_info* type = nullptr;
-    void* address = nullptr;
-};
-constexpr int kThrowRecords = 16;
-// Initial-exec, as all of the library's thread-local state: in a library
-// loaded with dlopen, ordinary thread-local storage is allocated at a
-// thread's first use, which a fault handler cannot afford.
-[[gnu::tls_model("initial-exec")]] thread_local TThrowRecord tThrows[kThrowRecords];
-[[gnu::tls_model("initial-exec")]] thread_local int tNextThrow = 0;
-
-bool IsSuiteOrRuntimeModule(const char* name) {
-    return IsSuiteModule(name) || IsRuntimeModule(name);
-}
-
-}  // namespace
-
-void RecordThrow(void* object, const void* typeInfo, void* returnAddress) {
-    auto* type = static_cast<const std::type_info*>(typeInfo);
-    void* address = CallSite(returnAddress);
-    const char* module = ModuleFileOf(returnAddress);
-    // Only walk the stack when the direct caller is not the thrower itself.
-    if (module != nullptr && IsSuiteOrRuntimeModule(module))
-        address = FirstFrameOutside(IsSuiteOrRuntimeModule);
-    tThrows[tNextThrow] = {object, type, address ? ReportedAddress(address) : nullptr};
-    tNextThrow = (tNextThrow + 1) % kThrowRecords;
-}
-
-namespace {
-
-void* RecordedThrowAddress(const void* object, const std::type_info& type) {
-    for (const TThrowRecord& record : tThrows)
-        if (record.object == object && record.type != nullptr && *record.type == type)
-            return record.address;
-    return nullptr;
-}
-
 std::string Demangle(const char* name) {
     int status = 0;
     char* readable = abi::__cxa_demangle(name, nullptr, nullptr, &status);
@@ -167,10 +72,12 @@ std::string Demangle(const char* name) {
 // exception path can report it like any other.
 class TForeignException : public Exception {
   public:
-    TForeignException(std::string className, std::string message, void* address)
-        : Exception(std::move(message)), className_(std::move(className)) {
+    TForeignException(std::string className, std::string message, void* address,
+                      TCallStack stack = {})
+        : Exception(std::move(message)), className_(std::move(className)), stack_(stack) {
         SetRaiseAddress(address);
     }
+    const TCallStack& Stack() const { return stack_; }
     const char* ClassName() const override { return className_.c_str(); }
     bool InheritsFrom(std::string_view className) const override {
         return className == className_ || Exception::InheritsFrom(className);
@@ -178,6 +85,7 @@ class TForeignException : public Exception {
 
   private:
     std::string className_;
+    TCallStack stack_;
 };
 
 // A framework exception seen through an exception_ptr: keeps the original
@@ -193,6 +101,7 @@ class TCapturedException : public Exception {
     bool InheritsFrom(std::string_view className) const override {
         return original_.InheritsFrom(className);
     }
+    const Exception& Original() const { return original_; }
 
   private:
     std::exception_ptr error_;
@@ -269,9 +178,10 @@ std::unique_ptr<Exception> WrapException(std::exception_ptr error) {
     } catch (const std::exception& e) {
         // The thrown object is the most derived one, wherever std::exception
         // sits among its bases.
-        return std::make_unique<TForeignException>(
-            Demangle(typeid(e).name()), e.what(),
-            RecordedThrowAddress(dynamic_cast<const void*>(&e), typeid(e)));
+        const void* object = dynamic_cast<const void*>(&e);
+        void* address = RecordedThrowAddress(object, typeid(e));
+        return std::make_unique<TForeignException>(Demangle(typeid(e).name()), e.what(), address,
+                                                   RecordedCallStack(object, typeid(e), address));
     } catch (...) {
         const std::type_info* type = abi::__cxa_current_exception_type();
         return std::make_unique<TForeignException>(
@@ -280,16 +190,36 @@ std::unique_ptr<Exception> WrapException(std::exception_ptr error) {
     }
 }
 
-std::string ExceptionErrorMessage(const Exception& e, void* address) {
+TCallStack CallStackOf(const Exception& e) {
+    if (const auto* foreign = dynamic_cast<const TForeignException*>(&e)) return foreign->Stack();
+    const Exception* original = &e;
+    if (const auto* captured = dynamic_cast<const TCapturedException*>(&e))
+        original = &captured->Original();
+    return RecordedCallStack(dynamic_cast<const void*>(original), typeid(*original),
+                             original->RaiseAddress());
+}
+
+void* RuntimeAddress(void* reportedAddress) {
     const TExecutableImage& exe = Executable();
-    auto reported = reinterpret_cast<std::uintptr_t>(address);
-    // A reported address inside the executable is in map-file form; turn it
-    // back into a run-time one to find the module.
-    std::uintptr_t runtime = reported;
+    const auto reported = reinterpret_cast<std::uintptr_t>(reportedAddress);
     if (exe.found && reported >= kMapCodeBase &&
         reported - kMapCodeBase + exe.codeStart < exe.high &&
         reported - kMapCodeBase + exe.codeStart >= exe.low)
-        runtime = reported - kMapCodeBase + exe.codeStart;
+        return reinterpret_cast<void*>(reported - kMapCodeBase + exe.codeStart);
+    return reportedAddress;
+}
+
+bool IsExecutableAddress(const void* runtimeAddress) {
+    const TExecutableImage& exe = Executable();
+    const auto address = reinterpret_cast<std::uintptr_t>(runtimeAddress);
+    return exe.found && address >= exe.low && address < exe.high;
+}
+
+std::string ExceptionErrorMessage(const Exception& e, void* address) {
+    auto reported = reinterpret_cast<std::uintptr_t>(address);
+    // A reported address inside the executable is in map-file form; turn it
+    // back into a run-time one to find the module.
+    const auto runtime = reinterpret_cast<std::uintptr_t>(RuntimeAddress(address));
     const char* module = address ? ModuleFileOf(reinterpret_cast<void*>(runtime)) : nullptr;
     if (module == nullptr || *module == '\0') module = ExecutableFileName().c_str();
 

@@ -21,6 +21,50 @@ void* CaptureRaiseAddress(void* site = nullptr);
 // as if the executable's first code segment began at 0x00401000. Addresses
 // outside the executable (in shared libraries) are returned unchanged.
 void* ReportedAddress(void* runtimeAddress);
+// Back from the map-file form to the run-time address; other addresses are
+// returned unchanged.
+void* RuntimeAddress(void* reportedAddress);
+// Whether the run-time address lies in the executable (whose map file names
+// it) rather than in a shared library. Only computes once ReportedAddress
+// has been called, so it is safe in a signal handler from then on.
+bool IsExecutableAddress(const void* runtimeAddress);
+
+// ---- call stacks ----
+// Taken at every throw while at least one party asks for them (an active
+// exception log that reports call stacks); otherwise a throw costs no more
+// than one look at a counter. Requests nest.
+void RequestCallStacks();
+void ReleaseCallStacks();
+bool CallStacksRequested();
+
+inline constexpr int kMaxCallFrames = 64;
+// Run-time addresses, innermost first: Frames[0] is where the exception was
+// raised (the call that threw it, or the faulting instruction itself), the
+// others are return addresses.
+struct TCallStack {
+    int Count = 0;
+    void* Frames[kMaxCallFrames];
+};
+
+// The call stack taken when `e` was thrown on this thread, from its raise
+// address outwards; Count is 0 when none was taken.
+TCallStack CallStackOf(const Exception& e);
+
+// The return addresses of the calling code, innermost first, by the
+// unwinder; usable in a signal handler (no memory is allocated). A walk that
+// starts in a signal handler passes the interrupted instruction itself.
+int WalkStack(void** frames, int capacity);
+
+// The stack recorded on this thread for the newest exception raised at the
+// run-time address `instruction` by a processor fault (RecordFaultCallStack):
+// for a last report written after the fault's exception was thrown and found
+// no handler. Async-signal-safe; Count is 0 when there is none.
+TCallStack RecordedFaultCallStack(void* instruction);
+
+// The fault thrower's part: notes the stack of the exception a processor
+// fault was made into, from the faulting instruction on. Call it in the
+// signal handler, before the exception is thrown.
+void RecordFaultCallStack(const std::exception_ptr& exception, void* instruction);
 
 // The exception being handled on this thread while the framework dispatches
 // it, and its raise address; null outside a TExceptionScope.

@@ -36,7 +36,9 @@ template <class E>
 std::exception_ptr Make(const os::TFaultInfo& fault) {
     char message[512];
     FaultMessage(fault, message, sizeof message);
-    return std::make_exception_ptr(TFaultException<E>(message, fault));
+    std::exception_ptr exception = std::make_exception_ptr(TFaultException<E>(message, fault));
+    RecordFaultCallStack(exception, fault.Instruction);
+    return exception;
 }
 
 std::terminate_handler previousTerminate = nullptr;

@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the map file reader as a map file, then looks up
 // addresses taken from the input and lists the units. The reader must never
-// raise on a map's content, and a lookup must give the same answer twice.
+// raise on a map's content, a lookup must give the same answer twice, and
+// the reader's index must answer as the scans of the kept lines do.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -62,6 +63,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                   zr::TKVMapFile::kCodeBase + 0x10, 0xFFFFFFFFu, 1u}) {
         TResult first = Lookup(map, address);
         if (!(Lookup(map, address) == first)) std::abort();
+        const std::uint32_t offset = address - map.CodeBase();
+        const auto indexed = map.Resolve(offset);
+        const auto scanned = map.ResolveByScan(offset);
+        if (indexed.Unit != scanned.Unit || indexed.Procedure != scanned.Procedure ||
+            indexed.Line != scanned.Line)
+            std::abort();
     }
 
     zr::TStringList units;

@@ -30,7 +30,7 @@ object frmExceptionTour: TfrmExceptionTour
     SendTo.AttachLog = True
     SendTo.WWW = 'https://example.org/payroll/support'
     FilterClasses = [efStreamError, efFCreateError, efFOpenError, efFilerError, efReadError, efWriteError, efClassNotFound, efMethodNotFound, efInvalidImage, efResNotFound, efListError, efBitsError, efComponentError, efParserError, efOutOfResources, efInvalidOperation, efThread]
-    Formats = [lfDate, lfTime, lfPhysAddress, lfExceptionClassName, lfMessage, lfSeparator, lfSourceLine, lfApplication, lfActiveControl, lfComputerInfo, lfOSInfo]
+    Formats = [lfDate, lfTime, lfPhysAddress, lfExceptionClassName, lfMessage, lfSeparator, lfSourceLine, lfApplication, lfActiveControl, lfComputerInfo, lfOSInfo, lfCallStack]
     OnException = ExceptionLogException
   end
 end

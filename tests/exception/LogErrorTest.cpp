@@ -317,3 +317,31 @@ TEST_F(ExceptionLog, AHandlerThatRaisesIsContained) {
     RaiseThroughApplication(EDivByZero("normal again"));
     EXPECT_NE(Logged().find("Unit: Payroll"), std::string::npos);
 }
+
+// ---- call stacks -------------------------------------------------------------------
+
+// The call stack is an insertion after the source lines: the text around it
+// is the report without it, byte for byte, and its first frame is the raise.
+TEST_F(ExceptionLog, TheCallStackIsInsertedAfterTheSourceLinesAndChangesNothingElse) {
+    Log().MapFile()->SetMapFileName(WritePayrollMap(Path("app.map")));
+    const TKVLFormats without{lfPhysAddress, lfExceptionClassName, lfMessage,
+                              lfSourceLine,  lfApplication,        lfSeparator};
+    EPayrollError e("No employees");
+    e.SetRaiseAddress(InPayrollMap(0x12));
+    Log().SetFormats(without);
+    RaiseThroughApplication(e);
+    const std::string plain = Logged();
+    Log().SetLogFile(Path("stack.log"));
+    Log().SetFormats(TKVLFormats(without).Include(lfCallStack));
+    RaiseThroughApplication(e);
+    const std::string withStack = Content(Path("stack.log"));
+
+    const size_t sourceEnd = plain.find("Line No: 42") + std::string("Line No: 42").size();
+    ASSERT_NE(sourceEnd, std::string::npos) << plain;
+    const std::string head = plain.substr(0, sourceEnd), tail = plain.substr(sourceEnd);
+    EXPECT_TRUE(withStack.starts_with(
+        head + "\r\nCall stack:\r\n  00401012 Payroll Payroll::Run() line 42\r\n  "))
+        << withStack;
+    EXPECT_TRUE(withStack.ends_with(tail)) << withStack;
+    EXPECT_EQ(plain.find("Call stack:"), std::string::npos);
+}

@@ -121,7 +121,8 @@ TEST_F(StagedMachineTest, CPUSectionWithMeasurementAddsTheRate) {
     EXPECT_GT(text.size(), (Sep + "Pentium Pro" + Sep).size());
 }
 
-TEST_F(StagedMachineTest, MemorySectionSaturatesAt32Bits) {
+// Sizes above 4 GB are printed as they are, not capped at 4194303 Kb.
+TEST_F(StagedMachineTest, MemorySectionPrintsSizesAbove4GBAsTheyAre) {
     machine->memory.totalPhys = 64ull << 30;
     machine->memory.availPhys = 16ull << 30;
     machine->memory.totalSwap = 0;
@@ -129,12 +130,12 @@ TEST_F(StagedMachineTest, MemorySectionSaturatesAt32Bits) {
     machine->memory.totalVirtual = 0xFFFFFFFFull;
     machine->memory.usedVirtual = 1 << 20;
     EXPECT_EQ(MemorySection(), Sep +
-                                   "Total pagefile: 4194303 Kb\r\n"
-                                   "Available pagefile: 4194303 Kb\r\n"
+                                   "Total pagefile: 67108864 Kb\r\n"
+                                   "Available pagefile: 16777216 Kb\r\n"
                                    "Total virtual memory: 4194303 Kb\r\n"
                                    "Available virtual memory: 4193279 Kb\r\n"
-                                   "Total memory: 4194303 Kb\r\n"
-                                   "Available memory: 4194303 Kb\r\n"
+                                   "Total memory: 67108864 Kb\r\n"
+                                   "Available memory: 16777216 Kb\r\n"
                                    "Memory in use: 75%");
 }
 

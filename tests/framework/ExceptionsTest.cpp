@@ -158,6 +158,28 @@ TEST(WrappedExceptions, KnowWhereTheyWereThrown) {
     }
 }
 
+[[gnu::noinline]] void ThrowFromHere() {
+    throw std::runtime_error("here");
+}
+[[gnu::noinline]] void ThrowFromThere() {
+    throw std::runtime_error("there");
+}
+
+// The run-time hands a caught exception's memory to the next one of the same
+// size: the second throw must not be reported where the first one was.
+TEST(WrappedExceptions, AReusedExceptionObjectIsReportedWhereItWasLastThrown) {
+    void* raised[2] = {};
+    for (int round = 0; round < 2; ++round) {
+        try {
+            round == 0 ? ThrowFromHere() : ThrowFromThere();
+        } catch (...) {
+            raised[round] = WrapException(std::current_exception())->RaiseAddress();
+        }
+    }
+    ASSERT_NE(raised[0], nullptr);
+    EXPECT_NE(raised[0], raised[1]);
+}
+
 TEST(WrappedExceptions, FrameworkExceptionsKeepTheirClass) {
     std::exception_ptr error;
     try {

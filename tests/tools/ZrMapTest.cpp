@@ -116,6 +116,44 @@ TEST_F(ZrMapProgramTest, LookupPrintsWhatTheReaderFinds) {
     EXPECT_EQ(run.Output, "Unit: \nProcedure: \nLine: 0\n");
 }
 
+// Several addresses at once, each answer under its address; and a report
+// written without a map gets its bare call-stack frames resolved, the first
+// as it stands, the others (return addresses) one byte back.
+TEST_F(ZrMapProgramTest, LookupTakesSeveralAddressesAndAnnotateResolvesBareFrames) {
+    const std::string raise = report_["raise"];
+    TCommandResult run = RunCommand(Quote(ZR_ZRMAP) + " --lookup " + Quote(MapFile()) + " " +
+                                    raise + " 0x7fff00000000");
+    EXPECT_EQ(run.Status, 1);  // the second names nothing
+    const std::string found =
+        "Unit: MapThrower\nProcedure: maptest::RaiseAtKnownLine(int)\nLine: " +
+        std::to_string(RaiseLine()) + "\n";
+    char head[32];
+    std::snprintf(head, sizeof head, "Address: %08llX\n",
+                  std::strtoull(raise.c_str(), nullptr, 16));
+    EXPECT_EQ(run.Output, head + found + "Address: 7FFF00000000\nUnit: \nProcedure: \nLine: 0\n");
+
+    const std::uintptr_t address = std::strtoull(raise.c_str(), nullptr, 16);
+    char frames[128];
+    std::snprintf(frames, sizeof frames,
+                  "  %08lX\r\n  %08lX\r\n  7F0012345678 libc.so.6+0x2724a\r\n",
+                  static_cast<unsigned long>(address), static_cast<unsigned long>(address + 1));
+    const std::string report = std::string("Line No: 9\r\nCall stack:\r\n") + frames +
+                               "======\r\n  " + raise.substr(2) + "\r\n";
+    const std::string input = ::testing::TempDir() + "annotate-" + std::to_string(getpid());
+    std::ofstream(input, std::ios::binary) << report;
+    run = RunCommand(Quote(ZR_ZRMAP) + " --annotate " + Quote(MapFile()) + " < " + Quote(input));
+    std::filesystem::remove(input);
+    EXPECT_EQ(run.Status, 0);
+    const std::string where =
+        " MapThrower maptest::RaiseAtKnownLine(int) line " + std::to_string(RaiseLine());
+    std::snprintf(frames, sizeof frames, "  %08lX%s\r\n  %08lX%s\r\n",
+                  static_cast<unsigned long>(address), where.c_str(),
+                  static_cast<unsigned long>(address + 1), where.c_str());
+    EXPECT_EQ(run.Output, std::string("Line No: 9\r\nCall stack:\r\n") + frames +
+                              "  7F0012345678 libc.so.6+0x2724a\r\n======\r\n  " + raise.substr(2) +
+                              "\r\n");
+}
+
 // Every line the map gives inside the program's own unit agrees with the
 // line table as the binary tools read it.
 TEST_F(ZrMapProgramTest, LinesAgreeWithTheLineTable) {
@@ -257,9 +295,26 @@ TEST_F(ZrMapLayoutTest, HeaderCodeIsReportedInTheHeadersUnitWithItsLines) {
                   Row(0x118, 0, 11),  Row(0x140, 1, 950),
                   Row(0x150, 1, 951), Row(0x160, 0, 0, true)};
     Load(image);
-    Expect(0x112, "App", "RunCommand()", 10);  // inlined code: the line that called it
+    // A row of the header inside the function (its outermost frame is the
+    // header's, see OuterLines.h) is the header's unit and line.
+    Expect(0x112, "stl_vector", "RunCommand()", 900);
     Expect(0x120, "App", "RunCommand()", 11);
     Expect(0x150, "stl_vector", "std::vector<int>::size()", 951);
+}
+
+// A std::function handler starts in the library's header and runs the
+// lambda of the file that made it: each stretch is its own file's unit, so
+// unit and line never come from different files.
+TEST_F(ZrMapLayoutTest, EveryStretchIsTheUnitOfItsOwnRowsFile) {
+    TProgramImage image;
+    image.Files = {"/usr/include/c++/12/bits/std_function.h", "/src/Tour.cpp"};
+    image.Functions = {Function(0x100, 0x40, "Handler::_M_invoke()")};
+    image.Rows = {Row(0x100, 0, 290), Row(0x108, 1, 270), Row(0x120, 0, 292),
+                  Row(0x140, 0, 0, true)};
+    Load(image);
+    Expect(0x104, "std_function", "Handler::_M_invoke()", 290);
+    Expect(0x110, "Tour", "Handler::_M_invoke()", 270);
+    Expect(0x130, "std_function", "Handler::_M_invoke()", 292);
 }
 
 TEST_F(ZrMapLayoutTest, EachUnitFindsItsOwnBlockWhateverTheNames) {

@@ -4,7 +4,6 @@
 #include <cinttypes>
 #include <cstdio>
 #include <map>
-#include <optional>
 #include <queue>
 #include <tuple>
 
@@ -18,8 +17,6 @@ struct TCodeRange {
     std::uint32_t Start = 0;
     std::uint64_t End = 0;  // one past the last byte; equals Start for a size-0 symbol
     std::string Name;
-    std::optional<std::uint32_t> File;  // the file of its first line, when it has one
-    int FirstLine = 0;
 };
 
 // Aliases share an address (a constructor's two entry points, a weak and a
@@ -35,7 +32,7 @@ std::vector<TCodeRange> UniqueRanges(std::vector<TFunctionSymbol> functions) {
             ranges.back().End = std::max(ranges.back().End, end);
             continue;
         }
-        ranges.push_back({f.Offset, end, f.Name, std::nullopt, 0});
+        ranges.push_back({f.Offset, end, f.Name});
     }
     return ranges;
 }
@@ -44,63 +41,44 @@ bool Usable(const TLineRow& row) {
     return !row.EndSequence && row.Line > 0 && row.Line <= kLargestMapLine;
 }
 
-// The row that says where a function's code comes from: the first row at its
-// start (the function's own opening line, before any inlined code at the
-// same address), else the row whose stretch covers the start.
-const TLineRow* FirstRowOf(const std::vector<TLineRow>& rows, std::uint32_t start) {
-    auto at = std::lower_bound(rows.begin(), rows.end(), start,
-                               [](const TLineRow& r, std::uint32_t o) { return r.Offset < o; });
-    auto past = at;
-    for (; past != rows.end() && past->Offset == start; ++past)
-        if (Usable(*past)) return &*past;
-    // No usable row at the start: the last row up to it decides, and an end
-    // row there means no line table covers the start at all.
-    if (past == rows.begin()) return nullptr;
-    const TLineRow& covering = *(past - 1);
-    return Usable(covering) ? &covering : nullptr;
-}
+// A stretch of code that one line row covers: from its offset to the next
+// row's. Its unit is the unit of the row's own file, whatever function the
+// stretch lies in: a function's first row may come from another file than
+// the rows of its body (a std::function handler starts in the library's
+// header and runs the lambda of the file that made it).
+struct TStretch {
+    std::uint32_t Start = 0;
+    std::uint32_t End = 0;
+    int Line = 0;
+    std::string Unit;
+    std::string File;  // base name, for the block header
+};
 
-void AttachFiles(std::vector<TCodeRange>& ranges, const TProgramImage& image) {
-    for (TCodeRange& range : ranges) {
-        const TLineRow* row = FirstRowOf(image.Rows, range.Start);
-        if (row == nullptr || UnitNameOf(image.Files[row->File]).empty()) continue;
-        range.File = row->File;
-        range.FirstLine = row->Line;
+std::vector<TStretch> LineStretches(const TProgramImage& image) {
+    std::vector<TStretch> stretches;
+    const std::vector<TLineRow>& rows = image.Rows;
+    for (size_t i = 0; i < rows.size();) {
+        // Of the rows at one offset the last covers the code; an end row
+        // among them closes the stretch before.
+        size_t next = i;
+        while (next < rows.size() && rows[next].Offset == rows[i].Offset) ++next;
+        const TLineRow& row = rows[next - 1];
+        if (Usable(row) && next < rows.size()) {
+            const std::string& path = image.Files[row.File];
+            std::string unit = UnitNameOf(path);
+            if (!unit.empty())
+                stretches.push_back({row.Offset, rows[next].Offset, row.Line, std::move(unit),
+                                     path.substr(path.find_last_of('/') + 1)});
+        }
+        i = next;
     }
-}
-
-// The entries of one function: its own file's rows inside it, the last row
-// at an address winning (earlier ones at the same address cover no code),
-// and a run of rows on one line written once. Rows of other files (inlined
-// headers) are left out, so their code reports the line that called them.
-// An entry of line 0 at the function's end tells the reader that the code
-// after it (padding, start-up code without lines, another unit) has no line
-// in this unit; it also closes the unit's block after its last function.
-void AddFunctionEntries(const TCodeRange& range, const TProgramImage& image,
-                        std::uint64_t unitEndSoFar, std::vector<TMapLineEntry>& entries) {
-    std::vector<TMapLineEntry> own{{range.Start, range.FirstLine}};
-    std::uint64_t end = std::max<std::uint64_t>(range.End, range.Start + std::uint64_t{1});
-    auto it = std::lower_bound(image.Rows.begin(), image.Rows.end(), range.Start,
-                               [](const TLineRow& r, std::uint32_t o) { return r.Offset < o; });
-    for (; it != image.Rows.end() && it->Offset < end; ++it) {
-        if (!Usable(*it) || it->File != *range.File) continue;
-        if (own.back().Offset != it->Offset)
-            own.push_back({it->Offset, it->Line});
-        else if (it->Offset != range.Start)  // the opening line stands for the entry point
-            own.back().Line = it->Line;
-    }
-    // A symbol nested in an earlier one of the unit must not end the outer one's lines.
-    if (range.End > range.Start && range.End >= unitEndSoFar && range.End <= UINT32_MAX)
-        own.push_back({static_cast<std::uint32_t>(range.End), 0});
-    for (const TMapLineEntry& entry : own)
-        if (entries.empty() || entries.back().Line != entry.Line ||
-            entries.back().Offset >= entry.Offset)
-            entries.push_back(entry);
+    return stretches;
 }
 
 // The reader takes the entries of a block in order and cannot tell two
 // entries at one offset apart, so they are sorted and made unique, a real
-// line winning over the end of a neighbouring function.
+// line winning over the end of a neighbouring stretch; an entry on the line
+// of the one before it says nothing new.
 void FinishEntries(std::vector<TMapLineEntry>& entries) {
     std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
         return std::make_tuple(a.Offset, a.Line == 0) < std::make_tuple(b.Offset, b.Line == 0);
@@ -108,34 +86,39 @@ void FinishEntries(std::vector<TMapLineEntry>& entries) {
     entries.erase(std::unique(entries.begin(), entries.end(),
                               [](const auto& a, const auto& b) { return a.Offset == b.Offset; }),
                   entries.end());
+    entries.erase(std::unique(entries.begin(), entries.end(),
+                              [](const auto& a, const auto& b) { return a.Line == b.Line; }),
+                  entries.end());
 }
 
-struct TUnitBuild {
-    TMapLineBlock Block;
-    std::uint64_t End = 0;
-};
-
-std::vector<TMapSegment> BuildSegments(const std::vector<TCodeRange>& ranges,
-                                       const std::vector<std::string>& unitOfRange) {
+// One segment per run of adjacent stretches of one unit.
+std::vector<TMapSegment> BuildSegments(const std::vector<TStretch>& stretches) {
     std::vector<TMapSegment> segments;
-    std::uint64_t runEnd = 0;
-    bool open = false;
-    for (size_t i = 0; i < ranges.size(); ++i) {
-        const std::string& unit = unitOfRange[i];
-        if (unit.empty()) {
-            open = false;
-            continue;
-        }
-        if (!open || segments.back().Unit != unit) {
-            segments.push_back({ranges[i].Start, 0, unit});
-            runEnd = ranges[i].End;
-            open = true;
-        }
-        runEnd = std::max(runEnd, ranges[i].End);
-        segments.back().Length = static_cast<std::uint32_t>(
-            std::min<std::uint64_t>(runEnd - segments.back().Start, UINT32_MAX));
+    std::uint32_t runEnd = 0;
+    for (const TStretch& s : stretches) {
+        if (segments.empty() || segments.back().Unit != s.Unit || runEnd != s.Start)
+            segments.push_back({s.Start, 0, s.Unit});
+        runEnd = s.End;
+        segments.back().Length = runEnd - segments.back().Start;
     }
     return segments;
+}
+
+// Each unit's entries: every stretch's line, and a line 0 where it ends,
+// which the next stretch of the unit replaces when it follows at once. So
+// code of another unit, padding or code without lines has no line here.
+std::vector<TMapLineBlock> BuildLineBlocks(const std::vector<TStretch>& stretches) {
+    std::map<std::string, size_t> unitIndex;
+    std::vector<TMapLineBlock> blocks;  // in the order of their first code
+    for (const TStretch& s : stretches) {
+        auto [it, added] = unitIndex.try_emplace(s.Unit, blocks.size());
+        if (added) blocks.push_back({s.Unit, s.File, {}});
+        std::vector<TMapLineEntry>& entries = blocks[it->second].Entries;
+        entries.push_back({s.Start, s.Line});
+        entries.push_back({s.End, 0});
+    }
+    for (TMapLineBlock& block : blocks) FinishEntries(block.Entries);
+    return blocks;
 }
 
 std::vector<TMapPublic> BuildPublics(const std::vector<TCodeRange>& ranges) {
@@ -231,30 +214,10 @@ TMapLayout BuildMapLayout(const TProgramImage& image) {
     TMapLayout layout;
     layout.CodeStart = image.CodeStart;
     layout.CodeSize = image.CodeSize;
-    std::vector<TCodeRange> ranges = UniqueRanges(image.Functions);
-    AttachFiles(ranges, image);
-
-    std::vector<std::string> unitOfRange(ranges.size());
-    std::map<std::string, size_t> unitIndex;
-    std::vector<TUnitBuild> units;
-    for (size_t i = 0; i < ranges.size(); ++i) {
-        if (!ranges[i].File) continue;
-        const std::string& file = image.Files[*ranges[i].File];
-        unitOfRange[i] = UnitNameOf(file);
-        auto [it, added] = unitIndex.try_emplace(unitOfRange[i], units.size());
-        if (added)
-            units.push_back({{unitOfRange[i], file.substr(file.find_last_of('/') + 1), {}}, 0});
-        TUnitBuild& unit = units[it->second];
-        AddFunctionEntries(ranges[i], image, unit.End, unit.Block.Entries);
-        unit.End = std::max(unit.End, ranges[i].End);
-    }
-    for (TUnitBuild& unit : units) {
-        FinishEntries(unit.Block.Entries);
-        layout.LineBlocks.push_back(std::move(unit.Block));
-    }
-    layout.LineBlocks = OrderBlocks(std::move(layout.LineBlocks));
-    layout.Segments = BuildSegments(ranges, unitOfRange);
-    layout.Publics = BuildPublics(ranges);
+    const std::vector<TStretch> stretches = LineStretches(image);
+    layout.LineBlocks = OrderBlocks(BuildLineBlocks(stretches));
+    layout.Segments = BuildSegments(stretches);
+    layout.Publics = BuildPublics(UniqueRanges(image.Functions));
     return layout;
 }
 

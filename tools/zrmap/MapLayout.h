@@ -2,11 +2,12 @@
 // code belongs to, which name each address carries, and which source line
 // each offset starts. The text itself is MapText's business.
 //
-// A unit is a source file's base name without its extension. Code belongs to
-// the unit of the file that holds its function's first line, so a template
-// or inline function from a header is reported in that header's unit, with
-// that header's line numbers; a unit and a line from different files would
-// point the reader of a report at the wrong place.
+// A unit is a source file's base name without its extension. Each stretch
+// of code belongs to the unit of the file its own line row names (the rows
+// are those of the outermost frame, see OuterLines.h), whatever function it
+// lies in, so a unit and a line always come from the same file; a unit and a
+// line from different files would point the reader of a report at the wrong
+// place.
 #pragma once
 
 #include <cstdint>
@@ -17,9 +18,9 @@
 
 namespace zr::zrmap {
 
-// A stretch of code that belongs to one unit. A unit whose functions are
-// spread over the executable (main in the start-up section, cold paths at
-// the far end) gets one segment per stretch.
+// A stretch of code that belongs to one unit. A unit whose code is spread
+// over the executable (main in the start-up section, cold paths at the far
+// end, inlined into other units' functions) gets one segment per stretch.
 struct TMapSegment {
     std::uint32_t Start = 0;
     std::uint32_t Length = 0;
@@ -39,7 +40,7 @@ struct TMapLineEntry {
 // All line entries of one unit, offsets strictly ascending.
 struct TMapLineBlock {
     std::string Unit;
-    std::string File;  // file name of the unit's first source, for people reading the map
+    std::string File;  // file name of the unit's first stretch, for people reading the map
     std::vector<TMapLineEntry> Entries;
 };
 

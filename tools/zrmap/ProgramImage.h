@@ -39,7 +39,7 @@ struct TProgramImage {
     // Every compilation unit's rows, sorted by offset; inside functions, the
     // rows of the outermost frame (see OuterLines.h).
     std::vector<TLineRow> Rows;
-    bool HasLineTable = false;       // false when the executable carries no DWARF
+    bool HasLineTable = false;  // false when the executable carries no DWARF
 };
 
 // A file that cannot be read as an executable with code.

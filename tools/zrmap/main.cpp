@@ -2,13 +2,16 @@
 // a map the way the exception report does.
 //
 //   zrmap <executable> [<map file>]
-//   zrmap --lookup <map file> <hex address>
+//   zrmap --lookup <map file> <hex address>...
+//   zrmap --annotate <map file> < report
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "exception/KVMapFile.h"
 #include "framework/SysUtils.h"
@@ -27,10 +30,13 @@ int Usage(std::FILE* out, int status) {
         "usage: zrmap <executable> [<map file>]\n"
         "         writes the map of the executable's functions, units and source lines;\n"
         "         by default beside the executable, its extension changed to .map\n"
-        "       zrmap --lookup <map file> <hex address>\n"
-        "         prints the unit, procedure and line the map gives for an address in\n"
+        "       zrmap --lookup <map file> <hex address>...\n"
+        "         prints the unit, procedure and line the map gives for each address in\n"
         "         map form (the code's run-time offset plus 0x00401000); exits 1 when\n"
-        "         the map names none of them\n",
+        "         the map names none of them for some address\n"
+        "       zrmap --annotate <map file> < report\n"
+        "         copies a log of exception reports, adding to every call-stack frame\n"
+        "         that names no source the unit, procedure and line the map gives\n",
         out);
     return status;
 }
@@ -49,30 +55,90 @@ bool ParseAddress(std::string_view text, std::uintptr_t& address) {
     return true;
 }
 
-int Lookup(const std::string& mapFile, const std::string& addressText) {
-    std::uintptr_t address = 0;
-    if (!ParseAddress(addressText, address)) {
-        std::fprintf(stderr, "zrmap: '%s' is not a hexadecimal address\n", addressText.c_str());
-        return kFailed;
+// The reader takes a missing map as an empty one; a person who typed the
+// name wants to hear about it.
+bool MapExists(const std::string& mapFile) {
+    if (zr::FileExists(mapFile)) return true;
+    std::fprintf(stderr, "zrmap: %s: no such map file\n", mapFile.c_str());
+    return false;
+}
+
+int Lookup(const std::string& mapFile, const std::vector<std::string>& addressTexts) {
+    std::vector<std::uintptr_t> addresses;
+    for (const std::string& text : addressTexts) {
+        std::uintptr_t address = 0;
+        if (!ParseAddress(text, address)) {
+            std::fprintf(stderr, "zrmap: '%s' is not a hexadecimal address\n", text.c_str());
+            return kFailed;
+        }
+        addresses.push_back(address);
     }
-    // The reader takes a missing map as an empty one; a person who typed the
-    // name wants to hear about it.
-    if (!zr::FileExists(mapFile)) {
-        std::fprintf(stderr, "zrmap: %s: no such map file\n", mapFile.c_str());
-        return kFailed;
-    }
-    if (address == 0) {
-        // A null address means "the exception being handled" to the reader.
-        std::fputs("zrmap: address 0 lies in no map\n", stderr);
-        return kNothingFound;
-    }
+    if (!MapExists(mapFile)) return kFailed;
     zr::TKVMapFile map;
     map.SetMapFileName(mapFile);
-    map.LoadExceptionData(reinterpret_cast<const void*>(address));
-    std::printf("Unit: %s\nProcedure: %s\nLine: %d\n", map.UnitName().c_str(),
-                map.ProcedureName().c_str(), map.LineNumber());
-    bool found = !map.UnitName().empty() || !map.ProcedureName().empty() || map.LineNumber() != 0;
-    return found ? kFound : kNothingFound;
+    int status = kFound;
+    for (const std::uintptr_t address : addresses) {
+        // Several answers are told apart by the address each one is for.
+        if (addresses.size() > 1) std::printf("Address: %08" PRIXPTR "\n", address);
+        if (address == 0) {
+            // A null address means "the exception being handled" to the reader.
+            std::fputs("zrmap: address 0 lies in no map\n", stderr);
+            status = kNothingFound;
+            continue;
+        }
+        map.LoadExceptionData(reinterpret_cast<const void*>(address));
+        std::printf("Unit: %s\nProcedure: %s\nLine: %d\n", map.UnitName().c_str(),
+                    map.ProcedureName().c_str(), map.LineNumber());
+        if (map.UnitName().empty() && map.ProcedureName().empty() && map.LineNumber() == 0)
+            status = kNothingFound;
+    }
+    return status;
+}
+
+// A frame line of a call stack: two blanks and the address, and nothing
+// after it when the machine that wrote the report had no map.
+bool BareFrame(const std::string& line, std::uintptr_t& address) {
+    if (!line.starts_with("  ")) return false;
+    std::string_view rest(line);
+    rest.remove_prefix(2);
+    if (rest.ends_with("\r")) rest.remove_suffix(1);
+    return rest.find(' ') == std::string_view::npos && ParseAddress(rest, address);
+}
+
+int Annotate(const std::string& mapFile) {
+    if (!MapExists(mapFile)) return kFailed;
+    zr::TKVMapFile map;
+    map.SetMapFileName(mapFile);
+    map.LoadMapFile();
+    int frame = -1;  // the frame's place in the call stack; -1 outside one
+    for (std::string line; std::getline(std::cin, line);) {
+        const bool ended = !std::cin.eof();
+        std::string_view text(line);
+        if (text.ends_with("\r")) text.remove_suffix(1);
+        std::uintptr_t address = 0;
+        if (text == "Call stack:") {
+            frame = 0;
+        } else if (frame >= 0 && line.starts_with("  ")) {
+            // Every frame but the first is a return address: the call lies
+            // one byte back, perhaps on the line before.
+            if (BareFrame(line, address) && address <= UINT32_MAX) {
+                const auto offset =
+                    static_cast<std::uint32_t>(address) - map.CodeBase() - (frame > 0 ? 1 : 0);
+                const zr::TKVMapFile::TMapSourceView found = map.Resolve(offset);
+                std::string where;
+                if (!found.Unit.empty()) where += " " + std::string(found.Unit);
+                if (!found.Procedure.empty()) where += " " + std::string(found.Procedure);
+                if (found.Line > 0) where += " line " + std::to_string(found.Line);
+                line.insert(text.size(), where);
+            }
+            ++frame;
+        } else {
+            frame = -1;
+        }
+        std::fputs(line.c_str(), stdout);
+        if (ended) std::fputc('\n', stdout);
+    }
+    return kFound;
 }
 
 int Write(const std::string& executable, const std::string& mapFile) {
@@ -96,7 +162,9 @@ int main(int argc, char** argv) {
         if (argc == 2 &&
             (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h"))
             return Usage(stdout, 0);
-        if (argc == 4 && std::string_view(argv[1]) == "--lookup") return Lookup(argv[2], argv[3]);
+        if (argc >= 4 && std::string_view(argv[1]) == "--lookup")
+            return Lookup(argv[2], std::vector<std::string>(argv + 3, argv + argc));
+        if (argc == 3 && std::string_view(argv[1]) == "--annotate") return Annotate(argv[2]);
         if ((argc == 2 || argc == 3) && !std::string_view(argv[1]).starts_with("-"))
             return Write(argv[1], argc == 3 ? argv[2] : zr::ChangeFileExt(argv[1], ".map"));
         return Usage(stderr, kFailed);

@@ -1,0 +1,96 @@
+// What call stacks cost, side by side in one run:
+//
+//   BM_ThrowCatch/asked:0|1        a framework exception thrown 20 calls deep
+//                                  and caught, without and with a log asking
+//                                  for call stacks
+//   BM_ReportOnDisk/stack:0|1      the same exception handed to an active
+//                                  exception log that appends its report to a
+//                                  file, without and with lfCallStack
+//   BM_WalkStack                   the unwinder's walk alone, 20 calls deep
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "exception/LogError.h"
+#include "framework/Application.h"
+#include "framework/ExceptAddr.h"
+
+namespace {
+
+constexpr int kDepth = 20;
+volatile int sink = 0;
+
+[[gnu::noinline]] void Raise(int depth) {
+    if (depth == 0) throw zr::EConvertError("'x' is not a valid integer value");
+    Raise(depth - 1);
+    sink = sink + 1;  // not a tail call: every level keeps its frame
+}
+
+[[gnu::noinline]] int Walk(int depth) {
+    if (depth == 0) {
+        void* frames[zr::kMaxCallFrames];
+        return zr::WalkStack(frames, zr::kMaxCallFrames);
+    }
+    const int count = Walk(depth - 1);
+    sink = sink + 1;
+    return count;
+}
+
+void BM_ThrowCatch(benchmark::State& state) {
+    const bool asked = state.range(0) != 0;
+    if (asked) zr::RequestCallStacks();
+    for (auto _ : state) {
+        try {
+            Raise(kDepth);
+        } catch (const zr::Exception& e) {
+            benchmark::DoNotOptimize(&e);
+        }
+    }
+    if (asked) zr::ReleaseCallStacks();
+}
+BENCHMARK(BM_ThrowCatch)->ArgName("asked")->Arg(0)->Arg(1);
+
+void BM_WalkStack(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(Walk(kDepth));
+}
+BENCHMARK(BM_WalkStack);
+
+void BM_ReportOnDisk(benchmark::State& state) {
+    const std::string folder =
+        std::filesystem::temp_directory_path() / ("zr-bench-stack-" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder);
+    {
+        zr::TKVExceptionLog log(nullptr);
+        log.SetLogFile(folder + "/report.log");
+        log.SetErrorDialog(zr::edNone);
+        // The demo's map, when the benchmark runs in the build tree: every
+        // frame is looked up in a map of real size.
+        log.MapFile()->SetMapFileName(
+            std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "demo" /
+            "zrdemo.map");
+        zr::TKVLFormats formats = zr::KVLDefaultFormats;
+        formats = formats.Include(zr::lfExceptionClassName).Include(zr::lfSourceLine);
+        if (state.range(0) != 0) formats = formats.Include(zr::lfCallStack);
+        log.SetFormats(formats);
+        log.SetActive(true);
+        for (auto _ : state) {
+            try {
+                Raise(kDepth);
+            } catch (zr::Exception& e) {
+                log.DoException(nullptr, e);
+            }
+            state.PauseTiming();
+            std::filesystem::resize_file(folder + "/report.log", 0);
+            state.ResumeTiming();
+        }
+    }
+    std::filesystem::remove_all(folder);
+}
+BENCHMARK(BM_ReportOnDisk)->ArgName("stack")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

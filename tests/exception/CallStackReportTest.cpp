@@ -1,0 +1,144 @@
+// Call stacks in the reports of a real program built as applications are:
+// each run in a process of its own, its log file read afterwards.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "framework/SysUtils.h"
+
+extern char** environ;
+
+namespace zr {
+namespace {
+
+struct TRun {
+    int Status = 0;
+    std::string Output;
+    std::string Log;
+};
+
+class CallStackReport : public ::testing::Test {
+  protected:
+    void SetUp() override {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+        GTEST_SKIP() << "the sanitizer's run-time reports faults itself";
+#endif
+        folder_ = ::testing::TempDir() + "call_stack_" + std::to_string(getpid());
+        ForceDirectories(folder_);
+    }
+
+    TRun Run(const std::string& mode) {
+        TRun run;
+        const std::string log = folder_ + "/" + mode + ".log";
+        const std::string out = folder_ + "/" + mode + ".out";
+        DeleteFile(log);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        const char* argv[] = {ZR_CALL_STACK_PROGRAM, mode.c_str(), log.c_str(), nullptr};
+        pid_t pid = 0;
+        EXPECT_EQ(posix_spawn(&pid, ZR_CALL_STACK_PROGRAM, &actions, nullptr,
+                              const_cast<char**>(argv), environ),
+                  0);
+        posix_spawn_file_actions_destroy(&actions);
+        waitpid(pid, &run.Status, 0);
+        run.Output = Read(out);
+        run.Log = Read(log);
+        return run;
+    }
+
+    static std::string Read(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    static std::string Value(const std::string& output, const std::string& key) {
+        std::istringstream lines(output);
+        for (std::string line; std::getline(lines, line);)
+            if (line.rfind(key + " ", 0) == 0) return line.substr(key.size() + 1);
+        return "";
+    }
+
+    // The frame lines of the last report's call stack.
+    static std::vector<std::string> Frames(const std::string& log) {
+        std::vector<std::string> frames;
+        size_t at = log.rfind("\r\nCall stack:\r\n");
+        if (at == std::string::npos) return frames;
+        at += 15;
+        while (log.compare(at, 2, "  ") == 0) {
+            const size_t end = log.find("\r\n", at);
+            frames.push_back(log.substr(at, end - at));
+            at = end + 2;
+        }
+        return frames;
+    }
+
+    static void ExpectLastReportWithCallStack(const TRun& run);
+
+    std::string folder_;
+};
+
+// Frame `index` is `procedure` of the program's unit at `line`.
+void ExpectFrame(const std::vector<std::string>& frames, size_t index, const std::string& procedure,
+                 const std::string& line) {
+    ASSERT_GT(frames.size(), index);
+    EXPECT_NE(frames[index].find(" CallStackProgram stack::" + procedure), std::string::npos)
+        << frames[index];
+    EXPECT_TRUE(frames[index].ends_with(" line " + line)) << frames[index];
+}
+
+// The raise, then each caller at the line of its call, for an exception of
+// the framework's and for one the C++ library throws on the program's behalf.
+TEST_F(CallStackReport, ThreeCallsDeepNameTheirProceduresUnitsAndCallLinesInOrder) {
+    for (const std::string mode : {"framework", "vector"}) {
+        const TRun run = Run(mode);
+        ASSERT_TRUE(WIFEXITED(run.Status) && WEXITSTATUS(run.Status) == 0) << run.Output;
+        const std::vector<std::string> frames = Frames(run.Log);
+        ExpectFrame(frames, 0, "Innermost(", Value(run.Output, "raise"));
+        ExpectFrame(frames, 1, "Middle(", Value(run.Output, "middle"));
+        ExpectFrame(frames, 2, "Outer(", Value(run.Output, "outer"));
+        // The first frame is the address the report's head gives.
+        const size_t head = run.Log.find("Phys.addr: ") + 11;
+        EXPECT_EQ(frames[0].substr(2, 8), run.Log.substr(head, 8)) << run.Log;
+        EXPECT_LE(frames.size(), 64u);
+    }
+}
+
+TEST_F(CallStackReport, AFaultInAnInlinedFunctionGivesItsCallerFirst) {
+    const TRun run = Run("inlined");
+    ASSERT_TRUE(WIFEXITED(run.Status)) << run.Output;
+    ExpectFrame(Frames(run.Log), 0, "PokeCaller()", Value(run.Output, "poke"));
+}
+
+// A fault while a report is written cannot be survived: the last report,
+// written from the signal handler, has the call stack from the fault on.
+TEST_F(CallStackReport, ALastReportHasTheCallStackOfTheFault) {
+    for (const std::string mode : {"last", "uncaught"}) {
+        SCOPED_TRACE(mode);
+        ExpectLastReportWithCallStack(Run(mode));
+    }
+}
+
+void CallStackReport::ExpectLastReportWithCallStack(const TRun& run) {
+    ASSERT_TRUE(WIFSIGNALED(run.Status)) << run.Output;
+    ASSERT_NE(run.Log.rfind("Classname: "), std::string::npos) << run.Output;
+    const std::string last = run.Log.substr(run.Log.rfind("Classname: "));
+    EXPECT_TRUE(last.starts_with("Classname: EAccessViolation")) << run.Log;
+    const std::vector<std::string> frames = Frames(last);
+    ExpectFrame(frames, 0, "PokeCaller()", Value(run.Output, "poke"));
+    EXPECT_NE(frames.back().find(" _start"), std::string::npos) << last;
+}
+
+}  // namespace
+}  // namespace zr
