@@ -17,7 +17,7 @@ object frmPayroll: TfrmPayroll
     SendTo.AttachLog = True
     SendTo.AttachScreenShot = False
     ErrorDialog = edNone
-    Formats = [lfDate, lfTime, lfPhysAddress, lfExceptionClassName, lfMessage, lfSeparator, lfSourceLine, lfApplication]
+    Formats = [lfDate, lfTime, lfPhysAddress, lfExceptionClassName, lfMessage, lfSeparator, lfSourceLine, lfApplication, lfCallStack]
     OnException = ExceptionLogException
   end
 end
