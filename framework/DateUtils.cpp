@@ -154,12 +154,22 @@ TDateTime Time() {
     return now - std::trunc(now);
 }
 
+// Before 1899-12-30 the day counts backwards while the time of day still
+// counts forwards from that day's midnight, so day and time go separately.
 TDateTime UnixToDateTime(std::int64_t seconds) {
-    return 25569.0 + static_cast<double>(seconds) / 86400.0;
+    std::int64_t days = seconds / 86400;
+    std::int64_t rest = seconds % 86400;
+    if (rest < 0) {
+        rest += 86400;
+        --days;
+    }
+    return CombineDateTime(25569.0 + static_cast<double>(days), static_cast<double>(rest) / 86400.0);
 }
 
 std::int64_t DateTimeToUnix(TDateTime value) {
-    return static_cast<std::int64_t>(std::llround((value - 25569.0) * 86400.0));
+    const double day = std::trunc(value);
+    const double time = std::fabs(value - day);
+    return static_cast<std::int64_t>(std::llround((day - 25569.0) * 86400.0 + time * 86400.0));
 }
 
 }  // namespace zr

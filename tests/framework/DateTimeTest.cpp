@@ -107,6 +107,19 @@ TEST(DateEncoding, TimesAndTheDaysBeforeTheEpoch) {
     EXPECT_EQ(h + n + s + ms, 0);
 }
 
+TEST(DateEncoding, UnixSecondsBeforeTheEpochKeepTheirDayAndTime) {
+    // 1899-12-29 06:00 UTC, and 1850-06-15 06:30 UTC.
+    for (std::int64_t seconds : {-2209226400LL, -3772546200LL, 0LL, 86399LL}) {
+        const TDateTime value = UnixToDateTime(seconds);
+        EXPECT_EQ(DateTimeToUnix(value), seconds);
+    }
+    int y, m, d, h, n, s, ms;
+    DecodeDate(UnixToDateTime(-2209226400LL), y, m, d);
+    DecodeTime(UnixToDateTime(-2209226400LL), h, n, s, ms);
+    EXPECT_EQ(y * 10000 + m * 100 + d, 18991229);
+    EXPECT_EQ(h, 6);
+}
+
 TEST(DateEncoding, NowIsTheLocalClock) {
     time_t before = time(nullptr);
     TDateTime now = Now();
