@@ -273,6 +273,48 @@ TEST_F(X11BackendTest, TheKeyboardGoesToTheWindowOfTheActiveFormAndComesBackAfte
     EXPECT_TRUE(PumpUntil([&] { return client_->Focus() == mainWindow; }));
 }
 
+// The user switching to another program's window and back: the application
+// hears it once each way, and the keyboard moving between its own windows is
+// no switch.
+TEST_F(X11BackendTest, AnotherProgramTakingTheKeyboardDeactivatesTheApplicationUntilItComesBack) {
+    auto main = NewForm("Main");
+    main->Show();
+    const unsigned long mainWindow = X11WindowOf(*main);
+    ASSERT_TRUE(PumpUntil([&] { return client_->Focus() == mainWindow; }));
+    PumpUntil([] { return false; }, 100ms);  // our own focus news is read
+    ASSERT_TRUE(Application->Active());
+
+    int activations = 0, deactivations = 0;
+    const TNotifyEvent savedActivate = Application->OnActivate();
+    const TNotifyEvent savedDeactivate = Application->OnDeactivate();
+    Application->SetOnActivate(TNotifyEvent::FromFunction([&](TObject*) { ++activations; }));
+    Application->SetOnDeactivate(TNotifyEvent::FromFunction([&](TObject*) { ++deactivations; }));
+
+    const unsigned long other = client_->CreateWindow(700, 100, 120, 80);
+    ASSERT_NE(other, 0u);
+    client_->SetFocus(other);
+    EXPECT_TRUE(PumpUntil([&] { return deactivations == 1; })) << "no OnDeactivate";
+    EXPECT_FALSE(Application->Active());
+
+    client_->SetFocus(mainWindow);
+    EXPECT_TRUE(PumpUntil([&] { return activations == 1; })) << "no OnActivate";
+    EXPECT_TRUE(Application->Active());
+
+    auto second = NewForm("Second");
+    second->SetBounds(100, 100, 100, 100);
+    second->Show();
+    const unsigned long secondWindow = X11WindowOf(*second);
+    EXPECT_TRUE(PumpUntil([&] { return client_->Focus() == secondWindow; }));
+    PumpUntil([] { return false; }, 200ms);
+    EXPECT_EQ(activations, 1);
+    EXPECT_EQ(deactivations, 1);
+    EXPECT_TRUE(Application->Active());
+
+    Application->SetOnActivate(savedActivate);
+    Application->SetOnDeactivate(savedDeactivate);
+    client_->DestroyWindow(other);
+}
+
 TEST_F(X11BackendTest, TheWindowShowsTheFormsControlsInTheirColours) {
     auto form = NewForm("Picture");
     form->SetBounds(450, 320, 100, 100);
