@@ -15,6 +15,7 @@
 #include "framework/Forms.h"
 #include "framework/MessageForm.h"
 #include "framework/MessageQueue.h"
+#include "framework/Messages.h"
 #include "framework/X11FormInput.h"
 #include "platform/X11Canvas.h"
 #include "platform/X11Display.h"
@@ -86,6 +87,7 @@ class TX11FormBackend : public TFormBackend {
     TFormWindow& Open(TCustomForm& form);
     void Apply(TCustomForm& form, TFormWindow& w);
     void FollowActivation(const TCustomForm& form, const TFormWindow& w);
+    void FollowFocus();
     void ShowVisibleForms();
     bool Service();
     bool Dispatch(const TXInput& input);
@@ -107,6 +109,9 @@ class TX11FormBackend : public TFormBackend {
     // Set while the model takes a size the user gave the window, which the
     // window has already.
     bool followingWindow_ = false;
+    // One of our windows got or lost the keyboard since the focus was last
+    // looked at.
+    bool focusMoved_ = false;
 };
 
 TX11FormBackend& Backend() {
@@ -351,6 +356,7 @@ bool TX11FormBackend::Service() {
             ConnectionLost();
             return true;
         }
+        FollowFocus();
         Redraw();
         display_->Flush();
     } while (display_ && display_->Queued());
@@ -386,6 +392,10 @@ bool TX11FormBackend::Dispatch(const TXInput& input) {
             if (HandlePointer(form, input, w.View)) w.Dirty = true;
             PointerToApplication(form, input);
             return false;
+        case TXInput::kFocusIn:
+        case TXInput::kFocusOut:
+            focusMoved_ = true;
+            return false;
         case TXInput::kCloseRequest:
             if (!form.Visible() || !form.Enabled()) return false;
             form.Close();
@@ -394,6 +404,21 @@ bool TX11FormBackend::Dispatch(const TXInput& input) {
             break;
     }
     return false;
+}
+
+void TX11FormBackend::FollowFocus() {
+    // The application is active while one of its windows has the keyboard,
+    // as the host's activation message tells it: the user switching to
+    // another program deactivates it, and coming back activates it again.
+    // A move between two of our windows comes as a loss and a gain, so the
+    // server is asked where the focus is once the news of a move is read,
+    // instead of deciding on each half.
+    if (!focusMoved_ || !Application) return;
+    focusMoved_ = false;
+    const auto it = windows_.find(display_->FocusWindow());
+    const bool ours = it != windows_.end() && it->second->Visible();
+    if (Application->Active() != ours)
+        SendMessage(Application->Handle(), WM_ACTIVATEAPP, ours ? 1 : 0);
 }
 
 bool TX11FormBackend::TakeSize(TCustomForm& form, const TXInput& input) {

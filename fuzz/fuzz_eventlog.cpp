@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "framework/Exceptions.h"
@@ -23,6 +24,13 @@ const std::string& StoreFolder() {
         setenv("ZORIRIVE_EVENTLOG", pattern, 1);
         return std::string(pattern);
     }();
+    // Every run (each replay of the seeds in the test run too) leaves /tmp
+    // as it found it.
+    static const bool removedAtExit = std::atexit([] {
+                                          std::error_code ignored;
+                                          std::filesystem::remove_all(folder, ignored);
+                                      }) == 0;
+    (void)removedAtExit;
     return folder;
 }
 

@@ -103,12 +103,13 @@ TXWindow TXDisplay::CreateWindow(const TXWindowSpec& windowSpec) {
     attributes.background_pixel = Pixel(windowSpec.Background);
     attributes.border_pixel = BlackPixel(display_, screen_);
     attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | KeyPressMask |
-                            StructureNotifyMask | PointerMotionMask | LeaveWindowMask;
+                            StructureNotifyMask | PointerMotionMask | LeaveWindowMask |
+                            FocusChangeMask;
     attributes.bit_gravity = NorthWestGravity;
     Window window = XCreateWindow(
-        display_, RootWindow(display_, screen_), windowSpec.Left, windowSpec.Top, static_cast<unsigned>(width),
-        static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, CopyFromParent,
-        CWBackPixel | CWBorderPixel | CWEventMask | CWBitGravity, &attributes);
+        display_, RootWindow(display_, screen_), windowSpec.Left, windowSpec.Top,
+        static_cast<unsigned>(width), static_cast<unsigned>(height), 0, CopyFromParent, InputOutput,
+        CopyFromParent, CWBackPixel | CWBorderPixel | CWEventMask | CWBitGravity, &attributes);
     if (!window) return 0;
 
     Atom deleteWindow = wmDeleteWindow_;
@@ -214,6 +215,14 @@ bool TXDisplay::Viewable(TXWindow window) {
            attributes.map_state == IsViewable;
 }
 
+TXWindow TXDisplay::FocusWindow() {
+    if (lost_) return 0;
+    Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(display_, &focus, &revert);
+    return focus == PointerRoot ? 0 : focus;
+}
+
 bool TXDisplay::NextInput(TXInput& input) {
     while (!lost_ && XPending(display_) > 0) {
         XEvent event;
@@ -278,6 +287,16 @@ bool TXDisplay::Translate(void* raw, TXInput& input) {
         case MapNotify:
             input.Kind = TXInput::kMapped;
             input.Window = event.xmap.window;
+            return true;
+        case FocusIn:
+        case FocusOut:
+            // A grab's start and end only lend the keyboard for a moment;
+            // the pointer's window hears of the focus only when it follows
+            // the pointer, which never makes the window the focus.
+            if (event.xfocus.mode == NotifyGrab || event.xfocus.mode == NotifyUngrab ||
+                event.xfocus.detail == NotifyPointer)
+                return false;
+            input.Kind = event.type == FocusIn ? TXInput::kFocusIn : TXInput::kFocusOut;
             return true;
         default:
             return false;

@@ -35,6 +35,12 @@ struct TXInput {
         kMapped,
         kPointerMoved,  // X, Y: where the pointer is now
         kPointerLeft,   // the pointer left the window
+        // The window got or lost the keyboard focus. Only real moves of the
+        // focus come through: none for the short hold of a keyboard grab
+        // (a window manager's switcher, a menu) nor for the pointer's window
+        // under a focus that follows the pointer.
+        kFocusIn,
+        kFocusOut,
     };
     TKind Kind = kNone;
     TXWindow Window = 0;
@@ -103,6 +109,9 @@ class TXDisplay {
     // The window and all its ancestors are mapped: drawing on it shows.
     // Asks the server (a round trip).
     bool Viewable(TXWindow window);
+    // The window that has the keyboard focus now; 0 when none has it (or it
+    // follows the pointer). Asks the server (a round trip).
+    TXWindow FocusWindow();
 
     // Takes the next record of input; false when none is waiting. Never
     // blocks.

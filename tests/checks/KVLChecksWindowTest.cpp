@@ -1,12 +1,13 @@
 // A failed check in a real window: the mark is drawn beside the control
 // (magenta let through), its hint shows when the pointer rests on it, and
-// the keyboard goes to the first failed control. Skips without an X display.
-#include <dlfcn.h>
+// the keyboard goes to the first failed control. Runs on a display of its
+// own (TestDisplay.h); skips when none can be had.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "checks/KVLChecks.h"
@@ -17,69 +18,13 @@
 #include "framework/StdCtrls.h"
 #include "framework/X11FormBackend.h"
 #include "platform/ScreenCapture.h"
-
-// Last: Xlib's macros (None, Bool, Status) would spoil the headers above.
-#include <X11/Xlib.h>
+#include "tests/support/TestDisplay.h"
+#include "tests/support/XDriver.h"
 
 namespace zr {
 namespace {
 
 using namespace std::chrono_literals;
-
-// A second client of the display, loaded as a plug-in would be (the test
-// program does not link Xlib): it moves the pointer and asks who has the
-// keyboard, as a person and a test tool would.
-class PointerClient {
-  public:
-    PointerClient() {
-        lib_ = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
-        if (!lib_ || !Load(open_, "XOpenDisplay") || !Load(close_, "XCloseDisplay") ||
-            !Load(send_, "XSendEvent") || !Load(flush_, "XFlush") ||
-            !Load(focus_, "XGetInputFocus"))
-            return;
-        display_ = open_(nullptr);
-    }
-    ~PointerClient() {
-        if (display_) close_(display_);
-        if (lib_) dlclose(lib_);
-    }
-    bool Ok() const { return display_ != nullptr; }
-
-    void MoveTo(unsigned long window, int x, int y) {
-        XEvent e{};
-        e.xmotion.type = MotionNotify;
-        e.xmotion.display = display_;
-        e.xmotion.window = window;
-        e.xmotion.root = DefaultRootWindow(display_);
-        e.xmotion.x = x;
-        e.xmotion.y = y;
-        e.xmotion.same_screen = True;
-        send_(display_, window, False, PointerMotionMask, &e);
-        flush_(display_);
-    }
-
-    unsigned long Focus() {
-        Window focus = 0;
-        int revert = 0;
-        focus_(display_, &focus, &revert);
-        return focus;
-    }
-
-  private:
-    template <class F>
-    bool Load(F& fn, const char* name) {
-        fn = reinterpret_cast<F>(dlsym(lib_, name));
-        return fn != nullptr;
-    }
-
-    void* lib_ = nullptr;
-    Display* display_ = nullptr;
-    decltype(&XOpenDisplay) open_ = nullptr;
-    decltype(&XCloseDisplay) close_ = nullptr;
-    decltype(&XSendEvent) send_ = nullptr;
-    decltype(&XFlush) flush_ = nullptr;
-    decltype(&XGetInputFocus) focus_ = nullptr;
-};
 
 bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds patience = 5s) {
     const auto limit = std::chrono::steady_clock::now() + patience;
@@ -94,13 +39,18 @@ bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds pati
 class CheckWindow : public ::testing::Test {
   protected:
     void SetUp() override {
+        display_.emplace();
+        if (!display_->Ready()) GTEST_SKIP() << display_->WhyNot();
         if (!StartX11FormBackend()) GTEST_SKIP() << "no X display can be opened";
-        client_ = std::make_unique<PointerClient>();
+        // A second client moves the pointer and asks who has the keyboard,
+        // as a person and a test tool would.
+        client_ = std::make_unique<testing::TXDriver>();
         if (!client_->Ok()) GTEST_SKIP() << "no second connection to the display";
     }
     void TearDown() override {
         client_.reset();
         StopX11FormBackend();
+        display_.reset();
     }
 
     // The screen's pixel at a point of the form's client area (no window
@@ -111,7 +61,8 @@ class CheckWindow : public ::testing::Test {
         return shot_.Pixels(form.Left() + x, form.Top() + y);
     }
 
-    std::unique_ptr<PointerClient> client_;
+    std::optional<testing::TTestDisplay> display_;
+    std::unique_ptr<testing::TXDriver> client_;
     TBitmap shot_;
 };
 
@@ -156,11 +107,11 @@ TEST_F(CheckWindow, TheMarkStandsBesideTheFailedControlShowsItsHintAndTheFocusGo
     // Resting on the mark shows its hint below the pointer.
     const int hintY = markY + 8 + 20 + 2;
     EXPECT_NE(PixelAt(*form, markX + 10, hintY), ColorToRGB(clInfoBk));
-    client_->MoveTo(window, markX + 8, markY + 8);
+    client_->MovePointer(window, markX + 8, markY + 8);
     EXPECT_TRUE(PumpUntil([&] {
         return PixelAt(*form, markX + 10, hintY) == ColorToRGB(clInfoBk);
     })) << "no hint shown on the mark";
-    client_->MoveTo(window, 200, 100);
+    client_->MovePointer(window, 200, 100);
     EXPECT_TRUE(
         PumpUntil([&] { return PixelAt(*form, markX + 10, hintY) != ColorToRGB(clInfoBk); }));
 

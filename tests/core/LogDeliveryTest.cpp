@@ -27,7 +27,8 @@
 #include "platform/ScreenCapture.h"
 #include "tests/core/LogTestSupport.h"
 #include "tests/platform/MailTestSupport.h"
-#include "tests/platform/XlibTestSupport.h"
+#include "tests/support/TestDisplay.h"
+#include "tests/support/XDriver.h"
 
 namespace zr {
 namespace {
@@ -35,7 +36,6 @@ namespace {
 namespace fs = std::filesystem;
 using os::TRecordingMailProvider;
 using testing::ScopedEnv;
-using testing::Xlib;
 
 // A small screen with something on it, so pictures are cheap and known.
 class SmallScreen : public os::TScreenSource {
@@ -407,23 +407,18 @@ TEST_F(LogDelivery, TheSupportPageIsOpenedAsOneArgumentAndOptionsNever) {
 // ---- a real screen ---------------------------------------------------------------------
 
 TEST(LogDeliveryX11, TheScreenshotIsTheWholeScreen) {
-    Xlib x;
-    const char* display = std::getenv("DISPLAY");
-    void* dpy = x.OpenDisplay && display && *display ? x.OpenDisplay(nullptr) : nullptr;
-    if (!dpy) GTEST_SKIP() << "no X display can be opened";
-    const int screen = x.DefaultScreen(dpy);
-    const int width = x.DisplayWidth(dpy, screen), height = x.DisplayHeight(dpy, screen);
-    void* gc = x.DefaultGC(dpy, screen);
-    x.SetForeground(dpy, gc, x.WhitePixel(dpy, screen));
-    x.FillRectangle(dpy, x.RootWindow(dpy, screen), gc, 20, 20, 50, 30);
-    x.Sync(dpy, 0);
+    testing::TTestDisplay display;
+    if (!display.Ready()) GTEST_SKIP() << display.WhyNot();
+    testing::TXDriver x;
+    if (!x.Ok()) GTEST_SKIP() << "no X display can be opened";
+    const int width = x.ScreenWidth(), height = x.ScreenHeight();
+    x.FillWhiteOnRoot(20, 20, 50, 30);
 
     auto mail = std::make_shared<TRecordingMailProvider>();
     os::TScopedMailProvider scoped(mail);
     TKVLogBase log(nullptr);
     log.SendTo()->SetEMail("");
     log.SendLogByMail();
-    x.CloseDisplay(dpy);
 
     ASSERT_EQ(mail->Sent().size(), 1u);
     const auto sent = mail->Sent()[0];

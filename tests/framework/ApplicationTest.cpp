@@ -16,6 +16,7 @@
 #include "framework/MessageQueue.h"
 #include "framework/SettingsWatcher.h"
 #include "framework/Thread.h"
+#include "tests/support/ScopedEnv.h"
 
 using namespace zr;
 using namespace std::chrono_literals;
@@ -472,6 +473,8 @@ TEST_F(ApplicationTest, MessageDialogsCarryTheirKindButtonsAndAnswer) {
 }
 
 TEST(DialogsTest, WithoutADisplayTheMessageGoesToStandardErrorWithTheDefaultAnswer) {
+    // No display, whatever the environment of the test run names.
+    zr::testing::ScopedEnv noDisplay("DISPLAY", std::nullopt);
     auto previous = SetDialogPresenter(nullptr);
     ::testing::internal::CaptureStderr();
     auto yes = MessageDlg("Overwrite?", mtConfirmation, {mbYes, mbNo}, 0);

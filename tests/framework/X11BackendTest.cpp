@@ -1,19 +1,15 @@
 // The forms in real windows, checked from a second client of the display as
-// a person's window manager or a test tool would see them. The suite skips
-// when no X display can be opened.
+// a person's window manager or a test tool would see them. Each test has a
+// display of its own (TestDisplay.h); the suite skips when none can be had.
 #include "framework/X11FormBackend.h"
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -26,188 +22,18 @@
 #include "framework/ScreenShot.h"
 #include "framework/StdCtrls.h"
 #include "platform/ScreenCapture.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TestDisplay.h"
+#include "tests/support/XDriver.h"
 
 // Last: Xlib's macros (None, Bool, Status) would spoil the headers above.
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
+#include <X11/X.h>
 #include <X11/keysym.h>
 
 namespace zr {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Another client of the display. The test program does not link Xlib, so
-// the client loads it the way a plug-in would.
-class XClient {
-  public:
-    XClient() {
-        lib_ = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
-        if (!lib_) return;
-        bool ok = Load(open_, "XOpenDisplay") && Load(close_, "XCloseDisplay") &&
-                  Load(sync_, "XSync") && Load(queryTree_, "XQueryTree") &&
-                  Load(attributes_, "XGetWindowAttributes") && Load(fetchName_, "XFetchName") &&
-                  Load(free_, "XFree") && Load(sendEvent_, "XSendEvent") &&
-                  Load(keycode_, "XKeysymToKeycode") && Load(internAtom_, "XInternAtom") &&
-                  Load(flush_, "XFlush") && Load(getFocus_, "XGetInputFocus") &&
-                  Load(resize_, "XResizeWindow");
-        // A server with clients coming and going now and then resets one.
-        for (int attempt = 0; ok && !display_ && attempt < 3; ++attempt) {
-            if (attempt > 0) std::this_thread::sleep_for(20ms);
-            display_ = open_(nullptr);
-        }
-    }
-    ~XClient() {
-        if (display_) close_(display_);
-        if (lib_) dlclose(lib_);
-    }
-    bool Ok() const { return display_ != nullptr; }
-
-    struct TWindowInfo {
-        bool Exists = false;
-        bool Viewable = false;
-        int X = 0, Y = 0, Width = 0, Height = 0;
-        std::string Name;
-    };
-
-    // Whether the window is among the top-level windows.
-    bool Exists(unsigned long window) {
-        sync_(display_, False);
-        Window root = 0, parent = 0, *children = nullptr;
-        unsigned count = 0;
-        if (!queryTree_(display_, DefaultRootWindow(display_), &root, &parent, &children, &count))
-            return false;
-        bool found = false;
-        for (unsigned i = 0; i < count; ++i)
-            if (children[i] == window) found = true;
-        if (children) free_(children);
-        return found;
-    }
-
-    // Only for a window that nobody is destroying: asking about a gone one
-    // is a protocol error, which ends the test program.
-    TWindowInfo Describe(unsigned long window) {
-        TWindowInfo info;
-        info.Exists = Exists(window);
-        if (!info.Exists) return info;
-        XWindowAttributes a{};
-        attributes_(display_, window, &a);
-        info.Viewable = a.map_state == IsViewable;
-        info.X = a.x;
-        info.Y = a.y;
-        info.Width = a.width;
-        info.Height = a.height;
-        char* name = nullptr;
-        if (fetchName_(display_, window, &name) && name) {
-            info.Name = name;
-            free_(name);
-        }
-        return info;
-    }
-
-    // The window that has the keyboard.
-    unsigned long Focus() {
-        Window focus = 0;
-        int revert = 0;
-        getFocus_(display_, &focus, &revert);
-        return focus;
-    }
-
-    void Click(unsigned long window, int x, int y) {
-        for (int type : {ButtonPress, ButtonRelease}) {
-            XEvent e{};
-            e.xbutton.type = type;
-            e.xbutton.display = display_;
-            e.xbutton.window = window;
-            e.xbutton.root = DefaultRootWindow(display_);
-            e.xbutton.x = x;
-            e.xbutton.y = y;
-            e.xbutton.button = Button1;
-            e.xbutton.same_screen = True;
-            sendEvent_(display_, window, False,
-                       type == ButtonPress ? ButtonPressMask : ButtonReleaseMask, &e);
-        }
-        flush_(display_);
-    }
-
-    void Key(unsigned long window, KeySym sym, unsigned state = 0) {
-        XEvent e{};
-        e.xkey.type = KeyPress;
-        e.xkey.display = display_;
-        e.xkey.window = window;
-        e.xkey.root = DefaultRootWindow(display_);
-        e.xkey.keycode = keycode_(display_, sym);
-        e.xkey.state = state;
-        e.xkey.same_screen = True;
-        sendEvent_(display_, window, False, KeyPressMask, &e);
-        flush_(display_);
-    }
-
-    // The pointer moving to (x, y) in the window, then leaving it.
-    void MovePointer(unsigned long window, int x, int y) {
-        XEvent e{};
-        e.xmotion.type = MotionNotify;
-        e.xmotion.display = display_;
-        e.xmotion.window = window;
-        e.xmotion.root = DefaultRootWindow(display_);
-        e.xmotion.x = x;
-        e.xmotion.y = y;
-        e.xmotion.same_screen = True;
-        sendEvent_(display_, window, False, PointerMotionMask, &e);
-        flush_(display_);
-    }
-    void PointerLeaves(unsigned long window) {
-        XEvent e{};
-        e.xcrossing.type = LeaveNotify;
-        e.xcrossing.display = display_;
-        e.xcrossing.window = window;
-        e.xcrossing.root = DefaultRootWindow(display_);
-        e.xcrossing.same_screen = True;
-        sendEvent_(display_, window, False, LeaveWindowMask, &e);
-        flush_(display_);
-    }
-
-    // What a window manager does when the user drags the window's border.
-    void Resize(unsigned long window, int width, int height) {
-        resize_(display_, window, static_cast<unsigned>(width), static_cast<unsigned>(height));
-        flush_(display_);
-    }
-
-    // What a window manager sends when the user closes the window.
-    void AskToClose(unsigned long window) {
-        XEvent e{};
-        e.xclient.type = ClientMessage;
-        e.xclient.window = window;
-        e.xclient.message_type = internAtom_(display_, "WM_PROTOCOLS", False);
-        e.xclient.format = 32;
-        e.xclient.data.l[0] = static_cast<long>(internAtom_(display_, "WM_DELETE_WINDOW", False));
-        sendEvent_(display_, window, False, NoEventMask, &e);
-        flush_(display_);
-    }
-
-  private:
-    template <class F>
-    bool Load(F& fn, const char* name) {
-        fn = reinterpret_cast<F>(dlsym(lib_, name));
-        return fn != nullptr;
-    }
-
-    void* lib_ = nullptr;
-    Display* display_ = nullptr;
-    decltype(&XOpenDisplay) open_ = nullptr;
-    decltype(&XCloseDisplay) close_ = nullptr;
-    decltype(&XSync) sync_ = nullptr;
-    decltype(&XQueryTree) queryTree_ = nullptr;
-    decltype(&XGetWindowAttributes) attributes_ = nullptr;
-    decltype(&XFetchName) fetchName_ = nullptr;
-    decltype(&XFree) free_ = nullptr;
-    decltype(&XSendEvent) sendEvent_ = nullptr;
-    decltype(&XKeysymToKeycode) keycode_ = nullptr;
-    decltype(&XInternAtom) internAtom_ = nullptr;
-    decltype(&XFlush) flush_ = nullptr;
-    decltype(&XGetInputFocus) getFocus_ = nullptr;
-    decltype(&XResizeWindow) resize_ = nullptr;
-};
 
 // Runs the application's loop until `done` holds; false after `patience`.
 bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds patience = 5s) {
@@ -221,14 +47,19 @@ bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds pati
 }
 
 // Runs `act` from the loop of a modal form once its window is up, and
-// gives up the form with mrAbort when nothing closed it in time.
+// gives up the form with mrAbort when nothing closed it in time. The loop
+// asks again without waiting for input (Done = false): the window may come
+// up, or the time run out, while nothing more arrives from the display.
 class ModalScript {
   public:
-    ModalScript(XClient& client, TCustomForm& form, std::function<void(unsigned long)> act)
+    ModalScript(testing::TXDriver& client, TCustomForm& form,
+                std::function<void(unsigned long)> act)
         : saved_(Application->OnIdle()) {
         const auto limit = std::chrono::steady_clock::now() + 5s;
         Application->SetOnIdle(
-            TIdleEvent::FromFunction([&client, &form, act, limit, this](TObject*, bool&) {
+            TIdleEvent::FromFunction([&client, &form, act, limit, this](TObject*, bool& done) {
+                done = false;
+                std::this_thread::sleep_for(2ms);
                 if (std::chrono::steady_clock::now() > limit) form.SetModalResult(mrAbort);
                 if (acted_ || !form.Visible()) return;
                 const unsigned long window = X11WindowOf(form);
@@ -247,13 +78,16 @@ class ModalScript {
 class X11BackendTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        display_.emplace();
+        if (!display_->Ready()) GTEST_SKIP() << display_->WhyNot();
         if (!StartX11FormBackend()) GTEST_SKIP() << "no X display can be opened";
-        client_ = std::make_unique<XClient>();
+        client_ = std::make_unique<testing::TXDriver>();
         if (!client_->Ok()) GTEST_SKIP() << "no second connection to the display";
     }
     void TearDown() override {
         client_.reset();
         StopX11FormBackend();
+        display_.reset();
     }
 
     // Shows a message box through `show` and, once its window is up, clicks
@@ -261,9 +95,12 @@ class X11BackendTest : public ::testing::Test {
     TModalResult ClickInMessageBox(const char* button, bool& clicked,
                                    const std::function<TModalResult()>& show) {
         const TIdleEvent savedIdle = Application->OnIdle();
-        Application->SetOnIdle(TIdleEvent::FromFunction([&](TObject*, bool&) {
+        Application->SetOnIdle(TIdleEvent::FromFunction([&](TObject*, bool& done) {
+            if (clicked) return;
+            done = false;  // asked again until the box is up, input or not
+            std::this_thread::sleep_for(2ms);
             TCustomForm* box = Screen->ActiveCustomForm();
-            if (clicked || !box) return;
+            if (!box) return;
             const unsigned long window = X11WindowOf(*box);
             auto* target = dynamic_cast<TButton*>(box->FindComponent(button));
             if (!window || !target || !client_->Describe(window).Viewable) return;
@@ -296,7 +133,8 @@ class X11BackendTest : public ::testing::Test {
         return button;
     }
 
-    std::unique_ptr<XClient> client_;
+    std::optional<testing::TTestDisplay> display_;
+    std::unique_ptr<testing::TXDriver> client_;
 };
 
 TEST_F(X11BackendTest, AFormShownHasAWindowOfItsCaptionPlaceAndSizeThatFollowsItToTheEnd) {
@@ -345,10 +183,12 @@ TEST_F(X11BackendTest, TheBackendComesByItselfUnlessHeadlessIsAskedFor) {
     StopX11FormBackend();
     EXPECT_FALSE(X11FormBackendRunning());
 
-    setenv("ZORIRIVE_HEADLESS", "1", 1);
     auto quiet = NewForm("Quiet");
-    quiet->Show();
-    unsetenv("ZORIRIVE_HEADLESS");
+    {
+        testing::ScopedEnv headless("ZORIRIVE_HEADLESS", "1");
+        quiet->Show();
+    }
+    testing::ScopedEnv headless("ZORIRIVE_HEADLESS", std::nullopt);
     EXPECT_FALSE(X11FormBackendRunning());
     EXPECT_EQ(X11WindowOf(*quiet), 0u);
     quiet->Hide();
@@ -433,6 +273,48 @@ TEST_F(X11BackendTest, TheKeyboardGoesToTheWindowOfTheActiveFormAndComesBackAfte
     EXPECT_TRUE(PumpUntil([&] { return client_->Focus() == mainWindow; }));
 }
 
+// The user switching to another program's window and back: the application
+// hears it once each way, and the keyboard moving between its own windows is
+// no switch.
+TEST_F(X11BackendTest, AnotherProgramTakingTheKeyboardDeactivatesTheApplicationUntilItComesBack) {
+    auto main = NewForm("Main");
+    main->Show();
+    const unsigned long mainWindow = X11WindowOf(*main);
+    ASSERT_TRUE(PumpUntil([&] { return client_->Focus() == mainWindow; }));
+    PumpUntil([] { return false; }, 100ms);  // our own focus news is read
+    ASSERT_TRUE(Application->Active());
+
+    int activations = 0, deactivations = 0;
+    const TNotifyEvent savedActivate = Application->OnActivate();
+    const TNotifyEvent savedDeactivate = Application->OnDeactivate();
+    Application->SetOnActivate(TNotifyEvent::FromFunction([&](TObject*) { ++activations; }));
+    Application->SetOnDeactivate(TNotifyEvent::FromFunction([&](TObject*) { ++deactivations; }));
+
+    const unsigned long other = client_->CreateWindow(700, 100, 120, 80);
+    ASSERT_NE(other, 0u);
+    client_->SetFocus(other);
+    EXPECT_TRUE(PumpUntil([&] { return deactivations == 1; })) << "no OnDeactivate";
+    EXPECT_FALSE(Application->Active());
+
+    client_->SetFocus(mainWindow);
+    EXPECT_TRUE(PumpUntil([&] { return activations == 1; })) << "no OnActivate";
+    EXPECT_TRUE(Application->Active());
+
+    auto second = NewForm("Second");
+    second->SetBounds(100, 100, 100, 100);
+    second->Show();
+    const unsigned long secondWindow = X11WindowOf(*second);
+    EXPECT_TRUE(PumpUntil([&] { return client_->Focus() == secondWindow; }));
+    PumpUntil([] { return false; }, 200ms);
+    EXPECT_EQ(activations, 1);
+    EXPECT_EQ(deactivations, 1);
+    EXPECT_TRUE(Application->Active());
+
+    Application->SetOnActivate(savedActivate);
+    Application->SetOnDeactivate(savedDeactivate);
+    client_->DestroyWindow(other);
+}
+
 TEST_F(X11BackendTest, TheWindowShowsTheFormsControlsInTheirColours) {
     auto form = NewForm("Picture");
     form->SetBounds(450, 320, 100, 100);
@@ -507,64 +389,23 @@ TEST_F(X11BackendTest, AMessageBoxIsAWindowWhoseButtonsAnswer) {
 TEST_F(X11BackendTest, TheFirstMessageBoxBringsTheBackendWhenNoFormWasShown) {
     auto saved = SetDialogPresenter(nullptr);
     StopX11FormBackend();
-    const char* headless = std::getenv("ZORIRIVE_HEADLESS");
-    const std::string wasHeadless = headless ? headless : "";
-    unsetenv("ZORIRIVE_HEADLESS");
+    testing::ScopedEnv headless("ZORIRIVE_HEADLESS", std::nullopt);
 
     bool clicked = false;
     const TModalResult answer = ClickInMessageBox(
         "btnOK", clicked, [] { return MessageDlg("Disk full", mtError, {mbOK}, 0); });
-    if (headless) setenv("ZORIRIVE_HEADLESS", wasHeadless.c_str(), 1);
     SetDialogPresenter(saved);
     EXPECT_TRUE(clicked);
     EXPECT_EQ(answer, mrOk);
     EXPECT_TRUE(X11FormBackendRunning());
 }
 
-// A display of the test's own that can be taken away.
-class PrivateDisplay {
-  public:
-    PrivateDisplay() {
-        if (access("/usr/bin/Xvfb", X_OK) != 0) return;
-        for (int n = 90 + getpid() % 100; n < 400 && pid_ <= 0; n += 7) {
-            const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-            struct stat st {};
-            if (stat(socket.c_str(), &st) == 0) continue;
-            name_ = ":" + std::to_string(n);
-            pid_ = fork();
-            if (pid_ == 0) {
-                execl("/usr/bin/Xvfb", "Xvfb", name_.c_str(), "-screen", "0", "640x480x24",
-                      "-nolisten", "tcp", static_cast<char*>(nullptr));
-                _exit(127);
-            }
-            const auto limit = std::chrono::steady_clock::now() + 10s;
-            while (stat(socket.c_str(), &st) != 0 && std::chrono::steady_clock::now() < limit)
-                std::this_thread::sleep_for(20ms);
-            ready_ = stat(socket.c_str(), &st) == 0;
-        }
-    }
-    ~PrivateDisplay() { TakeAway(); }
-    bool Ready() const { return ready_; }
-    const std::string& Name() const { return name_; }
-    void TakeAway() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-
-  private:
-    pid_t pid_ = -1;
-    bool ready_ = false;
-    std::string name_;
-};
-
 TEST_F(X11BackendTest, ADisplayThatGoesAwayLeavesTheFormsHeadlessAndCancelsTheModalOne) {
-    PrivateDisplay display;
+    // A second display of its own, beside the one the fixture set up.
+    testing::TPrivateDisplay display;
     if (!display.Ready()) GTEST_SKIP() << "no Xvfb to start";
-    const std::string previous = std::getenv("DISPLAY");
     StopX11FormBackend();
-    setenv("DISPLAY", display.Name().c_str(), 1);
+    testing::ScopedEnv displayName("DISPLAY", display.Name());
     ASSERT_TRUE(StartX11FormBackend());
 
     auto background = NewForm("Stays up");
@@ -587,7 +428,6 @@ TEST_F(X11BackendTest, ADisplayThatGoesAwayLeavesTheFormsHeadlessAndCancelsTheMo
     PostMessage(dialog->Handle(), WM_KEYDOWN, VK_RETURN, 0);
     EXPECT_EQ(dialog->ShowModal(), mrOk);
     EXPECT_FALSE(X11FormBackendRunning());
-    setenv("DISPLAY", previous.c_str(), 1);
 }
 
 TEST_F(X11BackendTest, ThePointerOverAControlSetsTheApplicationsHintAndShowsTheControlsHint) {

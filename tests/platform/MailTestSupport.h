@@ -1,4 +1,4 @@
-// Helpers of the mail tests: environment variables set for a scope, and a
+// Helpers of the mail tests (and environment variables set for a scope): a
 // MIME reader that reads a message back the way a mail reader does,
 // independently of the code that wrote it (unfolded headers, the parts of a
 // multipart body, base64, quoted-printable and encoded words).
@@ -14,31 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/ScopedEnv.h"
+
 namespace zr::testing {
-
-// Sets (or, with nullopt, removes) an environment variable for a scope.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value)
-            ::setenv(name, value->c_str(), 1);
-        else
-            ::unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 inline std::string DecodeBase64(const std::string& text) {
     auto value = [](char c) -> int {

@@ -14,13 +14,12 @@
 #include "framework/ScreenShot.h"
 #include "platform/ScreenCapture.h"
 #include "tests/platform/DisplayCutter.h"
-#include "tests/platform/MailTestSupport.h"
-#include "tests/platform/XlibTestSupport.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TestDisplay.h"
+#include "tests/support/XDriver.h"
 
 namespace zr {
 namespace {
-
-using testing::Xlib;
 
 // A screen of any size and depth, or none at all.
 class FakeScreen : public os::TScreenSource {
@@ -122,23 +121,16 @@ double WhiteShare(const TBitmap& bitmap, int left, int top, int right, int botto
 }
 
 TEST(ScreenCaptureX11, CapturesTheRootWindowAfterDrawingOnIt) {
-    Xlib x;
-    const char* display = std::getenv("DISPLAY");
-    void* dpy = x.OpenDisplay && display && *display ? x.OpenDisplay(nullptr) : nullptr;
-    if (!dpy) GTEST_SKIP() << "no X display can be opened";
-    const int screen = x.DefaultScreen(dpy);
-    const int width = x.DisplayWidth(dpy, screen), height = x.DisplayHeight(dpy, screen);
-    const int depth = x.DefaultDepth(dpy, screen);
-    void* gc = x.DefaultGC(dpy, screen);
-    x.SetForeground(dpy, gc, x.WhitePixel(dpy, screen));
-    x.SetSubwindowMode(dpy, gc, 1);  // IncludeInferiors: draw over other tests' windows too
-    x.FillRectangle(dpy, x.RootWindow(dpy, screen), gc, 10, 10, 60, 40);
-    x.Sync(dpy, 0);
+    testing::TTestDisplay display;
+    if (!display.Ready()) GTEST_SKIP() << display.WhyNot();
+    testing::TXDriver x;
+    if (!x.Ok()) GTEST_SKIP() << "no X display can be opened";
+    const int width = x.ScreenWidth(), height = x.ScreenHeight();
+    const int depth = x.Depth();
+    x.FillWhiteOnRoot(10, 10, 60, 40, /*overWindows=*/true);  // over other tests' windows too
 
     TBitmap shot;
-    const bool captured = TakeScreenshot(shot, 1, 1);
-    x.CloseDisplay(dpy);
-    ASSERT_TRUE(captured);
+    ASSERT_TRUE(TakeScreenshot(shot, 1, 1));
     EXPECT_EQ(shot.Width(), width);
     EXPECT_EQ(shot.Height(), height);
     EXPECT_FALSE(AllBlack(shot));
@@ -162,6 +154,8 @@ TEST(ScreenCaptureX11, CapturesTheRootWindowAfterDrawingOnIt) {
 // an exception is reported) gives the black picture: the program that was
 // writing its report goes on.
 TEST(ScreenCaptureX11, ADisplayLostInTheMiddleOfAGrabGivesABlackPictureNotAnExit) {
+    testing::TTestDisplay testDisplay;
+    if (!testDisplay.Ready()) GTEST_SKIP() << testDisplay.WhyNot();
     testing::TDisplayCutter cutter;
     if (!cutter.Ok()) GTEST_SKIP() << "no local X display to stand in front of";
     testing::ScopedEnv display("DISPLAY", cutter.Name());
