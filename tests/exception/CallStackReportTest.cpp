@@ -1,29 +1,20 @@
 // Call stacks in the reports of a real program built as applications are:
 // each run in a process of its own, its log file read afterwards.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "framework/SysUtils.h"
-
-extern char** environ;
+#include "tests/exception/ProgramRunSupport.h"
 
 namespace zr {
 namespace {
 
-struct TRun {
-    int Status = 0;
-    std::string Output;
-    std::string Log;
-};
+using testing::TRun;
 
 class CallStackReport : public ::testing::Test {
   protected:
@@ -36,38 +27,11 @@ class CallStackReport : public ::testing::Test {
     }
 
     TRun Run(const std::string& mode) {
-        TRun run;
-        const std::string log = folder_ + "/" + mode + ".log";
-        const std::string out = folder_ + "/" + mode + ".out";
-        DeleteFile(log);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        const char* argv[] = {ZR_CALL_STACK_PROGRAM, mode.c_str(), log.c_str(), nullptr};
-        pid_t pid = 0;
-        EXPECT_EQ(posix_spawn(&pid, ZR_CALL_STACK_PROGRAM, &actions, nullptr,
-                              const_cast<char**>(argv), environ),
-                  0);
-        posix_spawn_file_actions_destroy(&actions);
-        waitpid(pid, &run.Status, 0);
-        run.Output = Read(out);
-        run.Log = Read(log);
-        return run;
-    }
-
-    static std::string Read(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
+        return testing::RunProgram(ZR_CALL_STACK_PROGRAM, mode, folder_, mode);
     }
 
     static std::string Value(const std::string& output, const std::string& key) {
-        std::istringstream lines(output);
-        for (std::string line; std::getline(lines, line);)
-            if (line.rfind(key + " ", 0) == 0) return line.substr(key.size() + 1);
-        return "";
+        return testing::OutputValue(output, key);
     }
 
     // The frame lines of the last report's call stack.

@@ -1,29 +1,20 @@
 // Processor faults and Ctrl+C in a real program built as applications are:
 // each run in a process of its own, its log file read afterwards.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "framework/SysUtils.h"
-
-extern char** environ;
+#include "tests/exception/ProgramRunSupport.h"
 
 namespace zr {
 namespace {
 
-struct TRun {
-    int Status = 0;
-    std::string Output;
-    std::string Log;
-};
+using testing::TRun;
 
 class FaultReport : public ::testing::Test {
   protected:
@@ -39,45 +30,8 @@ class FaultReport : public ::testing::Test {
         return Run(ZR_FAULT_PROGRAM, mode, mode);
     }
 
-    // Runs `program` with `argument` and a log file; one that hangs is
-    // killed after half a minute and reported so.
     TRun Run(const char* program, const std::string& argument, const std::string& name) {
-        TRun run;
-        const std::string log = folder_ + "/" + name + ".log";
-        const std::string out = folder_ + "/" + name + ".out";
-        DeleteFile(log);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        const char* argv[] = {program, argument.c_str(), log.c_str(), nullptr};
-        pid_t pid = 0;
-        EXPECT_EQ(posix_spawn(&pid, program, &actions, nullptr, const_cast<char**>(argv), environ),
-                  0);
-        posix_spawn_file_actions_destroy(&actions);
-        bool hung = true;
-        for (int waited = 0; waited < 3000; ++waited) {
-            if (waitpid(pid, &run.Status, WNOHANG) == pid) {
-                hung = false;
-                break;
-            }
-            usleep(10000);
-        }
-        if (hung) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &run.Status, 0);
-        }
-        run.Output = Read(out) + (hung ? "\nhung\n" : "");
-        run.Log = Read(log);
-        return run;
-    }
-
-    static std::string Read(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
+        return testing::RunProgram(program, argument, folder_, name);
     }
 
     static int Count(const std::string& text, const std::string& part) {
@@ -88,10 +42,7 @@ class FaultReport : public ::testing::Test {
     }
 
     static std::string Value(const std::string& output, const std::string& key) {
-        std::istringstream lines(output);
-        for (std::string line; std::getline(lines, line);)
-            if (line.rfind(key + " ", 0) == 0) return line.substr(key.size() + 1);
-        return "";
+        return testing::OutputValue(output, key);
     }
 
     // A last report, and the process ended by the signal of a fault.

@@ -16,29 +16,12 @@
 #include <optional>
 #include <string>
 
+#include "tests/support/ScopedEnv.h"
+
 namespace zr::os::privstore {
 namespace {
 
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = ::getenv(name)) old_ = old;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using zr::testing::ScopedEnv;
 
 class PrivateStoreTest : public ::testing::Test {
   protected:
@@ -61,9 +44,9 @@ class PrivateStoreTest : public ::testing::Test {
 };
 
 TEST(PrivateStoreHome, WithoutHomeTheStoreIsInThePasswordDatabasesHomeNeverTmp) {
-    ScopedEnv home("HOME", nullptr);
-    ScopedEnv state("XDG_STATE_HOME", nullptr);
-    ScopedEnv chosen("ZR_TEST_STORE", nullptr);
+    ScopedEnv home("HOME", std::nullopt);
+    ScopedEnv state("XDG_STATE_HOME", std::nullopt);
+    ScopedEnv chosen("ZR_TEST_STORE", std::nullopt);
     passwd* entry = ::getpwuid(::getuid());
     ASSERT_NE(entry, nullptr);
     TStoreLocation where;

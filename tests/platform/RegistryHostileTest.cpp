@@ -18,6 +18,7 @@
 
 #include "platform/Registry.h"
 #include "tests/platform/RegistryTestSupport.h"
+#include "tests/support/ScopedEnv.h"
 
 using namespace zr::os;
 namespace fs = std::filesystem;
@@ -70,26 +71,7 @@ std::vector<std::string> Entries(const std::string& folder) {
     return names;
 }
 
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = ::getenv(name)) old_ = old;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using zr::testing::ScopedEnv;
 
 using RegistryHostile = zr::testing::ScratchRegistry;
 
@@ -118,9 +100,9 @@ TEST_F(RegistryHostile, EverythingTheStoreMakesIsTheOwnersAlone) {
 }
 
 TEST_F(RegistryHostile, WithoutHomeTheStoreIsInThePasswordDatabasesHomeNeverTmp) {
-    ScopedEnv chosen("ZORIRIVE_REGISTRY", nullptr);
-    ScopedEnv state("XDG_STATE_HOME", nullptr);
-    ScopedEnv home("HOME", nullptr);
+    ScopedEnv chosen("ZORIRIVE_REGISTRY", std::nullopt);
+    ScopedEnv state("XDG_STATE_HOME", std::nullopt);
+    ScopedEnv home("HOME", std::nullopt);
     passwd* entry = ::getpwuid(::getuid());
     ASSERT_NE(entry, nullptr);
     EXPECT_EQ(RegStoreFolder(), std::string(entry->pw_dir) + "/.local/state/zoririve/registry");

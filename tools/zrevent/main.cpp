@@ -11,6 +11,7 @@
 #include "framework/Exceptions.h"
 #include "platform/EventLog.h"
 #include "platform/Registry.h"
+#include "tools/common/EscapedText.h"
 #include "watchers/LogNT.h"
 
 namespace {
@@ -84,22 +85,7 @@ std::string TypeName(WORD type) {
     }
 }
 
-// Control characters (an escape sequence, a line break) shown as \xNN, so that
-// a record's text cannot forge or hide lines of the listing.
-std::string Escaped(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            char hex[5];
-            std::snprintf(hex, sizeof hex, "\\x%02x", byte);
-            out += hex;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
+using zr::tools::Escaped;
 
 std::string IdText(DWORD id) {
     char text[16];

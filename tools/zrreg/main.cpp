@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/Registry.h"
+#include "tools/common/EscapedText.h"
 
 namespace {
 
@@ -150,20 +151,7 @@ std::vector<BYTE> ParseData(const std::string& type, const std::vector<std::stri
 
 // ---- output ----------------------------------------------------------------
 
-std::string Escaped(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            char hex[5];
-            std::snprintf(hex, sizeof hex, "\\x%02x", byte);
-            out += hex;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
+using zr::tools::Escaped;
 
 std::string TypeName(DWORD type) {
     switch (type) {
