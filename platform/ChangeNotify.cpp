@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "platform/ChangeNotifyTimes.h"
+#include "platform/InotifyMoves.h"
 
 namespace zr::os {
 
@@ -85,7 +86,8 @@ class TChangeNotification final : public TWaitable {
           pollFd_(epoll_create1(EPOLL_CLOEXEC)),
           filter_(filter),
           followTimes_((filter & FILE_NOTIFY_CHANGE_LAST_WRITE) != 0),
-          tree_(inotifyFd_, EventsFor(filter, subtree), subtree, addWatch) {}
+          tree_(inotifyFd_, EventsFor(filter, subtree), subtree, addWatch),
+          moves_(tree_) {}
     ~TChangeNotification() override {
         for (int fd : {pollFd_, signalFd_, inotifyFd_})
             if (fd >= 0) close(fd);
@@ -125,18 +127,17 @@ class TChangeNotification final : public TWaitable {
         alignas(inotify_event) char buffer[16 * 1024];
         for (;;) {
             ssize_t n = read(inotifyFd_, buffer, sizeof buffer);
-            if (n <= 0) return;
+            if (n <= 0) break;
             for (char* p = buffer; p < buffer + n;) {
                 const auto* event = reinterpret_cast<const inotify_event*>(p);
                 Take(*event);
                 p += sizeof(inotify_event) + event->len;
             }
-            // A folder that left without coming back under another name
-            // has left the tree.
-            if (!movedAway_.empty()) tree_.RemoveBelow(movedAway_);
-            movedAway_.clear();
             if (followTimes_) times_.Settle();
         }
+        // A rename's second half may open the next read: only with the
+        // queue read empty has a folder that left without it left the tree.
+        moves_.Settle();
     }
 
     void Take(const inotify_event& event) {
@@ -146,12 +147,7 @@ class TChangeNotification final : public TWaitable {
             SeedTimes();  // the events that would have kept them are lost
             return;
         }
-        // A rename puts a folder's arrival right after its leaving; any
-        // other event next means that it left the tree.
-        if (!movedAway_.empty() && !((event.mask & IN_MOVED_TO) && event.cookie == movedCookie_)) {
-            tree_.RemoveBelow(movedAway_);
-            movedAway_.clear();
-        }
+        for (const TInotifyMove& move : moves_.Take(event)) Followed(move);
         if (event.mask & IN_IGNORED) return tree_.Forget(event.wd);
         // Events still queued from a folder that has moved away belong to
         // another tree now.
@@ -159,27 +155,24 @@ class TChangeNotification final : public TWaitable {
         if (!parent) return;
         if (filter_ & KindsOf(event.mask)) Signal();
         if (followTimes_) FollowTimes(event, *parent);
-        if (!tree_.Subtree() || !(event.mask & IN_ISDIR) || event.len == 0) return;
+        if (!tree_.Subtree() || !(event.mask & IN_ISDIR) || !(event.mask & IN_CREATE) ||
+            event.len == 0)
+            return;
+        // A new folder may already hold what was made in it before its watch
+        // existed; no event will report that.
         const std::string path = *parent + "/" + event.name;
-        if (event.mask & IN_CREATE) {
-            // A new folder may already hold what was made in it before its
-            // watch existed; no event will report that.
-            TFolderContents found;
-            KeepWatching(tree_.AddFolder(path, &found));
-            if (filter_ & KindsFound(found)) Signal();
-            if (followTimes_) times_.Seed(path);
-        } else if (event.mask & IN_MOVED_FROM) {
-            movedAway_ = path;
-            movedCookie_ = event.cookie;
-        } else if ((event.mask & IN_MOVED_TO) && !movedAway_.empty()) {
-            // Renamed within the tree: the watches follow the folder, so
-            // nothing made in it meanwhile is missed.
-            tree_.Rename(movedAway_, path);
-            movedAway_.clear();
-        } else if (event.mask & IN_MOVED_TO) {
-            KeepWatching(tree_.AddFolder(path, nullptr));
-            if (followTimes_) times_.Seed(path);
-        }
+        TFolderContents found;
+        KeepWatching(tree_.AddFolder(path, &found));
+        if (filter_ & KindsFound(found)) Signal();
+        if (followTimes_) times_.Seed(path);
+    }
+
+    // A folder moved into a subtree is watched by the pairing; its entries'
+    // times are known from now on. Renames and moves out change nothing more.
+    void Followed(const TInotifyMove& move) {
+        if (move.kind != TInotifyMove::TKind::Arrived || !move.folder || !tree_.Subtree()) return;
+        KeepWatching(move.watchError);
+        if (followTimes_) times_.Seed(move.to);
     }
 
     void SeedTimes() {
@@ -225,11 +218,8 @@ class TChangeNotification final : public TWaitable {
     std::mutex lock_;
     bool signalled_ = false;
     bool limitReported_ = false;
-    // A folder seen leaving, until the next event tells whether it arrived
-    // under another name (same cookie) or left the tree.
-    std::string movedAway_;
-    std::uint32_t movedCookie_ = 0;
     TInotifyTree tree_;
+    TInotifyMoves moves_;  // pairs the halves of moves to keep the tree's watches
     TWriteTimes times_;
 };
 

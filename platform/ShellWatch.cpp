@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/InotifyMoves.h"
 #include "platform/InotifyTree.h"
 #include "platform/MountTable.h"
 
@@ -68,17 +69,12 @@ class TLinuxShellWatcher final : public TShellWatcher {
     }
 
   private:
-    struct PendingMove {
-        std::uint32_t cookie = 0;
-        std::string path;
-        bool folder = false;
-    };
-
     bool WatchRoot() {
         struct stat info {};
         if (::stat(root_.c_str(), &info) != 0) return false;
         rootIsFolder_ = S_ISDIR(info.st_mode);
         tree_.emplace(inotify_, WatchMask, recursive_ && rootIsFolder_, &AddWatch);
+        moves_.emplace(*tree_);
         // Folders below that cannot be watched (no permission, the system's
         // limit of watches) are left out; the rest of the tree is reported.
         const int error = tree_->AddRoot(root_, true);
@@ -96,14 +92,13 @@ class TLinuxShellWatcher final : public TShellWatcher {
     }
 
     // A folder made just now may have filled before its watch was there:
-    // `reportContents` reports what is already in it as made.
-    void WatchFolder(const std::string& path, bool reportContents) {
+    // what is already in it is reported as made.
+    void WatchNewFolder(const std::string& path) {
         TFolderContents found;
-        if (reportContents)
-            found.entry = [this](const std::string& entry, bool folder) {
-                Emit(folder ? SHCNE_MKDIR : SHCNE_CREATE, entry);
-            };
-        tree_->AddFolder(path, reportContents ? &found : nullptr);
+        found.entry = [this](const std::string& entry, bool folder) {
+            Emit(folder ? SHCNE_MKDIR : SHCNE_CREATE, entry);
+        };
+        tree_->AddFolder(path, &found);
     }
 
     void Emit(LONG event, const std::string& item1, const std::string& item2 = {}) {
@@ -121,23 +116,35 @@ class TLinuxShellWatcher final : public TShellWatcher {
         touched_.clear();
     }
 
-    void FlushPendingMove() {
-        if (!pending_) return;
-        Emit(pending_->folder ? SHCNE_RMDIR : SHCNE_DELETE, pending_->path);
-        // A folder moved out of the tree keeps its inode: its watches would
-        // go on reporting from outside.
-        if (pending_->folder) tree_->RemoveBelow(pending_->path);
-        pending_.reset();
+    bool MoveWaiting() const { return moves_ && moves_->Waiting(); }
+
+    void SettleMove() {
+        if (!moves_) return;
+        if (auto move = moves_->Settle()) Report(*move);
+    }
+
+    void Report(const TInotifyMove& move) {
+        switch (move.kind) {
+            case TInotifyMove::TKind::Renamed:
+                Emit(move.folder ? SHCNE_RENAMEFOLDER : SHCNE_RENAMEITEM, move.from, move.to);
+                break;
+            case TInotifyMove::TKind::Left:
+                Emit(move.folder ? SHCNE_RMDIR : SHCNE_DELETE, move.from);
+                break;
+            case TInotifyMove::TKind::Arrived:
+                Emit(move.folder ? SHCNE_MKDIR : SHCNE_CREATE, move.to);
+                break;
+        }
     }
 
     void Loop() {
         for (;;) {
             pollfd fds[3] = {{stop_, POLLIN, 0}, {inotify_, POLLIN, 0}, {mounts_, POLLPRI, 0}};
-            int ready = ::poll(fds, mounts_ >= 0 ? 3 : 2, pending_ ? MovePairingMs : -1);
+            int ready = ::poll(fds, mounts_ >= 0 ? 3 : 2, MoveWaiting() ? MovePairingMs : -1);
             if (ready < 0 && errno == EINTR) continue;
             if (ready < 0 || (fds[0].revents & POLLIN) != 0) return;
             if (ready == 0) {
-                FlushPendingMove();
+                SettleMove();
                 ReportTouchedFolders();
                 continue;
             }
@@ -157,7 +164,7 @@ class TLinuxShellWatcher final : public TShellWatcher {
                 at += sizeof(inotify_event) + event->len;
             }
         }
-        if (!pending_) ReportTouchedFolders();
+        if (!MoveWaiting()) ReportTouchedFolders();
     }
 
     void Handle(const inotify_event& event, const std::string& name) {
@@ -171,10 +178,9 @@ class TLinuxShellWatcher final : public TShellWatcher {
         if (event.wd == associationsWd_ && name == "mimeapps.list" &&
             (event.mask & AssociationChanges) != 0)
             Emit(SHCNE_ASSOCCHANGED, {});
-        // A move's first half not followed by its second is a move out; that
-        // may forget watches, so it is settled before the folder is looked up.
-        if (pending_ && !((event.mask & IN_MOVED_TO) != 0 && event.cookie == pending_->cookie))
-            FlushPendingMove();
+        // Pairing may forget watches, so it comes before the folder is looked up.
+        if (moves_)
+            for (const TInotifyMove& move : moves_->Take(event)) Report(move);
         const std::string* watched = tree_ ? tree_->PathOf(event.wd) : nullptr;
         if (watched == nullptr) return;
         if ((event.mask & IN_IGNORED) != 0) {
@@ -193,36 +199,18 @@ class TLinuxShellWatcher final : public TShellWatcher {
 
         if ((event.mask & IN_CREATE) != 0) {
             Emit(isFolder ? SHCNE_MKDIR : SHCNE_CREATE, path);
-            if (isFolder && recursive_) WatchFolder(path, true);
+            if (isFolder && recursive_) WatchNewFolder(path);
             Touched(folder);
         } else if ((event.mask & IN_DELETE) != 0) {
             Emit(isFolder ? SHCNE_RMDIR : SHCNE_DELETE, path);
             Touched(folder);
-        } else if ((event.mask & IN_MOVED_FROM) != 0) {
-            pending_ = PendingMove{event.cookie, path, isFolder};
-            Touched(folder);
-        } else if ((event.mask & IN_MOVED_TO) != 0) {
-            MovedIn(path, isFolder, event.cookie);
-            Touched(folder);
+        } else if ((event.mask & (IN_MOVED_FROM | IN_MOVED_TO)) != 0) {
+            Touched(folder);  // the move itself was reported by its pairing
         } else if ((event.mask & IN_ATTRIB) != 0) {
             Emit(SHCNE_ATTRIBUTES, path);
         } else if ((event.mask & IN_CLOSE_WRITE) != 0 && !isFolder) {
             Emit(SHCNE_UPDATEITEM, path);
         }
-    }
-
-    void MovedIn(const std::string& path, bool isFolder, std::uint32_t cookie) {
-        if (pending_ && pending_->cookie == cookie) {
-            const std::string from = pending_->path;
-            pending_.reset();
-            Emit(isFolder ? SHCNE_RENAMEFOLDER : SHCNE_RENAMEITEM, from, path);
-            // Moved within the tree: the watches follow the folder.
-            if (isFolder) tree_->Rename(from, path);
-            return;
-        }
-        // From outside the tree: it is new here.
-        Emit(isFolder ? SHCNE_MKDIR : SHCNE_CREATE, path);
-        if (isFolder && recursive_) WatchFolder(path, false);
     }
 
     void HandleRoot(std::uint32_t mask) {
@@ -251,9 +239,9 @@ class TLinuxShellWatcher final : public TShellWatcher {
     int mounts_ = -1;
     int associationsWd_ = -1;
     bool rootIsFolder_ = true;
-    std::optional<TInotifyTree> tree_;  // only when tree events are asked for
-    std::optional<PendingMove> pending_;
-    std::vector<std::string> touched_;  // folders whose contents changed, in order
+    std::optional<TInotifyTree> tree_;    // only when tree events are asked for
+    std::optional<TInotifyMoves> moves_;  // with the tree
+    std::vector<std::string> touched_;    // folders whose contents changed, in order
     std::vector<TMount> mountTable_;
     std::thread thread_;
 };

@@ -216,6 +216,27 @@ TEST_F(ChangeNotify, AnOverflowingQueueSignalsWhateverTheFilter) {
     EXPECT_TRUE(Signalled(h));
 }
 
+// Events are read in blocks; a rename whose first half ends one block has
+// its second half at the start of the next, and is no move out and back in
+// (that would drop the folder's watch and what is queued from it).
+TEST_F(ChangeNotify, ARenameSplitBetweenTwoReadsKeepsTheFolderWatched) {
+    // An event named by 239 characters takes 256 bytes: 255 of them and the
+    // rename's first half end a 64 KB block, and so any smaller block of a
+    // power of two.
+    const auto named = [](std::string name) { return name.append(239 - name.size(), 'x'); };
+    constexpr int kBefore = 65536 / 256 - 1;
+    const std::string folder = named("sub");
+    std::filesystem::create_directories(Path(folder));
+    MakeFile(folder + "/f");
+    // Making files is no change of attributes: nothing is read until the wait.
+    HANDLE h = Watch(dir_, true, FILE_NOTIFY_CHANGE_ATTRIBUTES);
+    for (int i = 0; i < kBefore; ++i)
+        close(open(Path(named("f" + std::to_string(i))).c_str(), O_CREAT | O_WRONLY, 0644));
+    std::filesystem::rename(Path(folder), Path("renamed"));
+    chmod(Path("renamed/f").c_str(), 0600);
+    EXPECT_TRUE(Signalled(h)) << "the renamed folder lost its watch";
+}
+
 }  // namespace
 
 namespace {
