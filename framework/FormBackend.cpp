@@ -20,9 +20,11 @@ class TDefaultBackend : public TFormBackend {
     }
 };
 
+// Never destroyed: a form freed while statics are torn down at exit (one
+// owned by the application, say) still tells its backend.
 TFormBackend& DefaultBackend() {
-    static TDefaultBackend backend;
-    return backend;
+    static auto* backend = new TDefaultBackend;
+    return *backend;
 }
 
 }  // namespace
@@ -40,8 +42,8 @@ void SetFormBackendProvider(TFormBackendProvider value) {
 }
 
 TFormBackend& HeadlessFormBackend() {
-    static TFormBackend backend;
-    return backend;
+    static auto* backend = new TFormBackend;
+    return *backend;
 }
 
 }  // namespace zr

@@ -82,14 +82,25 @@ std::string WriteAwkwardMap(const std::string& path) {
     return path;
 }
 
-void ExpectIndexAgreesWithScans(const std::string& path) {
+// The plain build compares every address; the sanitizer builds, which look
+// for memory faults rather than answers and scan some forty times slower,
+// every sixteenth of a real map's.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr size_t kStride = 16;
+#else
+constexpr size_t kStride = 1;
+#endif
+
+void ExpectIndexAgreesWithScans(const std::string& path, size_t stride = kStride) {
     ASSERT_TRUE(std::filesystem::exists(path)) << path;
     TKVMapFile map;
     map.SetMapFileName(path);
     map.LoadMapFile();
     ASSERT_GT(map.Segments().Count(), 0) << path;
     int disagreements = 0;
+    size_t seen = 0;
     for (std::uint32_t offset : NamedOffsets(map)) {
+        if (seen++ % stride != 0) continue;
         const TKVMapFile::TMapSourceView indexed = map.Resolve(offset);
         const TKVMapFile::TMapSourceView scanned = map.ResolveByScan(offset);
         if (indexed.Unit != scanned.Unit || indexed.Procedure != scanned.Procedure ||
@@ -109,7 +120,7 @@ TEST(KVMapIndex, AnswersAsTheScansForEveryAddressAMapNames) {
     ExpectIndexAgreesWithScans(ZR_OPTIMISED_PROGRAM_MAP);
     const std::string awkward =
         ::testing::TempDir() + "awkward-" + std::to_string(getpid()) + ".map";
-    ExpectIndexAgreesWithScans(WriteAwkwardMap(awkward));
+    ExpectIndexAgreesWithScans(WriteAwkwardMap(awkward), 1);
     std::filesystem::remove(awkward);
 }
 
