@@ -5,6 +5,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -46,7 +47,9 @@ struct TLastReportSlot {
 constexpr long kMapPatienceMs = 3000;
 
 constexpr int kSlots = 16;
-TLastReportSlot slots[kSlots];
+// Never destroyed: a log owned by the application unregisters while the
+// run-time library's statics are torn down, after this library's.
+std::array<TLastReportSlot, kSlots>& slots = *new std::array<TLastReportSlot, kSlots>;
 std::mutex registration;
 char reportBuffer[64 * 1024];
 
