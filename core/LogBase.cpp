@@ -108,7 +108,9 @@ void OpenLog(std::optional<TFileStream>& stream, const std::string& fileName) {
         if (FileExists(fileName)) throw;
     }
     try {
-        stream.emplace(fileName, fmCreate, TExistingFile::Fail);
+        // A log holds what the application saw (reports, user and machine
+        // names): it is the user's alone unless the user makes it otherwise.
+        stream.emplace(fileName, fmCreate, TExistingFile::Fail, TNewFile::Private);
         return;
     } catch (const EFCreateError&) {
         if (!FileExists(fileName)) throw;

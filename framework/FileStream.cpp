@@ -73,10 +73,10 @@ std::string SystemText(int error) {
     throw EFOpenError("Cannot open file \"" + fileName + "\". " + SystemText(error));
 }
 
-int OpenRetrying(const std::string& fileName, int flags) {
+int OpenRetrying(const std::string& fileName, int flags, mode_t permissions = 0666) {
     int fd;
     do {
-        fd = ::open(fileName.c_str(), flags | O_CLOEXEC | O_NOCTTY, 0666);
+        fd = ::open(fileName.c_str(), flags | O_CLOEXEC | O_NOCTTY, permissions);
     } while (fd == -1 && errno == EINTR);
     return fd;
 }
@@ -101,11 +101,12 @@ int OpenForAccess(const std::string& fileName, const os::ShareRequest& request) 
 
 }  // namespace
 
-TFileStream::TFileStream(const std::string& fileName, std::uint16_t mode, TExistingFile existing)
+TFileStream::TFileStream(const std::string& fileName, std::uint16_t mode, TExistingFile existing,
+                         TNewFile newFile)
     : fileName_(fileName) {
     if (mode == fmCreate) {
         int flags = O_RDWR | O_CREAT | (existing == TExistingFile::Fail ? O_EXCL : 0);
-        fd_ = OpenRetrying(fileName, flags);
+        fd_ = OpenRetrying(fileName, flags, newFile == TNewFile::Private ? 0600 : 0666);
         if (fd_ == -1) RaiseCreateError(fileName, errno);
         // The file is emptied only once nobody else has it open, so a refused
         // create leaves another stream's data alone.

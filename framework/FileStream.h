@@ -55,6 +55,12 @@ enum class TExistingFile {
     Fail,     // raise EFCreateError; lets a caller create a file only if nobody else has
 };
 
+// Who may read and write a file that fmCreate makes.
+enum class TNewFile {
+    Shared,   // as the umask leaves it (the host's create)
+    Private,  // the owner alone (0600), from the moment it exists
+};
+
 class TFileStream : public TStream {
     ZR_CLASS(TFileStream, TStream)
   public:
@@ -64,7 +70,8 @@ class TFileStream : public TStream {
     // "Cannot open file "<name>". <system text>"; an open that the share mode
     // of a stream already open on the file forbids fails the same way.
     TFileStream(const std::string& fileName, std::uint16_t mode,
-                TExistingFile existing = TExistingFile::Replace);
+                TExistingFile existing = TExistingFile::Replace,
+                TNewFile newFile = TNewFile::Shared);
     ~TFileStream() override;
 
     std::int64_t Read(void* buffer, std::int64_t count) override;

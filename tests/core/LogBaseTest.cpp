@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <climits>
 #include <filesystem>
@@ -45,6 +46,15 @@ TEST_F(LogBaseWrite, AppendsExactlyTheBytesGivenActiveOrNot) {
     log_.WriteAsString("two");
     log_.WriteAsString("");
     EXPECT_EQ(Logged(), binary + "two");
+}
+
+TEST_F(LogBaseWrite, ALogItCreatesIsTheOwnersAloneWhateverTheUmask) {
+    const mode_t old = ::umask(0);
+    log_.WriteAsString("private");
+    ::umask(old);
+    struct stat st {};
+    ASSERT_EQ(::stat(log_.LogFile().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST_F(LogBaseWrite, ConvertedValuesFollowTheSettingsAndAddNoSeparators) {
