@@ -134,21 +134,25 @@ DWORD EnsureOpen(OpenLog& log, bool forWriting, struct stat& st) {
     return ::fstat(log.fd.Get(), &st) == 0 ? ERROR_SUCCESS : privstore::LastStoreError();
 }
 
+// Takes the file lock `how` and the file's status under it; on failure the
+// lock is let go again.
+DWORD LockAndStat(int fd, int how, struct stat& st) {
+    if (DWORD status = privstore::LockFile(fd, how, LockWait()); status != ERROR_SUCCESS)
+        return status;
+    if (::fstat(fd, &st) == 0) return ERROR_SUCCESS;
+    const DWORD error = privstore::LastStoreError();
+    ::flock(fd, LOCK_UN);
+    return error;
+}
+
 // Brings reader and index up to the file as it is now (`st`, just taken);
 // `locked` when the caller holds a file lock already, else a shared one is
 // taken to read what changed.
 DWORD Refresh(OpenLog& log, bool locked, struct stat st) {
     if (log.built && Unchanged(st, log.seen)) return ERROR_SUCCESS;
-    if (!locked) {
-        if (DWORD status = privstore::LockFile(log.fd.Get(), LOCK_SH, LockWait());
-            status != ERROR_SUCCESS)
+    if (!locked)
+        if (DWORD status = LockAndStat(log.fd.Get(), LOCK_SH, st); status != ERROR_SUCCESS)
             return status;
-        if (::fstat(log.fd.Get(), &st) != 0) {
-            const DWORD error = privstore::LastStoreError();
-            ::flock(log.fd.Get(), LOCK_UN);
-            return error;
-        }
-    }
     // What is cached may have changed with the change time; records that
     // were whole stay whole only when the file grew (checked by Extend).
     const bool grew = log.built && SameFile(st, log.seen) && st.st_size >= log.seen.st_size;
@@ -208,28 +212,16 @@ DWORD AppendRecord(OpenLog& log, RecordFields& fields) {
     DropInherited(log);
     if (!log.fd.Valid() || !log.writable)
         if (DWORD status = OpenFile(log, true); status != ERROR_SUCCESS) return status;
-    if (DWORD status = privstore::LockFile(log.fd.Get(), LOCK_EX, LockWait());
-        status != ERROR_SUCCESS)
-        return status;
     // The file as it is now that no other writer can change it; one removed
     // or replaced since this process opened it is opened again.
     struct stat st {};
-    if (::fstat(log.fd.Get(), &st) != 0) {
-        const DWORD error = privstore::LastStoreError();
-        ::flock(log.fd.Get(), LOCK_UN);
-        return error;
-    }
+    if (DWORD status = LockAndStat(log.fd.Get(), LOCK_EX, st); status != ERROR_SUCCESS)
+        return status;
     if (st.st_nlink == 0) {
         ::flock(log.fd.Get(), LOCK_UN);
         if (DWORD status = EnsureOpen(log, true, st); status != ERROR_SUCCESS) return status;
-        if (DWORD status = privstore::LockFile(log.fd.Get(), LOCK_EX, LockWait());
-            status != ERROR_SUCCESS)
+        if (DWORD status = LockAndStat(log.fd.Get(), LOCK_EX, st); status != ERROR_SUCCESS)
             return status;
-        if (::fstat(log.fd.Get(), &st) != 0) {
-            const DWORD error = privstore::LastStoreError();
-            ::flock(log.fd.Get(), LOCK_UN);
-            return error;
-        }
     }
     const int fd = log.fd.Get();
     FileLock unlock{fd};

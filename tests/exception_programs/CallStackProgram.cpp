@@ -18,6 +18,7 @@
 #include "framework/Forms.h"
 #include "framework/MessageQueue.h"
 #include "framework/StdCtrls.h"
+#include "tests/exception_programs/ClickThroughTheLoop.h"
 
 namespace stack {
 
@@ -76,15 +77,7 @@ class THandlers : public zr::TComponent {
     void SaveException(zr::TObject*, zr::Exception&, std::string&, bool&) { PokeCaller(); }
 };
 
-void ClickThroughTheLoop(zr::TButton& button) {
-    zr::HWND window =
-        zr::AllocateHWnd(zr::TWndMethod::FromFunction([&button](zr::TMessage& message) {
-            if (message.Msg == zr::WM_USER) button.Click();
-        }));
-    zr::PostMessage(window, zr::WM_USER, 0, 0);
-    zr::Application->ProcessMessages();
-    zr::DeallocateHWnd(window);
-}
+using testprograms::ClickThroughTheLoop;
 
 }  // namespace stack
 

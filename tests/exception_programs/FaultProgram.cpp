@@ -29,6 +29,7 @@
 #include "framework/Forms.h"
 #include "framework/MessageQueue.h"
 #include "framework/StdCtrls.h"
+#include "tests/exception_programs/ClickThroughTheLoop.h"
 #include "framework/Thread.h"
 
 namespace faults {
@@ -93,17 +94,7 @@ void FaultingHandler(int) {
     sink = *nowhere;
 }
 
-// Clicks the button the way a user does: through the message loop, which
-// hands what escapes the handler to the application's exception handling.
-void ClickThroughTheLoop(zr::TButton& button) {
-    zr::HWND window =
-        zr::AllocateHWnd(zr::TWndMethod::FromFunction([&button](zr::TMessage& message) {
-            if (message.Msg == zr::WM_USER) button.Click();
-        }));
-    zr::PostMessage(window, zr::WM_USER, 0, 0);
-    zr::Application->ProcessMessages();
-    zr::DeallocateHWnd(window);
-}
+using testprograms::ClickThroughTheLoop;
 
 }  // namespace faults
 

@@ -19,6 +19,7 @@
 #include "platform/EventLog.h"
 #include "platform/EventLogFile.h"
 #include "platform/EventLogStore.h"
+#include "tests/support/LockHolder.h"
 
 using namespace zr::os;
 
@@ -117,33 +118,16 @@ TEST_F(EventLogSafety, ALinkPlantedAsTheLogFileIsRefused) {
 
 TEST_F(EventLogSafety, ALockHeldByAnotherProcessFailsTheWriteInBoundedTime) {
     ASSERT_TRUE(Report("Held", 1));
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    const pid_t holder = ::fork();
-    ASSERT_GE(holder, 0);
-    if (holder == 0) {
-        const int fd = ::open(LogPath("Held").c_str(), O_RDONLY);
-        const bool locked = fd >= 0 && ::flock(fd, LOCK_EX) == 0;
-        (void)!::write(ready[1], locked ? "y" : "n", 1);
-        ::pause();  // holds the lock until killed
-        _exit(0);
+    {
+        const zr::testing::LockHolder holder(LogPath("Held"), LOCK_EX);
+        ASSERT_TRUE(holder.Held());
+        eventlog::SetLockWait(std::chrono::milliseconds(200));
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(Report("Held", 2));
+        EXPECT_EQ(GetLastError(), ERROR_LOCK_VIOLATION);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+        eventlog::SetLockWait(privstore::DefaultLockWait);
     }
-    char answer = 0;
-    ASSERT_EQ(::read(ready[0], &answer, 1), 1);
-    EXPECT_EQ(answer, 'y');
-    eventlog::SetLockWait(std::chrono::milliseconds(200));
-    const auto start = std::chrono::steady_clock::now();
-    const BOOL written = Report("Held", 2);
-    const DWORD error = GetLastError();
-    const auto took = std::chrono::steady_clock::now() - start;
-    eventlog::SetLockWait(privstore::DefaultLockWait);
-    ::kill(holder, SIGKILL);
-    ::waitpid(holder, nullptr, 0);
-    ::close(ready[0]);
-    ::close(ready[1]);
-    EXPECT_FALSE(written);
-    EXPECT_EQ(error, ERROR_LOCK_VIOLATION);
-    EXPECT_LT(took, std::chrono::seconds(2));
     EXPECT_TRUE(Report("Held", 3));  // the lock gone, writing goes on
 }
 

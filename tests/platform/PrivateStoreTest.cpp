@@ -17,6 +17,7 @@
 #include <string>
 
 #include "tests/support/ScopedEnv.h"
+#include "tests/support/LockHolder.h"
 
 namespace zr::os::privstore {
 namespace {
@@ -125,29 +126,16 @@ TEST_F(PrivateStoreTest, AFileOverTheLimitIsRefusedBeforeItIsRead) {
 }
 
 TEST_F(PrivateStoreTest, ALockHeldByAnotherProcessFailsTheCallInBoundedTime) {
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    pid_t holder = ::fork();
-    ASSERT_GE(holder, 0);
-    if (holder == 0) {
-        // Read-only is enough to hold a flock.
-        int fd = ::open(dir_.c_str(), O_RDONLY | O_DIRECTORY);
-        ::flock(fd, LOCK_SH);
-        (void)!::write(ready[1], "x", 1);
-        ::pause();
-        ::_exit(0);
+    {
+        const zr::testing::LockHolder holder(dir_, LOCK_SH);
+        ASSERT_TRUE(holder.Held());
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(LockFile(fd_.Get(), LOCK_EX, std::chrono::milliseconds(300)),
+                  ERROR_LOCK_VIOLATION);
+        auto waited = std::chrono::steady_clock::now() - start;
+        EXPECT_GE(waited, std::chrono::milliseconds(300));
+        EXPECT_LT(waited, std::chrono::seconds(3));
     }
-    char byte;
-    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(LockFile(fd_.Get(), LOCK_EX, std::chrono::milliseconds(300)), ERROR_LOCK_VIOLATION);
-    auto waited = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(waited, std::chrono::milliseconds(300));
-    EXPECT_LT(waited, std::chrono::seconds(3));
-    ::kill(holder, SIGKILL);
-    ::waitpid(holder, nullptr, 0);
-    ::close(ready[0]);
-    ::close(ready[1]);
     EXPECT_EQ(LockFile(fd_.Get(), LOCK_EX, std::chrono::milliseconds(300)), ERROR_SUCCESS);
 }
 

@@ -19,6 +19,7 @@
 #include "platform/Registry.h"
 #include "tests/platform/RegistryTestSupport.h"
 #include "tests/support/ScopedEnv.h"
+#include "tests/support/LockHolder.h"
 
 using namespace zr::os;
 namespace fs = std::filesystem;
@@ -51,17 +52,6 @@ LSTATUS QueryText(HKEY key, const char* name, std::string& text) {
     return status;
 }
 
-std::vector<std::string> Subkeys(HKEY key) {
-    std::vector<std::string> names;
-    char name[256];
-    for (DWORD i = 0;; ++i) {
-        DWORD length = sizeof name;
-        if (RegEnumKeyEx(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
-            return names;
-        names.emplace_back(name, length);
-    }
-}
 
 std::vector<std::string> Entries(const std::string& folder) {
     std::vector<std::string> names;
@@ -72,6 +62,7 @@ std::vector<std::string> Entries(const std::string& folder) {
 }
 
 using zr::testing::ScopedEnv;
+using zr::testing::SubkeyNames;
 
 using RegistryHostile = zr::testing::ScratchRegistry;
 
@@ -121,7 +112,7 @@ TEST_F(RegistryHostile, ALinkPlantedAsAKeyFolderLeadsNowhere) {
     Key software;
     ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "Software", software), ERROR_SUCCESS);
     EXPECT_EQ(RegDeleteKey(software.handle, "Planted"), ERROR_ACCESS_DENIED);
-    EXPECT_TRUE(Subkeys(software.handle).empty()) << "a link is no key";
+    EXPECT_TRUE(SubkeyNames(software.handle).empty()) << "a link is no key";
     EXPECT_TRUE(fs::is_empty(outside));
 }
 
@@ -166,26 +157,13 @@ TEST_F(RegistryHostile, ALockHeldByAnotherProcessFailsTheWriteInBoundedTime) {
     Key key;
     ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "Software\\Locked", key), ERROR_SUCCESS);
     const std::string folder = store_ + "/HKEY_LOCAL_MACHINE/Software/Locked";
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    pid_t holder = ::fork();
-    ASSERT_GE(holder, 0);
-    if (holder == 0) {
-        int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-        ::flock(fd, LOCK_SH);  // a read-only descriptor is enough to hold it
-        (void)!::write(ready[1], "x", 1);
-        ::pause();
-        ::_exit(0);
+    {
+        const zr::testing::LockHolder holder(folder, LOCK_SH);
+        ASSERT_TRUE(holder.Held());
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(SetText(key.handle, "x", "y"), ERROR_LOCK_VIOLATION);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     }
-    char byte;
-    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(SetText(key.handle, "x", "y"), ERROR_LOCK_VIOLATION);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-    ::kill(holder, SIGKILL);
-    ::waitpid(holder, nullptr, 0);
-    ::close(ready[0]);
-    ::close(ready[1]);
     EXPECT_EQ(SetText(key.handle, "x", "y"), ERROR_SUCCESS);
 }
 
@@ -204,7 +182,7 @@ TEST_F(RegistryHostile, KeyNamesStartingWithPercentAreKeysLikeAnyOther) {
         EXPECT_EQ(QueryText(values.handle, "v", text), ERROR_FILE_NOT_FOUND)
             << "a key is not the store's values file";
     }
-    EXPECT_EQ(Subkeys(parent.handle), (std::vector<std::string>{"%SECRET", "%values"}));
+    EXPECT_EQ(SubkeyNames(parent.handle), (std::vector<std::string>{"%SECRET", "%values"}));
     Key software;
     ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "Software", software), ERROR_SUCCESS);
     EXPECT_EQ(RegDeleteKey(software.handle, "Parent"), ERROR_ACCESS_DENIED) << "it has subkeys";
@@ -248,7 +226,7 @@ TEST_F(RegistryHostile, AHandleSeesWhatAnotherProcessChangedSinceItLastRead) {
     ASSERT_EQ(SetText(key.handle, "v", "old"), ERROR_SUCCESS);
     std::string text;
     ASSERT_EQ(QueryText(key.handle, "v", text), ERROR_SUCCESS);
-    ASSERT_TRUE(Subkeys(key.handle).empty());
+    ASSERT_TRUE(SubkeyNames(key.handle).empty());
 
     pid_t child = ::fork();
     ASSERT_GE(child, 0);
@@ -266,7 +244,7 @@ TEST_F(RegistryHostile, AHandleSeesWhatAnotherProcessChangedSinceItLastRead) {
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(QueryText(key.handle, "v", text), ERROR_SUCCESS);
     EXPECT_EQ(text, "new");
-    EXPECT_EQ(Subkeys(key.handle), std::vector<std::string>{"Sub"});
+    EXPECT_EQ(SubkeyNames(key.handle), std::vector<std::string>{"Sub"});
 }
 
 // Changes edit the values file one line at a time: the rest of a file

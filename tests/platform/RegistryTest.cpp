@@ -55,17 +55,7 @@ LSTATUS Query(HKEY key, const char* name, DWORD& type, Bytes& data) {
     return status;
 }
 
-std::vector<std::string> SubkeyNames(HKEY key) {
-    std::vector<std::string> names;
-    char name[256];
-    for (DWORD i = 0;; ++i) {
-        DWORD length = sizeof name;
-        if (RegEnumKeyEx(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
-            return names;
-        names.emplace_back(name, length);
-    }
-}
+using zr::testing::SubkeyNames;
 
 std::string FileText(const std::string& path) {
     std::ostringstream out;

@@ -74,4 +74,18 @@ inline TZrregResult Zrreg(const std::vector<std::string>& args) {
     return result;
 }
 
+// The names RegEnumKeyEx gives for `key`, in its order.
+inline std::vector<std::string> SubkeyNames(zr::os::HKEY key) {
+    using namespace zr::os;
+    std::vector<std::string> names;
+    char name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = sizeof name;
+        if (RegEnumKeyEx(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            return names;
+        names.emplace_back(name, length);
+    }
+}
+
 }  // namespace zr::testing

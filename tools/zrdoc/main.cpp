@@ -31,6 +31,10 @@ int Usage() {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     if (args.size() != 2) return Usage();
     try {
         // The palette (which classes get a page, in which order) is what the
