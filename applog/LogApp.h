@@ -12,10 +12,10 @@
 
 #include <cstdint>
 
-#include "core/LogBase.h"
-#include "framework/Application.h"
-#include "framework/Event.h"
-#include "framework/Messages.h"
+#include "../core/LogBase.h"
+#include "../framework/Application.h"
+#include "../framework/Event.h"
+#include "../framework/Messages.h"
 
 namespace zr {
 

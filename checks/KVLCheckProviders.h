@@ -14,12 +14,12 @@
 #include <memory>
 #include <string>
 
-#include "framework/Collection.h"
-#include "framework/Controls.h"
-#include "framework/Event.h"
-#include "framework/ExtCtrls.h"
-#include "framework/Graphics.h"
-#include "framework/TypeInfo.h"
+#include "../framework/Collection.h"
+#include "../framework/Controls.h"
+#include "../framework/Event.h"
+#include "../framework/ExtCtrls.h"
+#include "../framework/Graphics.h"
+#include "../framework/TypeInfo.h"
 
 namespace zr {
 

@@ -8,9 +8,9 @@
 
 #include <memory>
 
-#include "checks/KVLCheckProviders.h"
-#include "framework/Component.h"
-#include "framework/Graphics.h"
+#include "KVLCheckProviders.h"
+#include "../framework/Component.h"
+#include "../framework/Graphics.h"
 
 namespace zr {
 

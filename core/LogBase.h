@@ -11,11 +11,11 @@
 #include <string>
 #include <string_view>
 
-#include "core/LogCnst.h"
-#include "framework/Component.h"
-#include "framework/DateUtils.h"
-#include "framework/Set.h"
-#include "framework/Strings.h"
+#include "LogCnst.h"
+#include "../framework/Component.h"
+#include "../framework/DateUtils.h"
+#include "../framework/Set.h"
+#include "../framework/Strings.h"
 
 namespace zr {
 

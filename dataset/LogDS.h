@@ -7,9 +7,9 @@
 
 #include <string>
 
-#include "core/LogBase.h"
-#include "dataset/LogDSTimeStamp.h"
-#include "framework/DB.h"
+#include "../core/LogBase.h"
+#include "LogDSTimeStamp.h"
+#include "../framework/DB.h"
 
 namespace zr {
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "framework/DateUtils.h"
+#include "../framework/DateUtils.h"
 
 namespace zr {
 

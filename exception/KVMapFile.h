@@ -22,9 +22,9 @@
 #include <string>
 #include <string_view>
 
-#include "framework/Exceptions.h"
-#include "framework/Object.h"
-#include "framework/Strings.h"
+#include "../framework/Exceptions.h"
+#include "../framework/Object.h"
+#include "../framework/Strings.h"
 
 namespace zr {
 

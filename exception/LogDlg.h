@@ -21,10 +21,10 @@
 
 #include <memory>
 
-#include "framework/Event.h"
-#include "framework/ExtCtrls.h"
-#include "framework/Forms.h"
-#include "framework/StdCtrls.h"
+#include "../framework/Event.h"
+#include "../framework/ExtCtrls.h"
+#include "../framework/Forms.h"
+#include "../framework/StdCtrls.h"
 
 namespace zr {
 

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "framework/MessageQueue.h"
+#include "../framework/MessageQueue.h"
 
 namespace zr {
 

@@ -9,11 +9,11 @@
 #include <memory>
 #include <string>
 
-#include "core/LogBase.h"
-#include "exception/KVMapFile.h"
-#include "framework/Application.h"
-#include "framework/Event.h"
-#include "framework/Set.h"
+#include "../core/LogBase.h"
+#include "KVMapFile.h"
+#include "../framework/Application.h"
+#include "../framework/Event.h"
+#include "../framework/Set.h"
 
 namespace zr {
 

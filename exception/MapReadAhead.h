@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "exception/KVMapFile.h"
+#include "KVMapFile.h"
 
 namespace zr {
 

@@ -12,11 +12,11 @@
 #include <type_traits>
 #include <vector>
 
-#include "framework/Component.h"
-#include "framework/Event.h"
-#include "framework/Exceptions.h"
-#include "framework/Geometry.h"
-#include "framework/Messages.h"
+#include "Component.h"
+#include "Event.h"
+#include "Exceptions.h"
+#include "Geometry.h"
+#include "Messages.h"
 
 namespace zr {
 

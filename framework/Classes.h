@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/TypeInfo.h"
+#include "TypeInfo.h"
 
 namespace zr {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "framework/Component.h"
-#include "framework/TypeInfo.h"
+#include "Component.h"
+#include "TypeInfo.h"
 
 namespace zr {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "framework/Object.h"
-#include "framework/Set.h"
-#include "framework/TypeInfo.h"
+#include "Object.h"
+#include "Set.h"
+#include "TypeInfo.h"
 
 namespace zr {
 

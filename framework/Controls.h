@@ -10,13 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "framework/Component.h"
-#include "framework/Event.h"
-#include "framework/Font.h"
-#include "framework/Geometry.h"
-#include "framework/Graphics.h"
-#include "framework/Set.h"
-#include "framework/TypeInfo.h"
+#include "Component.h"
+#include "Event.h"
+#include "Font.h"
+#include "Geometry.h"
+#include "Graphics.h"
+#include "Set.h"
+#include "TypeInfo.h"
 
 namespace zr {
 

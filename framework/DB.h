@@ -2,8 +2,8 @@
 // the in-memory data set. The SQLite data sets are in DBTables.h.
 #pragma once
 
-#include "framework/DataLink.h"
-#include "framework/DataSet.h"
-#include "framework/Fields.h"
-#include "framework/MemDataSet.h"
-#include "framework/Variants.h"
+#include "DataLink.h"
+#include "DataSet.h"
+#include "Fields.h"
+#include "MemDataSet.h"
+#include "Variants.h"

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "framework/DB.h"
-#include "framework/Strings.h"
+#include "DB.h"
+#include "Strings.h"
 
 namespace zr {
 

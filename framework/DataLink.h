@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "framework/Component.h"
-#include "framework/DataSet.h"
+#include "Component.h"
+#include "DataSet.h"
 
 namespace zr {
 

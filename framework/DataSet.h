@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "framework/Component.h"
-#include "framework/Fields.h"
+#include "Component.h"
+#include "Fields.h"
 
 namespace zr {
 

@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
-#include "framework/Controls.h"
-#include "framework/Set.h"
-#include "framework/TypeInfo.h"
+#include "Controls.h"
+#include "Set.h"
+#include "TypeInfo.h"
 
 namespace zr {
 

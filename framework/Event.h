@@ -11,7 +11,7 @@
 #include <string>
 #include <type_traits>
 
-#include "framework/Object.h"
+#include "Object.h"
 
 namespace zr {
 

@@ -3,8 +3,8 @@
 
 #include <memory>
 
-#include "framework/Controls.h"
-#include "framework/Graphics.h"
+#include "Controls.h"
+#include "Graphics.h"
 
 namespace zr {
 

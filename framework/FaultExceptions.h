@@ -9,7 +9,7 @@
 
 #include <cstddef>
 
-#include "platform/FaultSignals.h"
+#include "../platform/FaultSignals.h"
 
 namespace zr {
 

@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <string>
 
-#include "framework/Exceptions.h"
-#include "framework/Object.h"
-#include "framework/TypeInfo.h"
-#include "framework/Variants.h"
+#include "Exceptions.h"
+#include "Object.h"
+#include "TypeInfo.h"
+#include "Variants.h"
 
 namespace zr {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "framework/Object.h"
+#include "Object.h"
 
 namespace zr {
 

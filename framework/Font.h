@@ -8,10 +8,10 @@
 #include <utility>
 #include <vector>
 
-#include "framework/Component.h"
-#include "framework/Event.h"
-#include "framework/Graphics.h"
-#include "framework/Set.h"
+#include "Component.h"
+#include "Event.h"
+#include "Graphics.h"
+#include "Set.h"
 
 namespace zr {
 

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "framework/TypeInfo.h"
+#include "TypeInfo.h"
 
 namespace zr {
 

@@ -9,9 +9,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "framework/FormText.h"
-#include "framework/Geometry.h"
-#include "platform/X11Canvas.h"
+#include "FormText.h"
+#include "Geometry.h"
+#include "../platform/X11Canvas.h"
 
 namespace zr {
 

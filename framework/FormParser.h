@@ -26,7 +26,7 @@
 #include <string_view>
 #include <vector>
 
-#include "framework/FloatType.h"
+#include "FloatType.h"
 
 namespace zr {
 

@@ -17,7 +17,7 @@
 
 #include <string>
 
-#include "framework/Component.h"
+#include "Component.h"
 
 namespace zr {
 

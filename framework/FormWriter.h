@@ -14,7 +14,7 @@
 
 #include <string>
 
-#include "framework/Component.h"
+#include "Component.h"
 
 namespace zr {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "framework/Controls.h"
-#include "framework/Messages.h"
+#include "Controls.h"
+#include "Messages.h"
 
 namespace zr {
 

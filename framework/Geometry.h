@@ -2,7 +2,7 @@
 // names, so that windows and the form model measure alike.
 #pragma once
 
-#include "platform/Geometry.h"
+#include "../platform/Geometry.h"
 
 namespace zr {
 

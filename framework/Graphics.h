@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "framework/BmpCodec.h"
-#include "framework/Component.h"
-#include "framework/Event.h"
-#include "framework/Resources.h"
+#include "BmpCodec.h"
+#include "Component.h"
+#include "Event.h"
+#include "Resources.h"
 
 namespace zr {
 

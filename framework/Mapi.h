@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/MailProvider.h"
+#include "../platform/MailProvider.h"
 
 namespace zr {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/DataSet.h"
+#include "DataSet.h"
 
 namespace zr {
 

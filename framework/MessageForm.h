@@ -6,8 +6,8 @@
 
 #include <memory>
 
-#include "framework/Dialogs.h"
-#include "framework/Forms.h"
+#include "Dialogs.h"
+#include "Forms.h"
 
 namespace zr {
 

@@ -6,9 +6,9 @@
 #include <functional>
 #include <thread>
 
-#include "framework/Event.h"
-#include "framework/Messages.h"
-#include "platform/Sync.h"
+#include "Event.h"
+#include "Messages.h"
+#include "../platform/Sync.h"
 
 namespace zr {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "framework/Geometry.h"
+#include "Geometry.h"
 
 namespace zr {
 

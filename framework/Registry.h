@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "framework/Exceptions.h"
-#include "framework/Object.h"
-#include "platform/Registry.h"
+#include "Exceptions.h"
+#include "Object.h"
+#include "../platform/Registry.h"
 
 namespace zr {
 

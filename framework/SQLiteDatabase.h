@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "framework/Fields.h"
-#include "framework/Variants.h"
+#include "Fields.h"
+#include "Variants.h"
 
 struct sqlite3;
 struct sqlite3_stmt;

@@ -10,7 +10,7 @@
 // answers, so they are only reported back to whoever asked.
 #pragma once
 
-#include "framework/Messages.h"
+#include "Messages.h"
 
 namespace zr {
 

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "framework/Controls.h"
-#include "framework/Strings.h"
+#include "Controls.h"
+#include "Strings.h"
 
 namespace zr {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "framework/Component.h"
-#include "framework/Event.h"
+#include "Component.h"
+#include "Event.h"
 
 namespace zr {
 

@@ -6,10 +6,10 @@
 #include <string_view>
 #include <type_traits>
 
-#include "framework/DateUtils.h"
-#include "framework/Exceptions.h"
-#include "framework/Format.h"
-#include "framework/FormatSettings.h"
+#include "DateUtils.h"
+#include "Exceptions.h"
+#include "Format.h"
+#include "FormatSettings.h"
 
 namespace zr {
 

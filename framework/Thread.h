@@ -9,10 +9,10 @@
 #include <mutex>
 #include <thread>
 
-#include "framework/Event.h"
-#include "framework/Exceptions.h"
-#include "framework/Object.h"
-#include "platform/Sync.h"
+#include "Event.h"
+#include "Exceptions.h"
+#include "Object.h"
+#include "../platform/Sync.h"
 
 namespace zr {
 

@@ -5,7 +5,7 @@
 
 #include <typeinfo>
 
-#include "framework/ExceptAddr.h"
+#include "ExceptAddr.h"
 
 namespace zr {
 

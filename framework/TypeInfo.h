@@ -23,11 +23,11 @@
 #include <variant>
 #include <vector>
 
-#include "framework/Event.h"
-#include "framework/Exceptions.h"
-#include "framework/FloatType.h"
-#include "framework/Object.h"
-#include "framework/Set.h"
+#include "Event.h"
+#include "Exceptions.h"
+#include "FloatType.h"
+#include "Object.h"
+#include "Set.h"
 
 namespace zr {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <variant>
 
-#include "framework/DateUtils.h"
+#include "DateUtils.h"
 
 namespace zr {
 

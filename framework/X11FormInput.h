@@ -10,9 +10,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "framework/Controls.h"
-#include "framework/FormPainter.h"
-#include "platform/X11Display.h"
+#include "Controls.h"
+#include "FormPainter.h"
+#include "../platform/X11Display.h"
 
 namespace zr {
 

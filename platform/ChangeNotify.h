@@ -10,10 +10,10 @@
 
 #include <string>
 
-#include "platform/InotifyTree.h"
-#include "platform/InvalidHandle.h"
-#include "platform/LastError.h"
-#include "platform/Sync.h"
+#include "InotifyTree.h"
+#include "InvalidHandle.h"
+#include "LastError.h"
+#include "Sync.h"
 
 namespace zr::os {
 

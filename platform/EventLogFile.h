@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/EventLog.h"
+#include "EventLog.h"
 
 namespace zr::os::eventlog {
 

@@ -16,7 +16,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/EventLog.h"
+#include "EventLog.h"
 
 namespace zr::os::eventlog {
 

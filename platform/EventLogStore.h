@@ -12,9 +12,9 @@
 #include <chrono>
 #include <string>
 
-#include "platform/EventLogFile.h"
-#include "platform/EventLogIndex.h"
-#include "platform/PrivateStore.h"
+#include "EventLogFile.h"
+#include "EventLogIndex.h"
+#include "PrivateStore.h"
 
 namespace zr::os::eventlog {
 

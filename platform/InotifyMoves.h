@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/InotifyTree.h"
+#include "InotifyTree.h"
 
 namespace zr::os {
 

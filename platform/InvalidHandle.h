@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "platform/Sync.h"
+#include "Sync.h"
 
 namespace zr::os {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/MailProvider.h"
+#include "MailProvider.h"
 
 namespace zr::os {
 

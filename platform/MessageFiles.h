@@ -29,8 +29,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/LastError.h"
-#include "platform/Sync.h"
+#include "LastError.h"
+#include "Sync.h"
 
 namespace zr::os {
 

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/MailProvider.h"
+#include "MailProvider.h"
 
 namespace zr::os {
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/LastError.h"
+#include "LastError.h"
 
 namespace zr::os::privstore {
 

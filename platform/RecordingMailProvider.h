@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/MailProvider.h"
+#include "MailProvider.h"
 
 namespace zr::os {
 

@@ -26,8 +26,8 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/LastError.h"
-#include "platform/Sync.h"
+#include "LastError.h"
+#include "Sync.h"
 
 namespace zr::os {
 

@@ -18,8 +18,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/RegistrySnapshot.h"
-#include "platform/RegistryStore.h"
+#include "RegistrySnapshot.h"
+#include "RegistryStore.h"
 
 namespace zr::os::regstore {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/Registry.h"
+#include "Registry.h"
 
 namespace zr::os::regstore {
 

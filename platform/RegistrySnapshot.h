@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/RegistryValues.h"
+#include "RegistryValues.h"
 
 namespace zr::os::regstore {
 

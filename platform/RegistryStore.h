@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/PrivateStore.h"
-#include "platform/RegistryValues.h"
+#include "PrivateStore.h"
+#include "RegistryValues.h"
 
 namespace zr::os::regstore {
 

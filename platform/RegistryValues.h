@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/Registry.h"
+#include "Registry.h"
 
 namespace zr::os::regstore {
 

@@ -7,7 +7,7 @@
 // so tests can pretend there is no display or a display of any size.
 #pragma once
 
-#include "platform/PixelImage.h"
+#include "PixelImage.h"
 
 namespace zr::os {
 

@@ -37,8 +37,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/LastError.h"
-#include "platform/Sync.h"
+#include "LastError.h"
+#include "Sync.h"
 
 namespace zr::os {
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/ShellNotify.h"
+#include "ShellNotify.h"
 
 namespace zr::os {
 

@@ -10,7 +10,7 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/LastError.h"
+#include "LastError.h"
 
 namespace zr::os {
 

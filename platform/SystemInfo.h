@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/LastError.h"
+#include "LastError.h"
 
 namespace zr::os {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/LastError.h"
+#include "LastError.h"
 
 namespace zr::os {
 

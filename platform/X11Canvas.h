@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/Geometry.h"
-#include "platform/PixelImage.h"
-#include "platform/X11Display.h"
+#include "Geometry.h"
+#include "PixelImage.h"
+#include "X11Display.h"
 
 namespace zr::os {
 

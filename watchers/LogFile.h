@@ -11,12 +11,12 @@
 #include <mutex>
 #include <string>
 
-#include "core/LogBase.h"
-#include "framework/Event.h"
-#include "framework/Exceptions.h"
-#include "framework/Set.h"
-#include "framework/Thread.h"
-#include "platform/Sync.h"
+#include "../core/LogBase.h"
+#include "../framework/Event.h"
+#include "../framework/Exceptions.h"
+#include "../framework/Set.h"
+#include "../framework/Thread.h"
+#include "../platform/Sync.h"
 
 namespace zr {
 

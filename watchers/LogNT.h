@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "core/LogBase.h"
-#include "framework/DateUtils.h"
-#include "platform/EventLog.h"
+#include "../core/LogBase.h"
+#include "../framework/DateUtils.h"
+#include "../platform/EventLog.h"
 
 namespace zr {
 

@@ -6,12 +6,12 @@
 #include <memory>
 #include <string>
 
-#include "core/LogBase.h"
-#include "framework/Event.h"
-#include "framework/Registry.h"
-#include "framework/Set.h"
-#include "framework/Thread.h"
-#include "platform/Registry.h"
+#include "../core/LogBase.h"
+#include "../framework/Event.h"
+#include "../framework/Registry.h"
+#include "../framework/Set.h"
+#include "../framework/Thread.h"
+#include "../platform/Registry.h"
 
 namespace zr {
 

@@ -8,11 +8,11 @@
 #include <cstdint>
 #include <string>
 
-#include "framework/Component.h"
-#include "framework/Event.h"
-#include "framework/Messages.h"
-#include "framework/Set.h"
-#include "framework/TypeInfo.h"
+#include "../framework/Component.h"
+#include "../framework/Event.h"
+#include "../framework/Messages.h"
+#include "../framework/Set.h"
+#include "../framework/TypeInfo.h"
 
 namespace zr {
 

@@ -20,6 +20,9 @@ TEST(PlatformLayer, IncludesNothingFromTheLayersAboveIt) {
         while (std::getline(in, line)) {
             if (line.rfind("#include \"", 0) != 0) continue;
             if (line.rfind("#include \"platform/", 0) == 0) continue;
+            // A header names its neighbours relative to itself (no folder).
+            const bool sameFolder = line.find('/') == std::string::npos;
+            if (extension == ".h" && sameFolder) continue;
             ADD_FAILURE() << entry.path().filename().string() << ": " << line;
         }
     }
