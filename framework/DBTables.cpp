@@ -175,7 +175,8 @@ void TDBDataSet::FindKey(Target& target) {
         }
     }
     std::sort(primaryKey.begin(), primaryKey.end());
-    for (const auto& [order, column] : primaryKey) {
+    for (const auto& key : primaryKey) {
+        const std::string& column = key.second;  // not a binding: clang 14 lambdas cannot capture one
         const auto shown = std::find_if(target.columns.begin(), target.columns.end(),
                                         [&](const std::string& c) { return SameText(c, column); });
         if (shown == target.columns.end()) break;

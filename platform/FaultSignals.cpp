@@ -16,11 +16,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/SanitizerBuild.h"
+
 namespace zr::os {
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if ZR_SANITIZER_BUILD
 constexpr bool kSanitizerOwnsFaults = true;
 #else
 constexpr bool kSanitizerOwnsFaults = false;

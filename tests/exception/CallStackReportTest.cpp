@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "framework/SysUtils.h"
+#include "platform/SanitizerBuild.h"
 #include "tests/exception/ProgramRunSupport.h"
 
 namespace zr {
@@ -19,7 +20,7 @@ using testing::TRun;
 class CallStackReport : public ::testing::Test {
   protected:
     void SetUp() override {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if ZR_SANITIZER_BUILD
         GTEST_SKIP() << "the sanitizer's run-time reports faults itself";
 #endif
         folder_ = ::testing::TempDir() + "call_stack_" + std::to_string(getpid());

@@ -13,6 +13,7 @@
 
 #include "exception/KVMapFile.h"
 #include "exception/KVMapFileColumns.h"
+#include "platform/SanitizerBuild.h"
 
 namespace zr {
 namespace {
@@ -85,7 +86,7 @@ std::string WriteAwkwardMap(const std::string& path) {
 // The plain build compares every address; the sanitizer builds, which look
 // for memory faults rather than answers and scan some forty times slower,
 // every sixteenth of a real map's.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if ZR_SANITIZER_BUILD
 constexpr size_t kStride = 16;
 #else
 constexpr size_t kStride = 1;

@@ -12,6 +12,7 @@
 
 #include "exception/KVMapFile.h"
 #include "framework/SysUtils.h"
+#include "platform/SanitizerBuild.h"
 #include "tools/zrmap/OuterLines.h"
 #include "tools/zrmap/ProgramImage.h"
 
@@ -56,7 +57,7 @@ TEST(ZrMapOptimised, RaisesInsideInlinedCodeNameTheCallingLineOfTheFunction) {
 // The debugging tools' outermost frame is the programmer's answer: over
 // random addresses inside the demo's functions, the map agrees with it.
 TEST(ZrMapOptimised, AgreesWithTheOutermostFrameAlmostEverywhere) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if ZR_SANITIZER_BUILD
     // Those trees keep line tables only, without the inlining the measure is about.
     GTEST_SKIP() << "measured on the plain build, whose debugging information is whole";
 #endif
