@@ -1,5 +1,6 @@
 #include "dataset/LogDS.h"
 
+#include "framework/Application.h"
 #include "framework/DateUtils.h"
 #include "framework/Strings.h"
 #include "framework/SysUtils.h"
@@ -190,7 +191,25 @@ void TKVDatasetLog::UpdateStatus(TKVLDBTypeEvent state, TField* field) {
     if (field) logText.append(" ").append(field->FieldName()).append(":").append(field->AsString());
     logText += "\r\n";
     if (onChange_) onChange_(this, state, field, logText);
-    if (!LogFile().empty()) WriteAsString(logText);
+    if (!LogFile().empty()) WriteLine(logText);
+}
+
+// A line that cannot be written (a missing folder, a full disk) must neither
+// make the post fail nor, as the data set closes in its destructor, end the
+// process. The failure goes to the application's exception handling once, and
+// again only after a line has been written meanwhile.
+void TKVDatasetLog::WriteLine(const std::string& text) {
+    try {
+        WriteAsString(text);
+        writeFailureReported_ = false;
+    } catch (...) {
+        if (writeFailureReported_) return;
+        writeFailureReported_ = true;
+        try {
+            if (Application != nullptr) Application->HandleException(this);
+        } catch (...) {
+        }
+    }
 }
 
 }  // namespace zr
