@@ -1,5 +1,7 @@
 #include "dataset/LogDS.h"
 
+#include <algorithm>
+
 #include "framework/Application.h"
 #include "framework/DateUtils.h"
 #include "framework/Strings.h"
@@ -78,9 +80,10 @@ void AppendQuoted(std::string& out, const std::string& text) {
 }
 
 // A name stands bare unless it holds a blank (or a quote, which must be
-// doubled inside quotes to stay part of the name).
+// doubled inside quotes to stay part of the name). Looked for by hand: a
+// search for either of two characters costs a library call per character.
 void AppendFieldName(std::string& out, const std::string& name) {
-    if (name.find_first_of(" \"") == std::string::npos)
+    if (std::none_of(name.begin(), name.end(), [](char c) { return c == ' ' || c == '"'; }))
         out += name;
     else
         AppendQuoted(out, name);
@@ -140,10 +143,13 @@ void TKVDatasetLog::ComposeStatement() {
     const bool edit = ds->State() == dsEdit;
     if (!edit && ds->State() != dsInsert) return;
     // Edit: the assignments, then the old values that find the row.
-    // Insert: the names, then the new values.
-    std::string names, values;
-    names.reserve(128);
-    values.reserve(128);
+    // Insert: the names, then the new values. The names go straight into the
+    // statement, the values into a buffer kept from post to post.
+    std::string statement;
+    statement.reserve(256);
+    std::string& values = valuesBuffer_;
+    values.clear();
+    std::string& names = statement;
     for (int i = 0; i < ds->FieldCount(); ++i) {
         const TField* f = ds->Fields(i);
         const Variant& oldValue = ds->StoredValue(f->Index());
@@ -168,13 +174,11 @@ void TKVDatasetLog::ComposeStatement() {
     }
     if (names.empty()) return;
     const std::string table = TableName(ds);
-    std::string statement;
-    statement.reserve(table.size() + names.size() + values.size() + 32);
     if (edit) {
-        statement.append("UPDATE ").append(table).append("\r\nSET\r\n  ").append(names);
+        statement.insert(0, "\r\nSET\r\n  ").insert(0, table).insert(0, "UPDATE ");
         statement.append("\r\nWHERE\r\n  ").append(values);
     } else {
-        statement.append("INSERT INTO ").append(table).append("\r\n  (").append(names);
+        statement.insert(0, "\r\n  (").insert(0, table).insert(0, "INSERT INTO ");
         statement.append(")\r\nVALUES\r\n  (").append(values).append(")");
     }
     onSQLStatement_(this, statement);
@@ -186,8 +190,8 @@ void TKVDatasetLog::UpdateStatus(TKVLDBTypeEvent state, TField* field) {
     // The process code page is UTF-8, so the line needs no conversion.
     std::string logText;
     logText.reserve(64);
-    logText.append(timeStamp_.Text(Now())) += ' ';
-    logText += GetEnumName(EnumInfo<TKVLDBTypeEvent>(), state);
+    logText.append(timeStamp_.TextNow()) += ' ';
+    logText += EnumInfo<TKVLDBTypeEvent>().Names[static_cast<size_t>(state)];
     if (field) logText.append(" ").append(field->FieldName()).append(":").append(field->AsString());
     logText += "\r\n";
     if (onChange_) onChange_(this, state, field, logText);

@@ -76,6 +76,8 @@ class TKVDatasetLog : public TKVLogBase {
     TKVLDBTypeEvents filterEvents_;
     TLogTimeStamp timeStamp_;
     bool writeFailureReported_ = false;
+    // The WHERE or VALUES part of the statement being composed.
+    std::string valuesBuffer_;
     // The data set class last asked for its table, and where its TableName
     // and SQL properties are (looked up by name once per class, not per post).
     const TClassInfo* tableClass_ = nullptr;
