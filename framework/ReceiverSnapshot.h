@@ -27,7 +27,7 @@ class TReceiverSnapshot {
   private:
     static constexpr std::size_t kOnStack = 8;
     std::size_t size_;
-    std::array<T*, kOnStack> onStack_{};
+    std::array<T*, kOnStack> onStack_;  // only the first size_ are set
     std::vector<T*> onHeap_;
 };
 
