@@ -378,7 +378,7 @@ struct TThreadStart {
     void* Argument = nullptr;
 };
 
-void* StartWithAlternateStack(void* raw) {
+[[maybe_unused]] void* StartWithAlternateStack(void* raw) {
     const TThreadStart start = *static_cast<TThreadStart*>(raw);
     delete static_cast<TThreadStart*>(raw);
     TThreadFaultState& state = threadState;
