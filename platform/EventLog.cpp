@@ -1,5 +1,6 @@
 #include "platform/EventLog.h"
 
+#include <pthread.h>
 #include <strings.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -63,6 +64,25 @@ constexpr DWORD PastTheEnd = 0xFFFFFFFF;
 
 std::mutex tableMutex;
 std::map<HANDLE, std::shared_ptr<LogHandle>> table;
+
+// Around a fork every lock of the event log calls is held by the forking
+// thread (the handle table's, each handle's, then the store's, in the
+// order the calls take them), so that the child inherits none held by a
+// thread it does not have: the child's calls work as the parent's do.
+void HoldForFork() {
+    tableMutex.lock();
+    for (auto& [key, handle] : table) handle->mutex.lock();
+    eventlog::HoldForFork();
+}
+
+void ReleaseAfterFork() {
+    eventlog::ReleaseAfterFork();
+    for (auto& [key, handle] : table) handle->mutex.unlock();
+    tableMutex.unlock();
+}
+
+[[maybe_unused]] const bool forkSafe =
+    ::pthread_atfork(&HoldForFork, &ReleaseAfterFork, &ReleaseAfterFork) == 0;
 
 HANDLE Enter(std::shared_ptr<LogHandle> handle) {
     std::lock_guard lock(tableMutex);

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -194,6 +195,16 @@ void SetLockWait(std::chrono::milliseconds wait) {
     lockWaitMs = wait.count();
 }
 
+void HoldForFork() {
+    logsMutex.lock();
+    for (auto& [name, log] : logs) log->mutex.lock();
+}
+
+void ReleaseAfterFork() {
+    for (auto& [name, log] : logs) log->mutex.unlock();
+    logsMutex.unlock();
+}
+
 OpenLog& OpenLogOf(const privstore::TStoreLocation& where, const std::string& logName) {
     std::string key = where.Path() + '\0';
     for (char c : logName) key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -212,9 +223,15 @@ DWORD AppendRecord(OpenLog& log, RecordFields& fields) {
     DropInherited(log);
     if (!log.fd.Valid() || !log.writable)
         if (DWORD status = OpenFile(log, true); status != ERROR_SUCCESS) return status;
+    struct stat st {};
+    // What the file holds is read before the write lock is taken, under the
+    // shared one readers take: however long a damaged file takes to read,
+    // other writers do not wait for it. Under the write lock only what was
+    // appended since is read.
+    if (::fstat(log.fd.Get(), &st) == 0 && st.st_nlink > 0)
+        (void)Refresh(log, false, st);
     // The file as it is now that no other writer can change it; one removed
     // or replaced since this process opened it is opened again.
-    struct stat st {};
     if (DWORD status = LockAndStat(log.fd.Get(), LOCK_EX, st); status != ERROR_SUCCESS)
         return status;
     if (st.st_nlink == 0) {
@@ -236,7 +253,7 @@ DWORD AppendRecord(OpenLog& log, RecordFields& fields) {
         const DWORD error = privstore::LastStoreError();
         // Part of a record would be cut off by the next writer anyway; it
         // goes now so that the file holds no more than whole records.
-        (void)::ftruncate(fd, at);
+        (void)::ftruncate(fd, std::min(at, log.reader.Size()));
         log.built = false;
         return error;
     }

@@ -100,6 +100,9 @@ LSTATUS RegCreateKeyEx(HKEY key, const char* subKey, DWORD reserved, char* keyCl
                        REGSAM desired, void* securityAttributes, HKEY* result, DWORD* disposition);
 // Closing a key signals the events of its pending change notifications.
 LSTATUS RegCloseKey(HKEY key);
+// A change that would make the key's values file larger than a reader takes
+// (64 MiB of text; bytes take three characters each) fails with
+// ERROR_NO_SYSTEM_RESOURCES and changes nothing.
 LSTATUS RegSetValueEx(HKEY key, const char* valueName, DWORD reserved, DWORD type, const BYTE* data,
                       DWORD size);
 // With `data` null only the type and size are returned.

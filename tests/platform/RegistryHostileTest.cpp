@@ -1,6 +1,7 @@
 // The registry store against another local user, planted links and files,
 // killed writers and odd key names.
 #include <fcntl.h>
+#include <signal.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -218,6 +219,81 @@ TEST_F(RegistryHostile, AKilledWritersTemporaryFilesGoWithTheNextWriteOrTheKey) 
     ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "Software", software), ERROR_SUCCESS);
     EXPECT_EQ(RegDeleteKey(software.handle, "Killed"), ERROR_SUCCESS);
     EXPECT_TRUE(fs::is_empty(store_ + "/HKEY_LOCAL_MACHINE/Software")) << "nothing left behind";
+}
+
+TEST_F(RegistryHostile, AKilledDeletersFolderGoesWithTheParentAndTakesNoWrites) {
+    const std::string parent = store_ + "/HKEY_LOCAL_MACHINE/Software/Parent";
+    MakeKey("Software\\Parent\\Child");
+    Key child;
+    ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "Software\\Parent\\Child", child), ERROR_SUCCESS);
+    ASSERT_EQ(SetText(child.handle, "a", "1"), ERROR_SUCCESS);
+    // A deleter killed after moving the key aside, before it emptied it; the
+    // key it moved held a leftover of its own.
+    fs::rename(parent + "/Child", parent + "/%deleted.4242.0");
+    fs::create_directories(parent + "/%deleted.4242.0/%deleted.4242.1");
+    std::ofstream(parent + "/%deleted.4242.0/%deleted.4242.1/%values") << "\"x\"=sz:\"y\"\n";
+    EXPECT_EQ(SetText(child.handle, "b", "2"), ERROR_KEY_DELETED)
+        << "a handle opened before must not write into the hidden folder";
+    Key software;
+    ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "Software", software), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteKey(software.handle, "Parent"), ERROR_SUCCESS);
+    EXPECT_TRUE(fs::is_empty(store_ + "/HKEY_LOCAL_MACHINE/Software")) << "nothing left behind";
+    EXPECT_EQ(SetText(child.handle, "c", "3"), ERROR_KEY_DELETED);
+}
+
+TEST_F(RegistryHostile, AWriteThatWouldMakeTheKeyUnreadableIsRefusedAndChangesNothing) {
+    Key key;
+    ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "Software\\Big", key), ERROR_SUCCESS);
+    ASSERT_EQ(SetText(key.handle, "kept", "old"), ERROR_SUCCESS);
+    const std::string values = store_ + "/HKEY_LOCAL_MACHINE/Software/Big/%values";
+    const auto before = fs::file_size(values);
+    // 25 MB of bytes are 75 MB of text in the values file, past what a
+    // reader takes.
+    const std::vector<BYTE> blob(25'000'000, 0xAB);
+    EXPECT_EQ(RegSetValueEx(key.handle, "blob", 0, REG_BINARY, blob.data(),
+                            static_cast<DWORD>(blob.size())),
+              ERROR_NO_SYSTEM_RESOURCES);
+    EXPECT_EQ(fs::file_size(values), before);
+    Key again;
+    ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "Software\\Big", again), ERROR_SUCCESS);
+    std::string text;
+    EXPECT_EQ(QueryText(again.handle, "kept", text), ERROR_SUCCESS);
+    EXPECT_EQ(text, "old");
+    EXPECT_EQ(RegQueryValueEx(again.handle, "blob", nullptr, nullptr, nullptr, nullptr),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegDeleteValue(again.handle, "kept"), ERROR_SUCCESS);
+}
+
+TEST_F(RegistryHostile, TheLockPassesToAWaiterAsSoonAsItIsFree) {
+    // Another process holds the key's lock, lets it go for 3 ms and takes it
+    // again for longer than a call waits: a waiter that sleeps between tries
+    // misses the gap, one that waits on the lock itself gets it.
+    Key key;
+    ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "Software\\Busy", key), ERROR_SUCCESS);
+    const std::string folder = store_ + "/HKEY_LOCAL_MACHINE/Software/Busy";
+    for (int round = 0; round < 3; ++round) {
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        const pid_t hog = ::fork();
+        ASSERT_GE(hog, 0);
+        if (hog == 0) {
+            const int fd = ::open(folder.c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd < 0 || ::flock(fd, LOCK_EX) != 0) _exit(1);
+            (void)!::write(ready[1], "y", 1);
+            ::usleep(300 * 1000);
+            ::flock(fd, LOCK_UN);
+            ::usleep(3 * 1000);
+            if (::flock(fd, LOCK_EX | LOCK_NB) == 0) ::usleep(4000 * 1000);
+            _exit(0);
+        }
+        char answer = 0;
+        ASSERT_EQ(::read(ready[0], &answer, 1), 1);
+        ::close(ready[0]);
+        ::close(ready[1]);
+        EXPECT_EQ(SetText(key.handle, "round", std::to_string(round)), ERROR_SUCCESS) << round;
+        ::kill(hog, SIGKILL);
+        ::waitpid(hog, nullptr, 0);
+    }
 }
 
 TEST_F(RegistryHostile, AHandleSeesWhatAnotherProcessChangedSinceItLastRead) {

@@ -107,3 +107,26 @@ TEST_F(ZreventTool, ListGoesOnPastADamagedRecord) {
         << list.Output;
     EXPECT_NE(list.Output.find("  three\n"), std::string::npos) << list.Output;
 }
+
+TEST_F(ZreventTool, ListNamesRecordsByTheirNumbersAndEscapesC1Controls) {
+    // Record 1 damaged: record 2 must be listed as 2, and 1 marked.
+    for (const char* text : {"one", "two"})
+        ASSERT_EQ(Zrevent({"write", "Application", "Src", "error", "1", text}).Status, 0);
+    {
+        std::fstream file(dir_ + "/events/Application.evtlog",
+                          std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(4);  // the signature of record 1
+        file.put('\x00');
+    }
+    // U+009B (CSI) as UTF-8 and as a raw byte, both obeyed by terminals.
+    ASSERT_EQ(Zrevent({"write", "Application", "Src", "error", "1", "a\xc2\x9b" "2Jb\x9b" "2Jc\xc3\xa9"})
+                  .Status,
+              0);
+    const auto list = Zrevent({"list", "Application"});
+    EXPECT_EQ(list.Status, 0) << list.Output;
+    EXPECT_EQ(list.Output.rfind("1  (damaged record, skipped)\n2  ", 0), 0u) << list.Output;
+    EXPECT_NE(list.Output.find("  two\n3  "), std::string::npos) << list.Output;
+    EXPECT_NE(list.Output.find("  a\\xc2\\x9b2Jb\\x9b2Jc\xc3\xa9\n"), std::string::npos)
+        << list.Output;
+    EXPECT_EQ(list.Output.find('\x9b'), std::string::npos);
+}

@@ -87,6 +87,8 @@ std::string TypeName(WORD type) {
 
 using zr::tools::Escaped;
 
+constexpr const char* Damaged = "  (damaged record, skipped)\n";
+
 std::string IdText(DWORD id) {
     char text[16];
     std::snprintf(text, sizeof text, id <= 0xFFFF ? "%u" : "0x%08X", id);
@@ -117,19 +119,28 @@ void List(const std::vector<std::string>& args) {
     log.SetLog(args[0]);
     try {
         log.Open();
-        for (std::uint32_t i = 0, count = log.GetEventCount(); i < count; ++i) {
+        // Records are listed by their numbers: a damaged one keeps its
+        // number (and is marked), also before the oldest whole record.
+        DWORD oldest = 0;
+        const std::uint32_t count = log.GetEventCount();
+        if (count > 0 && !GetOldestEventLogRecord(log.EventLogHandle(), &oldest))
+            throw TFailure{"cannot read log " + args[0] + ": " + ErrorText(GetLastError())};
+        for (DWORD number = 1; count > 0 && number < oldest; ++number)
+            std::cout << number << Damaged;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const DWORD number = oldest + i;
             try {
                 log.ReadEvent(i);
             } catch (const zr::EOSError& e) {
                 if (e.ErrorCode() != ERROR_EVENTLOG_FILE_CORRUPT) throw;
-                std::cout << i + 1 << "  (damaged record, skipped)\n";
+                std::cout << number << Damaged;
                 continue;
             }
             std::string text = log.GetEventMessageText();
             if (text.empty())  // no message file has it: the strings as they are
                 for (std::uint16_t s = 0; s < log.GetEventStringCount(); ++s)
                     text += (s ? " " : "") + log.GetEventString(s);
-            std::cout << i + 1 << "  "
+            std::cout << number << "  "
                       << zr::FormatDateTime("yyyy-mm-dd hh:nn:ss", log.GetEventTime()) << "  "
                       << TypeName(log.GetEventType()) << "  " << Escaped(log.GetEventSource())
                       << "  " << IdText(log.GetEventID()) << "  " << Escaped(text) << "\n";
