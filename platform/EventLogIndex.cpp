@@ -16,7 +16,7 @@ constexpr off_t BlockSize = 64 * 1024;
 constexpr std::size_t MaxBlocks = 16;
 // A search through damage holds this much of the file at a time; a record
 // claimed at any position it tries lies inside.
-constexpr off_t WindowSize = 8 * static_cast<off_t>(MaxRecordSize);
+constexpr off_t WindowSize = 2 * static_cast<off_t>(MaxRecordSize);
 constexpr std::size_t ZeroChunk = 64;
 
 bool PlausibleLength(DWORD length, off_t room) {
@@ -46,6 +46,25 @@ DWORD DwordAt(const std::uint8_t* at) {
     DWORD value;
     std::memcpy(&value, at, sizeof value);
     return value;
+}
+
+// Whether the offsets and sizes in a record's fixed part stay inside its
+// `length` bytes: what can be told of a claimed record without walking it.
+inline __attribute__((always_inline)) bool HeaderAgrees(const std::uint8_t* record,
+                                                         DWORD length) {
+    // Field by field: a copy of the whole fixed part would be read back
+    // through the stack at every position tried.
+    auto field = [record](std::size_t offset) { return std::uint64_t{DwordAt(record + offset)}; };
+    const std::uint64_t bodyEnd = length - 4, fixed = sizeof(EVENTLOGRECORD);
+    const std::uint64_t sidLength = field(offsetof(EVENTLOGRECORD, UserSidLength));
+    const std::uint64_t sidOffset = field(offsetof(EVENTLOGRECORD, UserSidOffset));
+    const std::uint64_t dataLength = field(offsetof(EVENTLOGRECORD, DataLength));
+    const std::uint64_t dataOffset = field(offsetof(EVENTLOGRECORD, DataOffset));
+    const std::uint64_t stringOffset = field(offsetof(EVENTLOGRECORD, StringOffset));
+    const bool strings = (field(offsetof(EVENTLOGRECORD, EventType)) >> 16) != 0;  // NumStrings
+    return (sidLength == 0 || (sidOffset >= fixed && sidOffset + sidLength <= bodyEnd)) &
+           (dataLength == 0 || (dataOffset >= fixed && dataOffset + dataLength <= bodyEnd)) &
+           (!strings || (stringOffset >= fixed && stringOffset < bodyEnd));
 }
 
 // The zero bytes among `length` bytes, eight at a time.
@@ -142,30 +161,35 @@ bool FileReader::ReadThrough(off_t offset, std::size_t length, void* out) {
 
 bool ScanWindow::Load(FileReader& file, off_t begin, off_t end) {
     zerosBefore_.clear();
-    bytes_.resize(static_cast<std::size_t>(end - begin));
+    size_ = static_cast<std::size_t>(end - begin);
+    if (size_ > capacity_) {
+        bytes_.reset(new std::uint8_t[size_]);
+        capacity_ = size_;
+    }
     begin_ = begin;
-    if (file.ReadThrough(begin, bytes_.size(), bytes_.data())) return true;
+    if (file.ReadThrough(begin, size_, bytes_.get())) return true;
     Clear();
     return false;
 }
 
 void ScanWindow::Clear() {
     begin_ = 0;
-    std::vector<std::uint8_t>().swap(bytes_);
+    size_ = capacity_ = 0;
+    bytes_.reset();
     std::vector<std::uint32_t>().swap(zerosBefore_);
 }
 
 std::size_t ScanWindow::Zeros(std::size_t from, std::size_t to) {
     if (zerosBefore_.empty()) {
-        zerosBefore_.resize(bytes_.size() / ZeroChunk + 1);
+        zerosBefore_.resize(size_ / ZeroChunk + 1);
         for (std::size_t chunk = 0; chunk + 1 < zerosBefore_.size(); ++chunk)
             zerosBefore_[chunk + 1] = zerosBefore_[chunk] +
-                static_cast<std::uint32_t>(CountZeros(bytes_.data() + chunk * ZeroChunk, ZeroChunk));
+                static_cast<std::uint32_t>(CountZeros(bytes_.get() + chunk * ZeroChunk, ZeroChunk));
     }
     auto before = [&](std::size_t at) {
         const std::size_t chunk = at / ZeroChunk;
         return zerosBefore_[chunk] +
-               CountZeros(bytes_.data() + chunk * ZeroChunk, at - chunk * ZeroChunk);
+               CountZeros(bytes_.get() + chunk * ZeroChunk, at - chunk * ZeroChunk);
     };
     return from >= to ? 0 : before(to) - before(from);
 }
@@ -173,27 +197,19 @@ std::size_t ScanWindow::Zeros(std::size_t from, std::size_t to) {
 bool ScanWindow::Whole(off_t offset, DWORD length) {
     // RecordIsWhole's checks, with each text walk replaced by a count of the
     // zero bytes that end the texts.
-    const std::uint8_t* record = bytes_.data() + (offset - begin_);
-    EVENTLOGRECORD head;
-    std::memcpy(&head, record, sizeof head);
+    const std::uint8_t* record = At(offset);
     if (length < MinRecordSize || length > MaxRecordSize || length % 4 != 0 ||
-        head.Length != length || DwordAt(record + length - 4) != length ||
-        head.Reserved != ELF_LOG_SIGNATURE)
+        DwordAt(record) != length || DwordAt(record + length - 4) != length ||
+        DwordAt(record + 4) != ELF_LOG_SIGNATURE || !HeaderAgrees(record, length))
         return false;
-    const std::uint64_t bodyEnd = length - 4;
-    auto inside = [&](std::uint64_t at, std::uint64_t size) {
-        return at >= sizeof(EVENTLOGRECORD) && at + size <= bodyEnd;
-    };
-    if (head.UserSidLength != 0 && !inside(head.UserSidOffset, head.UserSidLength)) return false;
-    if (head.DataLength != 0 && !inside(head.DataOffset, head.DataLength)) return false;
     const auto from = static_cast<std::size_t>(offset - begin_);
+    const std::size_t bodyEnd = from + length - 4;
     // The source and the computer name.
-    if (Zeros(from + sizeof(EVENTLOGRECORD), from + bodyEnd) < 2) return false;
-    if (head.NumStrings != 0) {
-        if (head.StringOffset < sizeof(EVENTLOGRECORD) || head.StringOffset >= bodyEnd)
-            return false;
-        if (Zeros(from + head.StringOffset, from + bodyEnd) < head.NumStrings) return false;
-    }
+    if (Zeros(from + sizeof(EVENTLOGRECORD), bodyEnd) < 2) return false;
+    WORD strings;
+    std::memcpy(&strings, record + offsetof(EVENTLOGRECORD, NumStrings), sizeof strings);
+    const DWORD stringOffset = DwordAt(record + offsetof(EVENTLOGRECORD, StringOffset));
+    if (strings != 0 && Zeros(from + stringOffset, bodyEnd) < strings) return false;
     // Found: checked once more the plain way, which costs this record's
     // length once.
     return RecordIsWhole(record, length);
@@ -296,13 +312,14 @@ bool LogIndex::FindAfterDamage(FileReader& file, off_t at, DWORD after, RecordSp
             return false;
         const off_t windowEnd = window_.End();
         const off_t last = windowEnd == size ? size - min : windowEnd - max;
-        for (; next <= last; next += 4) {
-            if (window_.Dword(next + 4) != ELF_LOG_SIGNATURE) continue;
-            const DWORD length = window_.Dword(next);
-            if (!PlausibleLength(length, size - next) ||
-                window_.Dword(next + length - 4) != length)
+        for (const std::uint8_t* bytes = window_.At(next); next <= last; next += 4, bytes += 4) {
+            if (DwordAt(bytes + 4) != ELF_LOG_SIGNATURE) continue;
+            const DWORD length = DwordAt(bytes);
+            // The closing length last: it is the one load far from here.
+            if (!PlausibleLength(length, size - next) || !HeaderAgrees(bytes, length) ||
+                DwordAt(bytes + length - 4) != length)
                 continue;
-            const DWORD number = window_.Dword(next + 8);
+            const DWORD number = DwordAt(bytes + 8);
             if (!FitsNumber(number, next) || number <= after ||
                 !MissingFit(number - after - 1, next - at) || !window_.Whole(next, length))
                 continue;

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -63,13 +64,12 @@ class ScanWindow {
     // Holds [begin, end) of `file`; false when it cannot be read.
     bool Load(FileReader& file, off_t begin, off_t end);
     void Clear();
-    bool Holds(off_t begin, off_t end) const {
-        return begin >= begin_ && end <= begin_ + static_cast<off_t>(bytes_.size());
-    }
-    off_t End() const { return begin_ + static_cast<off_t>(bytes_.size()); }
+    bool Holds(off_t begin, off_t end) const { return begin >= begin_ && end <= End(); }
+    off_t End() const { return begin_ + static_cast<off_t>(size_); }
+    const std::uint8_t* At(off_t offset) const { return bytes_.get() + (offset - begin_); }
     DWORD Dword(off_t offset) const {
         DWORD value;
-        std::memcpy(&value, bytes_.data() + (offset - begin_), sizeof value);
+        std::memcpy(&value, At(offset), sizeof value);
         return value;
     }
     // Whether the record claimed at `offset` (its `length` inside the
@@ -80,7 +80,8 @@ class ScanWindow {
     std::size_t Zeros(std::size_t from, std::size_t to);
 
     off_t begin_ = 0;
-    std::vector<std::uint8_t> bytes_;
+    std::size_t size_ = 0, capacity_ = 0;
+    std::unique_ptr<std::uint8_t[]> bytes_;  // not cleared first: read over at once
     std::vector<std::uint32_t> zerosBefore_;  // per 64 bytes; empty until needed
 };
 
