@@ -28,7 +28,13 @@
 // the next record that checks out at both ends follows it, and records keep
 // their numbers, so a seek to the damaged one fails with
 // ERROR_EVENTLOG_FILE_CORRUPT. Only an incomplete last record, which a killed
-// writer left, is cut off, by the next writer; nothing else is ever cut.
+// writer left (its length runs past the end of the file), is cut off, by the
+// next writer; nothing else is ever cut, and a damaged last record keeps its
+// number. Reading any file, however damaged, costs about one read of it; a
+// writer reads what it has not seen before it takes the write lock.
+//
+// A child of fork may use the calls and the handles its parent opened, even
+// when another thread of the parent was inside a call at the fork.
 //
 // Each entry written is also sent to syslog, so the system journal shows it.
 #pragma once

@@ -20,7 +20,10 @@
 // A values file is replaced as a whole (written beside, flushed, renamed over),
 // under a lock on its key's folder, so concurrent writers never lose each
 // other's values and readers never see half a file. A lock another process
-// holds is awaited a few seconds; then the call fails with ERROR_LOCK_VIOLATION.
+// holds is waited on (the call gets it the moment it is free) for a few
+// seconds at most; then the call fails with ERROR_LOCK_VIOLATION. A child of
+// fork may use the calls and its parent's handles, whatever other threads
+// were doing at the fork.
 #pragma once
 
 #include <cstdint>

@@ -70,7 +70,8 @@ bool IsGone(int folder);
 // subkeys change: a flock on a descriptor of its own for other processes,
 // and, taken first, a mutex per folder for the threads of this one (they
 // would otherwise poll for the flock and starve each other). A lock held
-// elsewhere is awaited a few seconds, then the call fails with
+// elsewhere is waited on itself (LockFileWaiting), so it passes here the
+// moment it is free, for a few seconds at most; then the call fails with
 // ERROR_LOCK_VIOLATION.
 class TFolderLock {
   public:
