@@ -137,8 +137,9 @@ DWORD EnsureOpen(OpenLog& log, bool forWriting, struct stat& st) {
 
 // Takes the file lock `how` and the file's status under it; on failure the
 // lock is let go again.
-DWORD LockAndStat(int fd, int how, struct stat& st) {
-    if (DWORD status = privstore::LockFile(fd, how, LockWait()); status != ERROR_SUCCESS)
+DWORD LockAndStat(int fd, int how, struct stat& st,
+                  std::chrono::milliseconds wait = LockWait()) {
+    if (DWORD status = privstore::LockFile(fd, how, wait); status != ERROR_SUCCESS)
         return status;
     if (::fstat(fd, &st) == 0) return ERROR_SUCCESS;
     const DWORD error = privstore::LastStoreError();
@@ -149,10 +150,11 @@ DWORD LockAndStat(int fd, int how, struct stat& st) {
 // Brings reader and index up to the file as it is now (`st`, just taken);
 // `locked` when the caller holds a file lock already, else a shared one is
 // taken to read what changed.
-DWORD Refresh(OpenLog& log, bool locked, struct stat st) {
+DWORD Refresh(OpenLog& log, bool locked, struct stat st,
+              std::chrono::milliseconds wait = LockWait()) {
     if (log.built && Unchanged(st, log.seen)) return ERROR_SUCCESS;
     if (!locked)
-        if (DWORD status = LockAndStat(log.fd.Get(), LOCK_SH, st); status != ERROR_SUCCESS)
+        if (DWORD status = LockAndStat(log.fd.Get(), LOCK_SH, st, wait); status != ERROR_SUCCESS)
             return status;
     // What is cached may have changed with the change time; records that
     // were whole stay whole only when the file grew (checked by Extend).
@@ -227,12 +229,18 @@ DWORD AppendRecord(OpenLog& log, RecordFields& fields) {
     // What the file holds is read before the write lock is taken, under the
     // shared one readers take: however long a damaged file takes to read,
     // other writers do not wait for it. Under the write lock only what was
-    // appended since is read.
+    // appended since is read. Both waits share one bound.
+    const auto deadline = std::chrono::steady_clock::now() + LockWait();
+    auto left = [&] {
+        return std::max(std::chrono::milliseconds(0),
+                        std::chrono::duration_cast<std::chrono::milliseconds>(
+                            deadline - std::chrono::steady_clock::now()));
+    };
     if (::fstat(log.fd.Get(), &st) == 0 && st.st_nlink > 0)
-        (void)Refresh(log, false, st);
+        (void)Refresh(log, false, st, left());
     // The file as it is now that no other writer can change it; one removed
     // or replaced since this process opened it is opened again.
-    if (DWORD status = LockAndStat(log.fd.Get(), LOCK_EX, st); status != ERROR_SUCCESS)
+    if (DWORD status = LockAndStat(log.fd.Get(), LOCK_EX, st, left()); status != ERROR_SUCCESS)
         return status;
     if (st.st_nlink == 0) {
         ::flock(log.fd.Get(), LOCK_UN);
