@@ -196,8 +196,8 @@ int SetMany(const std::string& path, int thread, int count) {
     HKEY key = Store::Open(path);
     int failed = 0;
     for (int i = 0; i < count; ++i) {
-        const std::string name = "T" + std::to_string(::getpid()) + "." +
-                                 std::to_string(thread) + "." + std::to_string(i % 10);
+        const std::string name = "T" + std::to_string(::getpid()) + "." + std::to_string(thread) +
+                                 "." + std::to_string(i % 10);
         if (RegSetValueEx(key, name.c_str(), 0, REG_SZ,
                           reinterpret_cast<const BYTE*>(kText.c_str()),
                           static_cast<DWORD>(kText.size() + 1)) != ERROR_SUCCESS)
@@ -263,7 +263,11 @@ BENCHMARK(BM_RegSetValueEx)->Arg(1000)->Arg(10000);
 BENCHMARK(BM_RegEnumValueAll)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RegEnumKeyExAll)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ContendedSets)->Arg(10000)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
-BENCHMARK(BM_FloorSetsOneAfterAnother)->Arg(10000)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_FloorSetsOneAfterAnother)
+    ->Arg(10000)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kSecond);
 
 }  // namespace
 

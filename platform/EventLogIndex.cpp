@@ -50,8 +50,7 @@ DWORD DwordAt(const std::uint8_t* at) {
 
 // Whether the offsets and sizes in a record's fixed part stay inside its
 // `length` bytes: what can be told of a claimed record without walking it.
-inline __attribute__((always_inline)) bool HeaderAgrees(const std::uint8_t* record,
-                                                         DWORD length) {
+inline __attribute__((always_inline)) bool HeaderAgrees(const std::uint8_t* record, DWORD length) {
     // Field by field: a copy of the whole fixed part would be read back
     // through the stack at every position tried.
     auto field = [record](std::size_t offset) { return std::uint64_t{DwordAt(record + offset)}; };
@@ -183,7 +182,8 @@ std::size_t ScanWindow::Zeros(std::size_t from, std::size_t to) {
     if (zerosBefore_.empty()) {
         zerosBefore_.resize(size_ / ZeroChunk + 1);
         for (std::size_t chunk = 0; chunk + 1 < zerosBefore_.size(); ++chunk)
-            zerosBefore_[chunk + 1] = zerosBefore_[chunk] +
+            zerosBefore_[chunk + 1] =
+                zerosBefore_[chunk] +
                 static_cast<std::uint32_t>(CountZeros(bytes_.get() + chunk * ZeroChunk, ZeroChunk));
     }
     auto before = [&](std::size_t at) {

@@ -81,7 +81,7 @@ class ScanWindow {
 
     off_t begin_ = 0;
     std::size_t size_ = 0, capacity_ = 0;
-    std::unique_ptr<std::uint8_t[]> bytes_;  // not cleared first: read over at once
+    std::unique_ptr<std::uint8_t[]> bytes_;   // not cleared first: read over at once
     std::vector<std::uint32_t> zerosBefore_;  // per 64 bytes; empty until needed
 };
 

@@ -137,10 +137,8 @@ DWORD EnsureOpen(OpenLog& log, bool forWriting, struct stat& st) {
 
 // Takes the file lock `how` and the file's status under it; on failure the
 // lock is let go again.
-DWORD LockAndStat(int fd, int how, struct stat& st,
-                  std::chrono::milliseconds wait = LockWait()) {
-    if (DWORD status = privstore::LockFile(fd, how, wait); status != ERROR_SUCCESS)
-        return status;
+DWORD LockAndStat(int fd, int how, struct stat& st, std::chrono::milliseconds wait = LockWait()) {
+    if (DWORD status = privstore::LockFile(fd, how, wait); status != ERROR_SUCCESS) return status;
     if (::fstat(fd, &st) == 0) return ERROR_SUCCESS;
     const DWORD error = privstore::LastStoreError();
     ::flock(fd, LOCK_UN);
@@ -236,8 +234,7 @@ DWORD AppendRecord(OpenLog& log, RecordFields& fields) {
                         std::chrono::duration_cast<std::chrono::milliseconds>(
                             deadline - std::chrono::steady_clock::now()));
     };
-    if (::fstat(log.fd.Get(), &st) == 0 && st.st_nlink > 0)
-        (void)Refresh(log, false, st, left());
+    if (::fstat(log.fd.Get(), &st) == 0 && st.st_nlink > 0) (void)Refresh(log, false, st, left());
     // The file as it is now that no other writer can change it; one removed
     // or replaced since this process opened it is opened again.
     if (DWORD status = LockAndStat(log.fd.Get(), LOCK_EX, st, left()); status != ERROR_SUCCESS)

@@ -234,7 +234,8 @@ struct TLockWait {
     std::mutex Guard;
     std::condition_variable Done;
     bool Finished = false;
-    int Error = 0;  // errno of the flock; 0 when the lock was taken
+    bool GivenUp = false;  // the caller's wait ran out
+    int Error = 0;         // errno of the flock; 0 when the lock was taken
 };
 
 // Waiting threads still blocked after their caller gave up, e.g. on a lock a
@@ -270,11 +271,13 @@ DWORD LockFileWaiting(int fd, int operation, std::chrono::milliseconds wait) {
                 result = ::flock(held.Get(), operation);
             } while (result != 0 && errno == EINTR);
             const int error = result == 0 ? 0 : errno;
-            // The caller's descriptor holds the lock now, or the caller has
-            // closed it and this last one lets the lock go.
-            held.Reset();
             {
                 std::lock_guard hold(state->Guard);
+                // The caller's descriptor holds the lock now; a caller that
+                // gave up never learns of it, so it is let go here (closing
+                // alone would leave it with a copy a fork made).
+                if (result == 0 && state->GivenUp) ::flock(held.Get(), LOCK_UN);
+                held.Reset();
                 state->Finished = true;
                 state->Error = error;
             }
@@ -283,12 +286,15 @@ DWORD LockFileWaiting(int fd, int operation, std::chrono::milliseconds wait) {
         }).detach();
     } catch (const std::system_error&) {
         --blockedWaits;
-        return LockFile(fd, operation, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                            deadline - std::chrono::steady_clock::now()));
+        return LockFile(fd, operation,
+                        std::chrono::duration_cast<std::chrono::milliseconds>(
+                            deadline - std::chrono::steady_clock::now()));
     }
     std::unique_lock hold(state->Guard);
-    if (!state->Done.wait_until(hold, deadline, [&] { return state->Finished; }))
+    if (!state->Done.wait_until(hold, deadline, [&] { return state->Finished; })) {
+        state->GivenUp = true;
         return ERROR_LOCK_VIOLATION;
+    }
     if (state->Error == 0) return ERROR_SUCCESS;
     errno = state->Error;
     return LastStoreError();

@@ -79,8 +79,16 @@ void ReleaseAfterFork(bool child) {
     KeyTable().Lock.unlock();
 }
 
-[[maybe_unused]] const bool forkSafe = ::pthread_atfork(
-    &HoldForFork, [] { ReleaseAfterFork(false); }, [] { ReleaseAfterFork(true); }) == 0;
+void ReleaseInParent() {
+    ReleaseAfterFork(false);
+}
+
+void ReleaseInChild() {
+    ReleaseAfterFork(true);
+}
+
+[[maybe_unused]] const bool forkSafe =
+    ::pthread_atfork(&HoldForFork, &ReleaseInParent, &ReleaseInChild) == 0;
 
 REGSAM Normalise(REGSAM desired) {
     if (desired & (MAXIMUM_ALLOWED | GENERIC_ALL)) desired |= KEY_ALL_ACCESS;

@@ -256,7 +256,11 @@ TFolderLock::TFolderLock(int folder)
 }
 
 TFolderLock::~TFolderLock() {
-    fd_.Reset();  // the flock first, so the next thread finds it free
+    // The flock first, so the next thread finds it free; let go explicitly,
+    // as a child forked meanwhile holds a copy of the descriptor, which
+    // would keep the lock for as long as the child lives.
+    if (fd_.Valid()) ::flock(fd_.Get(), LOCK_UN);
+    fd_.Reset();
     if (!local_) return;
     {
         std::lock_guard hold(local_->Guard);

@@ -9,12 +9,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/Registry.h"
@@ -52,7 +54,6 @@ LSTATUS QueryText(HKEY key, const char* name, std::string& text) {
     text = status == ERROR_SUCCESS && size ? std::string(buffer, size - 1) : "";
     return status;
 }
-
 
 std::vector<std::string> Entries(const std::string& folder) {
     std::vector<std::string> names;
@@ -294,6 +295,45 @@ TEST_F(RegistryHostile, TheLockPassesToAWaiterAsSoonAsItIsFree) {
         ::kill(hog, SIGKILL);
         ::waitpid(hog, nullptr, 0);
     }
+}
+
+TEST_F(RegistryHostile, AChildForkedWhileAnotherThreadWritesCanUseTheKey) {
+    // Another thread is inside the calls (holding their locks) at fork: the
+    // child has no such thread, so nothing it inherited may stay held.
+    Key key;
+    ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "Software\\Forked", key), ERROR_SUCCESS);
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        for (int i = 0; !stop; ++i) {
+            SetText(key.handle, "busy", std::to_string(i));
+            std::string text;
+            QueryText(key.handle, "busy", text);
+        }
+    });
+    int hung = 0, failed = 0;
+    for (int i = 0; i < 20; ++i) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::alarm(10);  // a child that hangs ends here
+            std::string text;
+            Key again;
+            const bool ok = SetText(key.handle, "child", "1") == ERROR_SUCCESS &&
+                            QueryText(key.handle, "child", text) == ERROR_SUCCESS &&
+                            Create(HKEY_LOCAL_MACHINE, "Software\\Forked", again) == ERROR_SUCCESS;
+            _exit(ok ? 0 : 1);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        if (WIFSIGNALED(status))
+            ++hung;
+        else if (WEXITSTATUS(status) != 0)
+            ++failed;
+    }
+    stop = true;
+    writer.join();
+    EXPECT_EQ(hung, 0);
+    EXPECT_EQ(failed, 0);
 }
 
 TEST_F(RegistryHostile, AHandleSeesWhatAnotherProcessChangedSinceItLastRead) {

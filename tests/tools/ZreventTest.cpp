@@ -119,7 +119,10 @@ TEST_F(ZreventTool, ListNamesRecordsByTheirNumbersAndEscapesC1Controls) {
         file.put('\x00');
     }
     // U+009B (CSI) as UTF-8 and as a raw byte, both obeyed by terminals.
-    ASSERT_EQ(Zrevent({"write", "Application", "Src", "error", "1", "a\xc2\x9b" "2Jb\x9b" "2Jc\xc3\xa9"})
+    ASSERT_EQ(Zrevent({"write", "Application", "Src", "error", "1",
+                       "a\xc2\x9b"
+                       "2Jb\x9b"
+                       "2Jc\xc3\xa9"})
                   .Status,
               0);
     const auto list = Zrevent({"list", "Application"});

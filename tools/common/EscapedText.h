@@ -57,7 +57,8 @@ inline std::string Escaped(const std::string& text) {
         }
         const std::size_t length = Utf8SequenceAt(text, at);
         // U+0080 to U+009F are C2 80 to C2 9F.
-        const bool c1 = length == 2 && byte == 0xC2 && static_cast<unsigned char>(text[at + 1]) <= 0x9F;
+        const bool c1 =
+            length == 2 && byte == 0xC2 && static_cast<unsigned char>(text[at + 1]) <= 0x9F;
         if (length == 0 || c1) {
             for (std::size_t i = 0; i < (c1 ? 2 : 1); ++i)
                 escape(static_cast<unsigned char>(text[at + i]));
