@@ -266,13 +266,16 @@ TEST_F(RegistryHostile, AWriteThatWouldMakeTheKeyUnreadableIsRefusedAndChangesNo
 }
 
 TEST_F(RegistryHostile, TheLockPassesToAWaiterAsSoonAsItIsFree) {
-    // Another process holds the key's lock, lets it go for 3 ms and takes it
-    // again for longer than a call waits: a waiter that sleeps between tries
-    // misses the gap, one that waits on the lock itself gets it.
+    // Another process holds the key's lock, lets it go for 4 ms and takes it
+    // again for longer than a call waits: a waiter that sleeps up to 10 ms
+    // between tries misses the gap most times, one that waits on the lock
+    // itself gets it unless the machine keeps it off a processor that long.
     Key key;
     ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "Software\\Busy", key), ERROR_SUCCESS);
     const std::string folder = store_ + "/HKEY_LOCAL_MACHINE/Software/Busy";
-    for (int round = 0; round < 3; ++round) {
+    int got = 0;
+    constexpr int Rounds = 5;
+    for (int round = 0; round < Rounds; ++round) {
         int ready[2];
         ASSERT_EQ(::pipe(ready), 0);
         const pid_t hog = ::fork();
@@ -283,7 +286,7 @@ TEST_F(RegistryHostile, TheLockPassesToAWaiterAsSoonAsItIsFree) {
             (void)!::write(ready[1], "y", 1);
             ::usleep(300 * 1000);
             ::flock(fd, LOCK_UN);
-            ::usleep(3 * 1000);
+            ::usleep(4 * 1000);
             if (::flock(fd, LOCK_EX | LOCK_NB) == 0) ::usleep(4000 * 1000);
             _exit(0);
         }
@@ -291,10 +294,11 @@ TEST_F(RegistryHostile, TheLockPassesToAWaiterAsSoonAsItIsFree) {
         ASSERT_EQ(::read(ready[0], &answer, 1), 1);
         ::close(ready[0]);
         ::close(ready[1]);
-        EXPECT_EQ(SetText(key.handle, "round", std::to_string(round)), ERROR_SUCCESS) << round;
+        if (SetText(key.handle, "round", std::to_string(round)) == ERROR_SUCCESS) ++got;
         ::kill(hog, SIGKILL);
         ::waitpid(hog, nullptr, 0);
     }
+    EXPECT_GE(got, Rounds - 1) << "the lock went to the waiter in " << got << " of " << Rounds;
 }
 
 TEST_F(RegistryHostile, AChildForkedWhileAnotherThreadWritesCanUseTheKey) {
