@@ -349,14 +349,15 @@ TEST_F(ZrMapLayoutTest, CodeOutsideAnyFunctionsLinesHasNoLine) {
     Load(image);
     Expect(0x02F, "Unit", "first()", 6);
     Expect(0x035, "Unit", "first()", 0);    // padding
-    Expect(0x045, "Unit", "_start", 0);     // code without lines
+    Expect(0x045, "", "_start", 0);         // a function without lines: no unit's code
     Expect(0x07F, "Unit", "second()", 21);  // the last function's body
-    // A segment map cannot say where a unit ends, so the unit stays.
+    // No function starts past it: nothing there to take from the unit.
     Expect(0x080, "Unit", "_etext", 0);
     Expect(0x081, "Unit", "", 0);
     TStringList units;
     map_->LoadUnitNames(&units);
-    EXPECT_EQ(units.ToVector(), (std::vector<std::string>{"Unit", "Unit"}));  // two stretches
+    // Two stretches; the code of no unit between them is no unit of the list.
+    EXPECT_EQ(units.ToVector(), (std::vector<std::string>{"Unit", "Unit"}));
 }
 
 TEST_F(ZrMapLayoutTest, OneNamePerAddressAndOneUnitPerBaseName) {
