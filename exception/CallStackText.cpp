@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 #include "exception/FrameNames.h"
@@ -292,12 +293,13 @@ void AddMapFrameLines(TFixedText& text, const TKVMapFile& map, const std::uintpt
 
 std::string CallStackSection(const TKVMapFile* map, void* const* frames, int count,
                              TFrameStyle style) {
-    // Room for a few inlined frames to each physical one.
-    std::string buffer(static_cast<size_t>(kMaxCallFrames) * kFrameLineSize * 4 + 64, '\0');
-    TFixedText text(buffer.data(), buffer.size());
+    // Room for a few inlined frames to each physical one; left unfilled, as
+    // only what is written is kept.
+    const size_t size = static_cast<size_t>(kMaxCallFrames) * kFrameLineSize * 4 + 64;
+    const std::unique_ptr<char[]> buffer(new char[size]);
+    TFixedText text(buffer.get(), size);
     AddCallStackSection(text, map, frames, count, false, style);
-    buffer.resize(text.Length());
-    return buffer;
+    return std::string(buffer.get(), text.Length());
 }
 
 }  // namespace zr
