@@ -39,6 +39,7 @@ struct TDebuggerCase {
     int SkipStops = 0;  // stops passed over before the one compared
     // Commands run at the stop before the backtrace (e.g. "thread 2").
     std::string BeforeBacktrace;
+    // One command a line: "bt 40\nbt -40" shows the ends of a deep stack.
     std::string Backtrace = "bt";
 };
 
@@ -181,8 +182,11 @@ inline std::vector<TRange> ProgramRanges(const std::string& text, const std::str
 
 // The frames of the program's code: every frame of a group (a physical frame
 // and the frames inlined into it) whose address lies in the program.
+// Without the libraries' symbols gdb cannot unwind through their frames: then
+// the frames end at the first frame outside the program (`throughLibraries`
+// false).
 inline std::vector<TShownFrame> ProgramFrames(const std::string& transcript,
-                                              const std::string& program) {
+                                              const std::string& program, bool throughLibraries) {
     const std::vector<TRange> ranges = ProgramRanges(transcript, program);
     std::uint64_t pc = 0;
     const size_t pcAt = transcript.find("@@pc\n$");
@@ -196,13 +200,21 @@ inline std::vector<TShownFrame> ProgramFrames(const std::string& transcript,
     std::istringstream lines(transcript);
     for (std::string line; std::getline(lines, line);) {
         TGdbFrame frame;
+        // A stub of the linkage table is no frame of a report; "??" is where
+        // gdb lost its way (in a library whose symbols it did not read).
         if (!ParseGdbFrame(line, frame) || frame.Frame.Text.ends_with("@plt")) continue;
+        if (frame.Frame.Text == "??") {
+            if (!throughLibraries && group >= 0) break;
+            inProgram = false;
+            continue;
+        }
         if (frame.HasAddress || line.starts_with("#0 ")) {
             const std::uint64_t address = frame.HasAddress ? frame.Address : pc;
             inProgram = std::any_of(ranges.begin(), ranges.end(), [&](const TRange& r) {
                 return address >= r.Start && address < r.End;
             });
             if (inProgram) ++group;
+            if (!inProgram && group >= 0 && !throughLibraries) break;
         }
         frame.Frame.Group = group;
         if (inProgram) frames.push_back(frame.Frame);
@@ -246,7 +258,10 @@ inline std::vector<TDebuggedCase> RunUnderDebugger(const std::string& program,
         command += " -ex " + detail::Quoted("run " + c.Mode + " " + log);
         command += " -ex " + detail::Quoted("echo @@case " + std::to_string(i) + "\\n");
         if (!c.BeforeBacktrace.empty()) command += " -ex " + detail::Quoted(c.BeforeBacktrace);
-        command += " -ex 'echo @@pc\\n' -ex 'p/x $pc' -ex " + detail::Quoted(c.Backtrace);
+        command += " -ex 'echo @@pc\\n' -ex 'p/x $pc'";
+        std::istringstream backtrace(c.Backtrace);
+        for (std::string line; std::getline(backtrace, line);)
+            command += " -ex " + detail::Quoted(line);
         command += " -ex 'info proc mappings' -ex 'delete' -ex 'continue'";
     }
     command += " --args " + detail::Quoted(program) + " </dev/null 2>&1";
@@ -269,7 +284,8 @@ inline std::vector<TDebuggedCase> RunUnderDebugger(const std::string& program,
                                    " received signal ") != std::string::npos;
             previous = begin;
         }
-        results[i].Debugger = detail::ProgramFrames(results[i].Transcript, program);
+        results[i].Debugger =
+            detail::ProgramFrames(results[i].Transcript, program, cases[i].LibrarySymbols);
         results[i].Log = ReadWhole(folder + "/" + cases[i].Mode + ".log");
     }
     return results;
