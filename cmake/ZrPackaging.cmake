@@ -64,6 +64,7 @@ set(CPACK_PACKAGE_VENDOR "ZORirive")
 set(CPACK_PACKAGE_CONTACT "ZORirive developers <zoririve@example.org>")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
+set(CPACK_INSTALL_PREFIX "/usr")
 # Installed as into /usr (DESTDIR into the staging folder), so that what is
 # written at install time (the pkg-config file, the RUNPATHs) sees /usr.
 set(CPACK_SET_DESTDIR ON)
@@ -82,9 +83,11 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION "libs")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS
     "libc6, libstdc++6, libgcc-s1, libsqlite3-0, libsystemd0, libjpeg62-turbo, libx11-6, libxrandr2")
 # The shlibs file: a program linked against these libraries depends on this
-# package, at this version or later within the SONAME.
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_GENERATE_SHLIBS ON)
+# package, at this version or later within the SONAME (only this package holds
+# shared libraries). The loader's cache learns of them through dpkg's trigger.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA "${PROJECT_SOURCE_DIR}/cmake/debian/triggers")
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
 "components that watch a C++ application - run-time libraries
 The exception log with map-file sources and mailed reports, the application
