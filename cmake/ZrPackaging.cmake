@@ -12,7 +12,7 @@ set(ZR_PACKAGE_tools zoririve-tools)
 # Under /usr the loader finds the libraries in the multiarch folder by itself,
 # and Debian allows no RUNPATH there. Anywhere else the installed files keep
 # theirs (relative to themselves), so a prefix works wherever it is put.
-set(CMAKE_INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+# (CMAKE_INSTALL_RPATH, the programs', is set before the targets are made.)
 set_target_properties(VEDevE2006 PROPERTIES INSTALL_RPATH "$ORIGIN")
 set_target_properties(zoririve PROPERTIES INSTALL_RPATH "")
 function(zr_no_runpath_under_usr component)  # <component> <installed file>...
