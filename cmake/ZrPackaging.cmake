@@ -21,7 +21,7 @@ function(zr_no_runpath_under_usr component)  # <component> <installed file>...
     string(APPEND files " \"${file}\"")
   endforeach()
   install(CODE "
-    if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+    if(CMAKE_INSTALL_PREFIX MATCHES \"^/usr/?\$\")
       foreach(file ${files})
         file(RPATH_REMOVE FILE \"\$ENV{DESTDIR}/usr/\${file}\")
       endforeach()
