@@ -20,6 +20,7 @@
 #include "tools/zrmap/MapLayout.h"
 #include "tools/zrmap/MapText.h"
 #include "tools/zrmap/ProgramImage.h"
+#include "tools/common/Version.h"
 
 namespace {
 
@@ -39,10 +40,16 @@ int Usage(std::FILE* out, int status) {
         "         (functions inlined there first, innermost first, as \"Inlined:\" lines)\n"
         "       zrmap --annotate [--whole] <map file> < report\n"
         "         copies a log of exception reports, adding to every call-stack frame\n"
-        "         that names no source the unit, procedure and line the map gives,\n"
-        "         with the functions inlined there on lines of their own before it;\n"
-        "         names are shortened and call plumbing folded as in a report, unless\n"
-        "         --whole is given\n",
+        "         that names no source the unit, procedure and line the map gives,
+"
+        "         with the functions inlined there on lines of their own before it;
+"
+        "         names are shortened and call plumbing folded as in a report, unless
+"
+        "         --whole is given
+"
+        "       zrmap --version
+",
         out);
     return status;
 }
@@ -197,6 +204,8 @@ int main(int argc, char** argv) {
         if (argc == 2 &&
             (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h"))
             return Usage(stdout, 0);
+        if (argc == 2 && std::string_view(argv[1]) == "--version")
+            return zr::tools::PrintVersion("zrmap");
         if (argc >= 4 && std::string_view(argv[1]) == "--lookup")
             return Lookup(argv[2], std::vector<std::string>(argv + 3, argv + argc));
         if (argc == 3 && std::string_view(argv[1]) == "--annotate")
