@@ -40,16 +40,11 @@ int Usage(std::FILE* out, int status) {
         "         (functions inlined there first, innermost first, as \"Inlined:\" lines)\n"
         "       zrmap --annotate [--whole] <map file> < report\n"
         "         copies a log of exception reports, adding to every call-stack frame\n"
-        "         that names no source the unit, procedure and line the map gives,
-"
-        "         with the functions inlined there on lines of their own before it;
-"
-        "         names are shortened and call plumbing folded as in a report, unless
-"
-        "         --whole is given
-"
-        "       zrmap --version
-",
+        "         that names no source the unit, procedure and line the map gives,\n"
+        "         with the functions inlined there on lines of their own before it;\n"
+        "         names are shortened and call plumbing folded as in a report, unless\n"
+        "         --whole is given\n"
+        "       zrmap --version\n",
         out);
     return status;
 }
