@@ -146,7 +146,7 @@ struct TPreparedTables {
 // Never destroyed: a preparing thread may outlive the library's statics.
 TPreparedTables& prepared = *new TPreparedTables;
 
-const TLibraryTable* FindPrepared(std::uintptr_t base, const char* fileName, bool = true) {
+const TLibraryTable* FindPrepared(std::uintptr_t base, const char* fileName) {
     for (int i = prepared.Count.load(std::memory_order_acquire) - 1; i >= 0; --i) {
         const TLibraryTable* table = prepared.Tables[i];
         if (table->Base == base && std::strcmp(table->FileName.c_str(), fileName) == 0)
@@ -156,9 +156,11 @@ const TLibraryTable* FindPrepared(std::uintptr_t base, const char* fileName, boo
 }
 
 // A preparation under way (the process faulted right after a log became
-// active) is let finish for a while, with async-signal-safe calls only.
+// active) is let finish for a while, with async-signal-safe calls only;
+// whether one was.
 bool WaitForPreparation() {
     constexpr long kPatienceMs = 3000;
+    if (!prepared.Preparing.load()) return false;
     for (long waited = 0; prepared.Preparing.load() && waited < kPatienceMs; ++waited) {
         timespec pause{0, 1000000};
         nanosleep(&pause, nullptr);
@@ -303,7 +305,7 @@ void AddLibraryFrameNames(TFixedText& text, const os::TModuleSpot& spot, void* f
     const std::uint64_t at = reinterpret_cast<std::uintptr_t>(frame) - spot.Base - (first ? 0 : 1);
     const TLibraryTable* table = FindPrepared(spot.Base, spot.Name);
     if (signalSafe) {
-        if (table == nullptr) table = FindPrepared(spot.Base, spot.Name, WaitForPreparation());
+        if (table == nullptr && WaitForPreparation()) table = FindPrepared(spot.Base, spot.Name);
         const char* procedure = table != nullptr ? table->ProcedureAt(at) : nullptr;
         if (procedure != nullptr) text.Add(" ").Add(procedure);
         return;

@@ -1,9 +1,11 @@
 #include "framework/ThrowRecords.h"
 
+#include <pthread.h>
 #include <unwind.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "framework/CodeModules.h"
@@ -104,6 +106,8 @@ struct TWalk {
     void** Frames;
     int Capacity;
     long Total;
+    std::uintptr_t* Cfas = nullptr;  // each frame's canonical frame address, when wanted
+    bool Plain = true;               // no signal frame on the way
 };
 
 _Unwind_Reason_Code AddFrame(_Unwind_Context* context, void* data) {
@@ -113,8 +117,10 @@ _Unwind_Reason_Code AddFrame(_Unwind_Context* context, void* data) {
     if (ip == 0) return _URC_END_OF_STACK;
     const long at = walk->Total++;
     const int inner = walk->Capacity - kOuterFrames;
+    if (beforeInstruction != 0) walk->Plain = false;
     if (at < walk->Capacity) {
         walk->Frames[at] = reinterpret_cast<void*>(ip);
+        if (walk->Cfas != nullptr) walk->Cfas[at] = _Unwind_GetCFA(context);
     } else if (inner <= 0) {
         return _URC_END_OF_STACK;  // too little room to keep outer frames
     } else {
@@ -148,15 +154,120 @@ void* ThrowerAddress(void* returnAddress) {
     return address ? ReportedAddress(address) : nullptr;
 }
 
-void Fill(TThrowRecord& record, const std::type_info* type, void* address) {
+// ---- the walk at a throw, remembered ----
+// Programs throw from the same call paths again and again, and a walk costs
+// as much as the throw itself. Each thread remembers its last walk: where
+// each return address was read. When the walk would start at the same place
+// of the stack and every one of those slots still holds the same return
+// address, the stack is the one walked before: the return addresses chain
+// the frames, and the walker's own start fixes where the chain begins. Only
+// a walk without signal frames whose return addresses sit where the x86-64
+// calling convention puts them (just below each frame's canonical address)
+// is remembered, and only inside the thread's own stack.
+#if defined(__x86_64__)
+struct TStackMemo {
+    std::uintptr_t StackLow = 0;
+    std::uintptr_t StackHigh = 0;
+    std::uintptr_t StartCfa = 0;
+    int Count = 0;
+    void* Frames[kMaxCallFrames];
+    std::uintptr_t Slots[kMaxCallFrames];  // where Frames[k] was read (k > 0)
+};
+[[gnu::tls_model("initial-exec")]] thread_local TStackMemo* tStackMemo = nullptr;
+
+struct TStackMemoOwner {
+    ~TStackMemoOwner() {
+        delete tStackMemo;
+        tStackMemo = nullptr;
+    }
+};
+
+// Outside signal handlers only: allocates. On the heap, as initial-exec
+// thread-local room is small.
+TStackMemo* StackMemoOfThisThread() {
+    if (tStackMemo == nullptr) {
+        static thread_local TStackMemoOwner owner;
+        (void)&owner;
+        auto* memo = new TStackMemo;
+        pthread_attr_t attributes;
+        if (pthread_getattr_np(pthread_self(), &attributes) == 0) {
+            void* low = nullptr;
+            std::size_t size = 0;
+            if (pthread_attr_getstack(&attributes, &low, &size) == 0) {
+                memo->StackLow = reinterpret_cast<std::uintptr_t>(low);
+                memo->StackHigh = memo->StackLow + size;
+            }
+            pthread_attr_destroy(&attributes);
+        }
+        tStackMemo = memo;
+    }
+    return tStackMemo;
+}
+
+// Between the walker's own return address and the top of the thread's
+// stack: memory that stays mapped while the walker runs.
+bool InStack(const TStackMemo& memo, std::uintptr_t start, std::uintptr_t slot) {
+    return slot >= start - sizeof(void*) && slot + sizeof(void*) <= memo.StackHigh;
+}
+
+bool StackIsRemembered(const TStackMemo& memo, std::uintptr_t start) {
+    if (memo.Count == 0 || memo.StartCfa != start) return false;
+    for (int k = 1; k < memo.Count; ++k)
+        if (*reinterpret_cast<void* const*>(memo.Slots[k]) != memo.Frames[k]) return false;
+    return true;
+}
+
+// The unwinder's address of frame k (k > 0) is the stack pointer of that
+// frame, just above the return address that leads into it.
+void Remember(TStackMemo& memo, std::uintptr_t start, const TWalk& walk,
+              const std::uintptr_t* cfas) {
+    memo.Count = 0;
+    const int count = static_cast<int>(walk.Total);
+    if (!walk.Plain || count == 0 || count >= walk.Capacity) return;
+    if (start < memo.StackLow || start >= memo.StackHigh) return;  // a stack of the program's own
+    for (int k = 1; k < count; ++k) {
+        const std::uintptr_t slot = cfas[k] - sizeof(void*);
+        if (!InStack(memo, start, slot) || *reinterpret_cast<void* const*>(slot) != walk.Frames[k])
+            return;
+        memo.Slots[k] = slot;
+    }
+    std::copy(walk.Frames, walk.Frames + count, memo.Frames);
+    memo.StartCfa = start;
+    memo.Count = count;
+}
+
+// WalkStack for the throw hook.
+[[gnu::noinline]] int WalkThrowStack(void** frames, int capacity, int* omitted) {
+    const auto start = reinterpret_cast<std::uintptr_t>(__builtin_dwarf_cfa());
+    TStackMemo& memo = *StackMemoOfThisThread();
+    *omitted = 0;
+    if (memo.Count <= capacity && StackIsRemembered(memo, start)) {
+        std::copy(memo.Frames, memo.Frames + memo.Count, frames);
+        return memo.Count;
+    }
+    std::uintptr_t cfas[kMaxCallFrames];
+    TWalk walk{frames, std::min(capacity, kMaxCallFrames), 0, cfas};
+    _Unwind_Backtrace(AddFrame, &walk);
+    *omitted = SettleOuterFrames(walk);
+    Remember(memo, start, walk, cfas);
+    return static_cast<int>(std::min<long>(walk.Total, walk.Capacity));
+}
+#else
+int WalkThrowStack(void** frames, int capacity, int* omitted) {
+    return WalkStack(frames, capacity, omitted);
+}
+#endif
+
+void Fill(TThrowRecord& record, const std::type_info* type, void* address, bool atThrow) {
     record.Type = type;
     record.Address = address;
     record.Thread = ThisThreadMark();
     record.Serial = nextSerial.fetch_add(1, std::memory_order_relaxed);
     record.Count = 0;
     record.Omitted = 0;
-    if (callStackRequests.load(std::memory_order_relaxed) > 0)
-        record.Count = WalkStack(record.Frames, kMaxCallFrames, &record.Omitted);
+    if (callStackRequests.load(std::memory_order_relaxed) == 0) return;
+    record.Count = atThrow ? WalkThrowStack(record.Frames, kMaxCallFrames, &record.Omitted)
+                           : WalkStack(record.Frames, kMaxCallFrames, &record.Omitted);
 }
 
 }  // namespace
@@ -166,7 +277,8 @@ void (*RecordThrow(void* object, const void* typeInfo, void* returnAddress,
     TThrowRecord* record = Claim(object);
     if (record == nullptr) return destroy;
     record->Destroy = destroy;
-    Fill(*record, static_cast<const std::type_info*>(typeInfo), ThrowerAddress(returnAddress));
+    Fill(*record, static_cast<const std::type_info*>(typeInfo), ThrowerAddress(returnAddress),
+         true);
     return DestroyRecorded;
 }
 
@@ -204,7 +316,7 @@ void RecordFaultCallStack(const std::exception_ptr& exception, void* instruction
         const void* object = dynamic_cast<const void*>(&e);
         if (TThrowRecord* record = Claim(object)) {
             record->Destroy = nullptr;
-            Fill(*record, &typeid(e), ReportedAddress(instruction));
+            Fill(*record, &typeid(e), ReportedAddress(instruction), false);
         }
     } catch (...) {
     }

@@ -18,7 +18,7 @@ struct TGdbPlace {
 inline TGdbPlace GdbPlaceAt(const std::string& binary, unsigned long address) {
     char command[1024];
     std::snprintf(command, sizeof command,
-                  "gdb -nx -batch -ex 'set debuginfod enabled off' -ex 'info line *0x%lx' "
+                  "gdb -nx -batch -ex 'set debuginfod enabled off' -ex 'set print asm-demangle on' -ex 'info line *0x%lx' "
                   "'%s' 2>/dev/null",
                   address, binary.c_str());
     TGdbPlace place;
