@@ -268,6 +268,65 @@ std::string_view UnitOfFile(const char* file) {
     return dot == std::string_view::npos || dot == 0 ? name : name.substr(0, dot);
 }
 
+struct TSourcePlace {
+    const char* File = nullptr;
+    int Line = 0;
+};
+
+// The first DIE under `parent` (searched depth first, at most `depth`
+// levels down) of tag `tag` whose code holds `at`; scopes that cannot hold
+// it are passed over whole.
+bool FindHolding(Dwarf_Die& parent, std::uint64_t at, int tag, int depth, Dwarf_Die& found) {
+    Dwarf_Die child;
+    if (depth == 0 || dwarf_child(&parent, &child) != 0) return false;
+    do {
+        const int childTag = dwarf_tag(&child);
+        if (childTag == tag && dwarf_haspc(&child, at) == 1) {
+            found = child;
+            return true;
+        }
+        const bool container = childTag == DW_TAG_namespace || childTag == DW_TAG_class_type ||
+                               childTag == DW_TAG_structure_type ||
+                               childTag == DW_TAG_lexical_block ||
+                               (childTag == DW_TAG_subprogram && dwarf_haspc(&child, at) == 1);
+        if (container && FindHolding(child, at, tag, depth - 1, found)) return true;
+    } while (dwarf_siblingof(&child, &child) == 0);
+    return false;
+}
+
+// Where the outermost inlined call holding `at` is made: the line of the
+// frame's own procedure, as a debugger's backtrace gives it.
+bool OutermostInlinedCall(Dwarf_Die& unit, std::uint64_t at, TSourcePlace& place) {
+    constexpr int kDepth = 8;
+    Dwarf_Die procedure, inlined;
+    if (!FindHolding(unit, at, DW_TAG_subprogram, kDepth, procedure) ||
+        !FindHolding(procedure, at, DW_TAG_inlined_subroutine, kDepth, inlined))
+        return false;
+    Dwarf_Attribute attribute;
+    Dwarf_Word line = 0, fileIndex = 0;
+    Dwarf_Files* files = nullptr;
+    size_t fileCount = 0;
+    if (dwarf_formudata(dwarf_attr(&inlined, DW_AT_call_line, &attribute), &line) != 0 ||
+        dwarf_formudata(dwarf_attr(&inlined, DW_AT_call_file, &attribute), &fileIndex) != 0 ||
+        dwarf_getsrcfiles(&unit, &files, &fileCount) != 0 || fileIndex >= fileCount)
+        return false;
+    place.File = dwarf_filesrc(files, fileIndex, nullptr, nullptr);
+    place.Line = static_cast<int>(line);
+    return place.File != nullptr;
+}
+
+TSourcePlace PlaceInDebugInfo(Dwarf* debug, std::uint64_t at) {
+    TSourcePlace place;
+    Dwarf_Die unit;
+    if (debug == nullptr || dwarf_addrdie(debug, at, &unit) == nullptr) return place;
+    if (OutermostInlinedCall(unit, at, place)) return place;
+    Dwarf_Line* line = dwarf_getsrc_die(&unit, at);
+    if (line == nullptr) return place;
+    place.File = dwarf_linesrc(line, nullptr, nullptr);
+    if (dwarf_lineno(line, &place.Line) != 0) place.Line = 0;
+    return place;
+}
+
 // " unit procedure line N" from the map, or " unit" and the line from the
 // debug information, with the procedure of the symbol tables between.
 void AddSource(TFixedText& text, TLibrarySource& source, std::uint64_t at,
@@ -281,13 +340,9 @@ void AddSource(TFixedText& text, TLibrarySource& source, std::uint64_t at,
             return;
         }
     }
-    Dwarf_Die unit;
-    Dwarf_Line* line = nullptr;
-    if (source.Debug != nullptr && dwarf_addrdie(source.Debug, at, &unit) != nullptr)
-        line = dwarf_getsrc_die(&unit, at);
-    const char* file = line != nullptr ? dwarf_linesrc(line, nullptr, nullptr) : nullptr;
-    int number = 0;
-    if (line != nullptr && dwarf_lineno(line, &number) != 0) number = 0;
+    const TSourcePlace place = PlaceInDebugInfo(source.Debug, at);
+    const char* file = place.File;
+    const int number = place.Line;
     if (file != nullptr) {
         const std::string_view name = UnitOfFile(file);
         text.Add(" ").Add(name.data(), name.size());

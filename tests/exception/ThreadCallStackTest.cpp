@@ -130,7 +130,9 @@ TEST_F(ThreadCallStack, LibraryFramesNameTheProcedureAndLineGdbNames) {
         // A return address is looked up at its call, one byte back.
         const testing::TGdbPlace gdb = testing::GdbPlaceAt(ZR_THROWING_LIBRARY, offset - (i > 0));
         if (gdb.Procedure.empty()) GTEST_SKIP() << "gdb is not there";
-        EXPECT_NE(frames[i].find(" " + gdb.Procedure), std::string::npos) << frames[i];
+        // gdb adds the parameters of a C function from its debug information.
+        const std::string name = gdb.Procedure.substr(0, gdb.Procedure.find('('));
+        EXPECT_NE(frames[i].find(" " + name), std::string::npos) << frames[i];
         EXPECT_TRUE(frames[i].ends_with(" line " + std::to_string(gdb.Line))) << frames[i];
         ++compared;
     }
