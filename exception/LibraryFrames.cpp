@@ -218,8 +218,12 @@ struct TLibrarySource {
     std::uint64_t CodeStart = 0;      // where the map's offsets count from
     std::unique_ptr<TElfFile> File;   // its debug information, when there is no map
     Dwarf* Debug = nullptr;
+    // What was found at each address asked for: the same frames come back
+    // report after report, and a search of the debug information is long.
+    std::map<std::uint64_t, std::string> Found;
 };
 std::mutex sourcesLock;
+constexpr size_t kLibraryFrameSize = 600;  // unit, procedure, line
 std::map<std::pair<std::uintptr_t, std::string>, std::unique_ptr<TLibrarySource>>& sources =
     *new std::map<std::pair<std::uintptr_t, std::string>, std::unique_ptr<TLibrarySource>>;
 
@@ -285,10 +289,12 @@ bool FindHolding(Dwarf_Die& parent, std::uint64_t at, int tag, int depth, Dwarf_
             found = child;
             return true;
         }
-        const bool container = childTag == DW_TAG_namespace || childTag == DW_TAG_class_type ||
-                               childTag == DW_TAG_structure_type ||
-                               childTag == DW_TAG_lexical_block ||
-                               (childTag == DW_TAG_subprogram && dwarf_haspc(&child, at) == 1);
+        // Code lies at the unit's level or in namespaces (classes only
+        // declare their members), inlined calls in procedures and blocks.
+        const bool container = childTag == DW_TAG_namespace ||
+                               ((childTag == DW_TAG_lexical_block ||
+                                 childTag == DW_TAG_subprogram) &&
+                                dwarf_haspc(&child, at) == 1);
         if (container && FindHolding(child, at, tag, depth - 1, found)) return true;
     } while (dwarf_siblingof(&child, &child) == 0);
     return false;
@@ -374,7 +380,17 @@ void AddLibraryFrameNames(TFixedText& text, const os::TModuleSpot& spot, void* f
     const char* procedure = table != nullptr ? table->ProcedureAt(at) : nullptr;
     try {
         std::lock_guard guard(sourcesLock);
-        AddSource(text, SourceOf(path, spot.Base), at, procedure);
+        TLibrarySource& source = SourceOf(path, spot.Base);
+        auto known = source.Found.find(at);
+        if (known == source.Found.end()) {
+            char line[kLibraryFrameSize];
+            TFixedText names(line, sizeof line);
+            AddSource(names, source, at, procedure);
+            constexpr size_t kKeptAddresses = 4096;
+            if (source.Found.size() >= kKeptAddresses) source.Found.clear();
+            known = source.Found.emplace(at, std::string(line, names.Length())).first;
+        }
+        text.Add(known->second.data(), known->second.size());
     } catch (...) {
         // What cannot be read costs the frame its unit and line only.
         if (procedure != nullptr) text.Add(" ").Add(procedure);
