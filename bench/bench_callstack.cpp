@@ -2,7 +2,9 @@
 //
 //   BM_ThrowCatch/asked:0|1        a framework exception thrown 20 calls deep
 //                                  and caught, without and with a log asking
-//                                  for call stacks
+//                                  for call stacks; with varied:1 every other
+//                                  throw comes from one call less deep, so
+//                                  no throw finds its stack remembered
 //   BM_ReportOnDisk/stack:0|1      the same exception handed to an active
 //                                  exception log that appends its report to a
 //                                  file, without and with lfCallStack
@@ -41,17 +43,20 @@ volatile int sink = 0;
 
 void BM_ThrowCatch(benchmark::State& state) {
     const bool asked = state.range(0) != 0;
+    const bool varied = state.range(1) != 0;
     if (asked) zr::RequestCallStacks();
+    int depth = kDepth;
     for (auto _ : state) {
         try {
-            Raise(kDepth);
+            Raise(depth);
         } catch (const zr::Exception& e) {
             benchmark::DoNotOptimize(&e);
         }
+        if (varied) depth = depth == kDepth ? kDepth - 1 : kDepth;
     }
     if (asked) zr::ReleaseCallStacks();
 }
-BENCHMARK(BM_ThrowCatch)->ArgName("asked")->Arg(0)->Arg(1);
+BENCHMARK(BM_ThrowCatch)->ArgNames({"asked", "varied"})->Args({0, 0})->Args({1, 0})->Args({0, 1})->Args({1, 1});
 
 void BM_WalkStack(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(Walk(kDepth));
