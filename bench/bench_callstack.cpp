@@ -3,8 +3,8 @@
 //   BM_ThrowCatch/asked:0|1        a framework exception thrown 20 calls deep
 //                                  and caught, without and with a log asking
 //                                  for call stacks; with varied:1 every other
-//                                  throw comes from one call less deep, so
-//                                  no throw finds its stack remembered
+//                                  throw comes through another caller, so no
+//                                  throw finds its stack as the last one was
 //   BM_ReportOnDisk/stack:0|1      the same exception handed to an active
 //                                  exception log that appends its report to a
 //                                  file, without and with lfCallStack
@@ -31,6 +31,13 @@ volatile int sink = 0;
     sink = sink + 1;  // not a tail call: every level keeps its frame
 }
 
+// The same throw reached through another caller: a stack that differs from
+// the last one all the way.
+[[gnu::noinline]] void RaiseThroughOther() {
+    Raise(kDepth - 1);
+    sink = sink + 1;
+}
+
 [[gnu::noinline]] int Walk(int depth) {
     if (depth == 0) {
         void* frames[zr::kMaxCallFrames];
@@ -45,14 +52,17 @@ void BM_ThrowCatch(benchmark::State& state) {
     const bool asked = state.range(0) != 0;
     const bool varied = state.range(1) != 0;
     if (asked) zr::RequestCallStacks();
-    int depth = kDepth;
+    bool other = false;
     for (auto _ : state) {
         try {
-            Raise(depth);
+            if (other)
+                RaiseThroughOther();
+            else
+                Raise(kDepth);
         } catch (const zr::Exception& e) {
             benchmark::DoNotOptimize(&e);
         }
-        if (varied) depth = depth == kDepth ? kDepth - 1 : kDepth;
+        other = varied && !other;
     }
     if (asked) zr::ReleaseCallStacks();
 }

@@ -102,12 +102,20 @@ void DestroyRecorded(void* object) {
 // between.
 constexpr int kOuterFrames = kOuterCallFrames;
 
+struct TWalk;
+// Whether the walk can end early at its frame `at`, its outer frames known
+// otherwise (a remembered walk, see WalkThrowStack); null for none.
+using TSplice = bool (*)(TWalk& walk, int at);
+
 struct TWalk {
     void** Frames;
     int Capacity;
     long Total;
     std::uintptr_t* Cfas = nullptr;  // each frame's canonical frame address, when wanted
     bool Plain = true;               // no signal frame on the way
+    TSplice Splice = nullptr;
+    const void* SpliceData = nullptr;
+    int SpliceAt = 1;
 };
 
 _Unwind_Reason_Code AddFrame(_Unwind_Context* context, void* data) {
@@ -121,6 +129,9 @@ _Unwind_Reason_Code AddFrame(_Unwind_Context* context, void* data) {
     if (at < walk->Capacity) {
         walk->Frames[at] = reinterpret_cast<void*>(ip);
         if (walk->Cfas != nullptr) walk->Cfas[at] = _Unwind_GetCFA(context);
+        if (walk->Splice != nullptr && walk->Plain && at > 0 &&
+            walk->Splice(*walk, static_cast<int>(at)))
+            return _URC_END_OF_STACK;
     } else if (inner <= 0) {
         return _URC_END_OF_STACK;  // too little room to keep outer frames
     } else {
@@ -156,22 +167,26 @@ void* ThrowerAddress(void* returnAddress) {
 
 // ---- the walk at a throw, remembered ----
 // Programs throw from the same call paths again and again, and a walk costs
-// as much as the throw itself. Each thread remembers its last walk: where
-// each return address was read. When the walk would start at the same place
-// of the stack and every one of those slots still holds the same return
-// address, the stack is the one walked before: the return addresses chain
-// the frames, and the walker's own start fixes where the chain begins. Only
-// a walk without signal frames whose return addresses sit where the x86-64
-// calling convention puts them (just below each frame's canonical address)
-// is remembered, and only inside the thread's own stack.
+// as much as the throw itself. Each thread remembers its last walk: each
+// frame's code address and stack pointer. A frame is known by the two: when
+// a new walk reaches a frame the last one had, at the same place of the
+// stack, and every remembered return address further out still sits in its
+// slot, the frames further out are the ones remembered; the walk ends there
+// and takes them. When the walk would start where the last one started, the
+// whole stack is checked so, without the unwinder. Only walks without signal
+// frames, inside the thread's own stack, are remembered, with return
+// addresses where the x86-64 calling convention puts them (just below the
+// stack pointer of the frame they return to).
 #if defined(__x86_64__)
 struct TStackMemo {
     std::uintptr_t StackLow = 0;
     std::uintptr_t StackHigh = 0;
-    std::uintptr_t StartCfa = 0;
+    std::uintptr_t StartCfa = 0;  // the walker's own, when this walk was made
     int Count = 0;
     void* Frames[kMaxCallFrames];
-    std::uintptr_t Slots[kMaxCallFrames];  // where Frames[k] was read (k > 0)
+    // For k > 0 the unwinder's address of frame k: its stack pointer, with
+    // Frames[k] just below it.
+    std::uintptr_t Cfas[kMaxCallFrames];
 };
 [[gnu::tls_model("initial-exec")]] thread_local TStackMemo* tStackMemo = nullptr;
 
@@ -204,34 +219,52 @@ TStackMemo* StackMemoOfThisThread() {
     return tStackMemo;
 }
 
-// Between the walker's own return address and the top of the thread's
-// stack: memory that stays mapped while the walker runs.
-bool InStack(const TStackMemo& memo, std::uintptr_t start, std::uintptr_t slot) {
-    return slot >= start - sizeof(void*) && slot + sizeof(void*) <= memo.StackHigh;
+void* SlotValue(std::uintptr_t cfa) {
+    return *reinterpret_cast<void* const*>(cfa - sizeof(void*));
 }
 
-bool StackIsRemembered(const TStackMemo& memo, std::uintptr_t start) {
-    if (memo.Count == 0 || memo.StartCfa != start) return false;
-    for (int k = 1; k < memo.Count; ++k)
-        if (*reinterpret_cast<void* const*>(memo.Slots[k]) != memo.Frames[k]) return false;
+// Whether the remembered frames from `from` outwards are all still there.
+// The slots lie between a live frame and the top of the thread's stack.
+bool OuterFramesHold(const TStackMemo& memo, int from) {
+    for (int k = from; k < memo.Count; ++k)
+        if (SlotValue(memo.Cfas[k]) != memo.Frames[k]) return false;
     return true;
 }
 
-// The unwinder's address of frame k (k > 0) is the stack pointer of that
-// frame, just above the return address that leads into it.
-void Remember(TStackMemo& memo, std::uintptr_t start, const TWalk& walk,
-              const std::uintptr_t* cfas) {
+// The splice for the throw hook's walk: frame `at` is remembered frame k.
+bool SpliceRemembered(TWalk& walk, int at) {
+    const auto& memo = *static_cast<const TStackMemo*>(walk.SpliceData);
+    const std::uintptr_t cfa = walk.Cfas[at];
+    int k = walk.SpliceAt;  // both walks go outwards, up the stack
+    while (k < memo.Count && memo.Cfas[k] < cfa) ++k;
+    walk.SpliceAt = k;
+    if (k >= memo.Count) {
+        walk.Splice = nullptr;  // past every remembered frame
+        return false;
+    }
+    if (memo.Cfas[k] != cfa || memo.Frames[k] != walk.Frames[at]) return false;
+    const int rest = memo.Count - k - 1;
+    walk.Splice = nullptr;  // one try: a stack that changed is walked through
+    if (at + 1 + rest >= walk.Capacity || !OuterFramesHold(memo, k + 1)) return false;
+    std::copy(memo.Frames + k + 1, memo.Frames + memo.Count, walk.Frames + at + 1);
+    std::copy(memo.Cfas + k + 1, memo.Cfas + memo.Count, walk.Cfas + at + 1);
+    walk.Total = at + 1 + rest;
+    return true;
+}
+
+void Remember(TStackMemo& memo, std::uintptr_t start, const TWalk& walk) {
     memo.Count = 0;
     const int count = static_cast<int>(walk.Total);
     if (!walk.Plain || count == 0 || count >= walk.Capacity) return;
     if (start < memo.StackLow || start >= memo.StackHigh) return;  // a stack of the program's own
     for (int k = 1; k < count; ++k) {
-        const std::uintptr_t slot = cfas[k] - sizeof(void*);
-        if (!InStack(memo, start, slot) || *reinterpret_cast<void* const*>(slot) != walk.Frames[k])
+        const std::uintptr_t cfa = walk.Cfas[k];
+        if (cfa < start || cfa > memo.StackHigh || (k > 1 && cfa <= walk.Cfas[k - 1]) ||
+            SlotValue(cfa) != walk.Frames[k])
             return;
-        memo.Slots[k] = slot;
     }
     std::copy(walk.Frames, walk.Frames + count, memo.Frames);
+    std::copy(walk.Cfas, walk.Cfas + count, memo.Cfas);
     memo.StartCfa = start;
     memo.Count = count;
 }
@@ -241,15 +274,17 @@ void Remember(TStackMemo& memo, std::uintptr_t start, const TWalk& walk,
     const auto start = reinterpret_cast<std::uintptr_t>(__builtin_dwarf_cfa());
     TStackMemo& memo = *StackMemoOfThisThread();
     *omitted = 0;
-    if (memo.Count <= capacity && StackIsRemembered(memo, start)) {
+    if (memo.Count > 0 && memo.Count <= capacity && memo.StartCfa == start &&
+        OuterFramesHold(memo, 1)) {
         std::copy(memo.Frames, memo.Frames + memo.Count, frames);
         return memo.Count;
     }
     std::uintptr_t cfas[kMaxCallFrames];
     TWalk walk{frames, std::min(capacity, kMaxCallFrames), 0, cfas};
+    if (memo.Count > 0) walk.Splice = SpliceRemembered, walk.SpliceData = &memo;
     _Unwind_Backtrace(AddFrame, &walk);
     *omitted = SettleOuterFrames(walk);
-    Remember(memo, start, walk, cfas);
+    Remember(memo, start, walk);
     return static_cast<int>(std::min<long>(walk.Total, walk.Capacity));
 }
 #else
