@@ -49,6 +49,25 @@ int FindInModule(dl_phdr_info* info, std::size_t, void* data) {
     return 0;
 }
 
+struct TPathSearch {
+    std::uintptr_t Address = 0;
+    const char* Path = nullptr;
+};
+
+int FindPath(dl_phdr_info* info, std::size_t, void* data) {
+    auto* search = static_cast<TPathSearch*>(data);
+    for (int i = 0; i < info->dlpi_phnum; ++i) {
+        const ElfW(Phdr)& segment = info->dlpi_phdr[i];
+        const std::uintptr_t begin = info->dlpi_addr + segment.p_vaddr;
+        if (segment.p_type == PT_LOAD && search->Address >= begin &&
+            search->Address < begin + segment.p_memsz) {
+            search->Path = info->dlpi_name != nullptr ? info->dlpi_name : "";
+            return 1;
+        }
+    }
+    return 0;
+}
+
 // The loader's own path for the module loaded at `base`, read from its list
 // without its lock: only while the list is not being changed, and only a
 // name it has (the executable's is empty). Null otherwise.
@@ -144,6 +163,15 @@ void ForEachFileMapping(Visit visit) {
 }
 
 }  // namespace
+
+// Only the loaded segments are compared: dladdr would also look for the
+// nearest symbol, a scan of the module's whole symbol table that every
+// throw would pay for.
+const char* ModulePathOf(const void* address) {
+    TPathSearch search{reinterpret_cast<std::uintptr_t>(address)};
+    dl_iterate_phdr(FindPath, &search);
+    return search.Path;
+}
 
 void FindModules(void* const* addresses, int count, TModuleSpot* spots) {
     TLoaderSearch search{addresses, count, spots};

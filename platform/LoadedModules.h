@@ -25,6 +25,10 @@ struct TModuleSpot {
     std::uintptr_t Offset = 0;
 };
 
+// The path of the module holding `address` as the loader has it ("" for
+// the executable), or null when no module holds it; through the loader.
+const char* ModulePathOf(const void* address);
+
 // Finds the module of each of `count` addresses, through the loader.
 void FindModules(void* const* addresses, int count, TModuleSpot* spots);
 // The same with async-signal-safe calls only: one pass over
