@@ -56,13 +56,17 @@ int HomeSlot(const void* object) {
 }
 
 // A free slot now holding `object`, from its home slot on; null when the
-// table is full (the throw then goes unrecorded).
+// table is full (the throw then goes unrecorded). An object is thrown once
+// in its life, so a slot that already names it is a record whose object died
+// unseen: it is taken over, so that no stale record is found before the new.
 TThrowRecord* Claim(const void* object) {
     const int home = HomeSlot(object);
     for (int step = 0; step < kThrowRecords; ++step) {
         TThrowRecord& record = records[(home + step) % kThrowRecords];
         const void* expected = nullptr;
-        if (record.Object.load(std::memory_order_relaxed) == nullptr &&
+        const void* held = record.Object.load(std::memory_order_acquire);
+        if (held == object) return &record;
+        if (held == nullptr &&
             record.Object.compare_exchange_strong(expected, object, std::memory_order_acquire))
             return &record;
     }
