@@ -193,8 +193,9 @@ int CollectLibrary(dl_phdr_info* info, size_t size, void* data) {
     auto* list = static_cast<TLoadedList*>(data);
     if (size >= offsetof(dl_phdr_info, dlpi_subs) + sizeof info->dlpi_subs)
         list->Changes = info->dlpi_adds + info->dlpi_subs;
-    // Files only: the kernel's virtual library has no path.
-    if (info->dlpi_name != nullptr && info->dlpi_name[0] == '/')
+    // Files only: the kernel's virtual library has no path (a library the
+    // program loaded by a relative path has one).
+    if (info->dlpi_name != nullptr && std::strchr(info->dlpi_name, '/') != nullptr)
         list->Libraries.push_back({info->dlpi_name, info->dlpi_addr});
     return 0;
 }

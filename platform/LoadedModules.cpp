@@ -70,13 +70,15 @@ int FindPath(dl_phdr_info* info, std::size_t, void* data) {
 
 // The loader's own path for the module loaded at `base`, read from its list
 // without its lock: only while the list is not being changed, and only a
-// name it has (the executable's is empty). Null otherwise.
+// path it has (the executable's name is empty, the kernel's virtual
+// library's no path). Null otherwise.
 const char* LoaderPathAt(std::uintptr_t base) {
     if (_r_debug.r_state != r_debug::RT_CONSISTENT) return nullptr;
     int guard = 0;
     for (const link_map* module = _r_debug.r_map; module != nullptr && guard < 4096;
          module = module->l_next, ++guard)
-        if (module->l_addr == base && module->l_name != nullptr && module->l_name[0] == '/')
+        if (module->l_addr == base && module->l_name != nullptr &&
+            std::strchr(module->l_name, '/') != nullptr)
             return module->l_name;
     return nullptr;
 }
