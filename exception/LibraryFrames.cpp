@@ -44,6 +44,10 @@ struct TLibraryTable {
     std::uintptr_t Base = 0;
     std::vector<TSymbol> Symbols;  // by start, one per address
     std::string Names;             // demangled, each ending in '\0'
+    // The map beside the library, read whole, when there is one; its offsets
+    // count from the first code segment.
+    std::unique_ptr<TKVMapFile> Map;
+    std::uint64_t CodeStart = 0;
 
     // The procedure holding the library address `at`; null when none does.
     const char* ProcedureAt(std::uint64_t at) const {
@@ -102,6 +106,34 @@ void AddFunctions(Elf* image, Elf_Scn* section, const GElf_Shdr& header,
     }
 }
 
+std::uint64_t FirstCodeSegment(Elf* image) {
+    size_t count = 0;
+    if (image == nullptr || elf_getphdrnum(image, &count) != 0) return 0;
+    for (size_t i = 0; i < count; ++i) {
+        GElf_Phdr header;
+        if (gelf_getphdr(image, static_cast<int>(i), &header) != nullptr &&
+            header.p_type == PT_LOAD && (header.p_flags & PF_X))
+            return header.p_vaddr;
+    }
+    return 0;
+}
+
+// The map beside the library (its name with the extension changed to .map,
+// as zrmap writes it); null when there is none or it cannot be read.
+std::unique_ptr<TKVMapFile> MapBeside(const std::string& path) {
+    const std::string mapName = ChangeFileExt(path, ".map");
+    if (!FileExists(mapName)) return nullptr;
+    try {
+        auto map = std::make_unique<TKVMapFile>();
+        map->SetMapFileName(mapName);
+        map->LoadMapFile();
+        if (map->MapLoaded()) return map;
+    } catch (...) {
+        // An unreadable map leaves the symbols and debug information to go by.
+    }
+    return nullptr;
+}
+
 // The functions of both symbol tables, one name per address (a global name
 // before a local alias).
 std::unique_ptr<TLibraryTable> ReadTable(const std::string& path, std::uintptr_t base) {
@@ -111,6 +143,8 @@ std::unique_ptr<TLibraryTable> ReadTable(const std::string& path, std::uintptr_t
     table->Base = base;
     TElfFile file(path);
     if (file.Image == nullptr) return table;
+    table->CodeStart = FirstCodeSegment(file.Image);
+    table->Map = MapBeside(path);
     std::vector<std::pair<TSymbol, const char*>> found;
     for (Elf_Scn* section = elf_nextscn(file.Image, nullptr); section != nullptr;
          section = elf_nextscn(file.Image, section)) {
@@ -215,9 +249,7 @@ std::string LoaderPathOf(std::uintptr_t base, const char* fileName) {
 
 // ---- unit and line, outside signal handlers ----
 struct TLibrarySource {
-    std::unique_ptr<TKVMapFile> Map;  // the map beside the library, when there is one
-    std::uint64_t CodeStart = 0;      // where the map's offsets count from
-    std::unique_ptr<TElfFile> File;   // its debug information, when there is no map
+    std::unique_ptr<TElfFile> File;  // its debug information
     Dwarf* Debug = nullptr;
     // What was found at each address asked for: the same frames come back
     // report after report, and a search of the debug information is long.
@@ -228,34 +260,10 @@ constexpr size_t kLibraryFrameSize = 600;  // unit, procedure, line
 std::map<std::pair<std::uintptr_t, std::string>, std::unique_ptr<TLibrarySource>>& sources =
     *new std::map<std::pair<std::uintptr_t, std::string>, std::unique_ptr<TLibrarySource>>;
 
-std::uint64_t FirstCodeSegment(Elf* image) {
-    size_t count = 0;
-    if (image == nullptr || elf_getphdrnum(image, &count) != 0) return 0;
-    for (size_t i = 0; i < count; ++i) {
-        GElf_Phdr header;
-        if (gelf_getphdr(image, static_cast<int>(i), &header) != nullptr &&
-            header.p_type == PT_LOAD && (header.p_flags & PF_X))
-            return header.p_vaddr;
-    }
-    return 0;
-}
-
 std::unique_ptr<TLibrarySource> OpenSource(const std::string& path) {
     auto source = std::make_unique<TLibrarySource>();
     source->File = std::make_unique<TElfFile>(path);
-    source->CodeStart = FirstCodeSegment(source->File->Image);
-    const std::string mapName = ChangeFileExt(path, ".map");
-    if (FileExists(mapName)) {
-        try {
-            auto map = std::make_unique<TKVMapFile>();
-            map->SetMapFileName(mapName);
-            map->LoadMapFile();
-            if (map->MapLoaded()) source->Map = std::move(map);
-        } catch (...) {
-            // An unreadable map leaves the debug information to go by.
-        }
-    }
-    if (source->Map == nullptr && source->File->Image != nullptr)
+    if (source->File->Image != nullptr)
         source->Debug = dwarf_begin_elf(source->File->Image, DWARF_C_READ, nullptr);
     return source;
 }
@@ -334,19 +342,24 @@ TSourcePlace PlaceInDebugInfo(Dwarf* debug, std::uint64_t at) {
     return place;
 }
 
-// " unit procedure line N" from the map, or " unit" and the line from the
-// debug information, with the procedure of the symbol tables between.
+// " unit procedure line N" from the library's map; false when it has none
+// or names no procedure there. Reads the map as read, so a signal handler
+// may call it.
+bool AddFromMap(TFixedText& text, const TLibraryTable& table, std::uint64_t at) {
+    if (table.Map == nullptr || at < table.CodeStart || at - table.CodeStart > UINT32_MAX)
+        return false;
+    const auto found = table.Map->Resolve(static_cast<std::uint32_t>(at - table.CodeStart));
+    if (found.Procedure.empty()) return false;
+    if (!found.Unit.empty()) text.Add(" ").Add(found.Unit.data(), found.Unit.size());
+    text.Add(" ").Add(found.Procedure.data(), found.Procedure.size());
+    if (found.Line > 0) text.Add(" line ").Decimal(found.Line);
+    return true;
+}
+
+// " unit" and the line from the debug information, with the procedure of the
+// symbol tables between.
 void AddSource(TFixedText& text, TLibrarySource& source, std::uint64_t at,
                const char* procedure) {
-    if (source.Map != nullptr && at >= source.CodeStart) {
-        const auto found = source.Map->Resolve(static_cast<std::uint32_t>(at - source.CodeStart));
-        if (!found.Procedure.empty()) {
-            if (!found.Unit.empty()) text.Add(" ").Add(found.Unit.data(), found.Unit.size());
-            text.Add(" ").Add(found.Procedure.data(), found.Procedure.size());
-            if (found.Line > 0) text.Add(" line ").Decimal(found.Line);
-            return;
-        }
-    }
     const TSourcePlace place = PlaceInDebugInfo(source.Debug, at);
     const char* file = place.File;
     const int number = place.Line;
@@ -368,8 +381,8 @@ void AddLibraryFrameNames(TFixedText& text, const os::TModuleSpot& spot, void* f
     const TLibraryTable* table = FindPrepared(spot.Base, spot.Name);
     if (signalSafe) {
         if (table == nullptr && WaitForPreparation()) table = FindPrepared(spot.Base, spot.Name);
-        const char* procedure = table != nullptr ? table->ProcedureAt(at) : nullptr;
-        if (procedure != nullptr) text.Add(" ").Add(procedure);
+        if (table == nullptr || AddFromMap(text, *table, at)) return;
+        if (const char* procedure = table->ProcedureAt(at)) text.Add(" ").Add(procedure);
         return;
     }
     std::string path = table != nullptr ? table->Path : LoaderPathOf(spot.Base, spot.Name);
@@ -378,6 +391,7 @@ void AddLibraryFrameNames(TFixedText& text, const os::TModuleSpot& spot, void* f
         std::lock_guard guard(prepared.Lock);
         table = AddTable(path, spot.Base);
     }
+    if (table != nullptr && AddFromMap(text, *table, at)) return;
     const char* procedure = table != nullptr ? table->ProcedureAt(at) : nullptr;
     try {
         std::lock_guard guard(sourcesLock);

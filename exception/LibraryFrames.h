@@ -5,9 +5,11 @@
 // to .map) or debug information, the unit and the line, in the layout of the
 // executable's frames.
 //
-// A last report, written in a signal handler, names procedures only, from
-// tables prepared beforehand (PrepareLibraryNames): a library loaded after
-// the last preparation is shown by name and offset alone there.
+// A last report, written in a signal handler, reads only tables prepared
+// beforehand (PrepareLibraryNames): the procedures, and unit, procedure and
+// line from a map beside the library, but nothing of its debug information;
+// a library loaded after the last preparation is shown by name and offset
+// alone there.
 #pragma once
 
 #include "../platform/LoadedModules.h"
