@@ -52,7 +52,7 @@ struct TCallStack {
     void* Frames[kMaxCallFrames];
 };
 
-// The call stack taken when `e` was thrown on this thread, from its raise
+// The call stack taken when `e` was thrown, on whichever thread, from its raise
 // address outwards; Count is 0 when none was taken.
 TCallStack CallStackOf(const Exception& e);
 
