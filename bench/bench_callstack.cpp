@@ -66,7 +66,12 @@ void BM_ThrowCatch(benchmark::State& state) {
     }
     if (asked) zr::ReleaseCallStacks();
 }
-BENCHMARK(BM_ThrowCatch)->ArgNames({"asked", "varied"})->Args({0, 0})->Args({1, 0})->Args({0, 1})->Args({1, 1});
+BENCHMARK(BM_ThrowCatch)
+    ->ArgNames({"asked", "varied"})
+    ->Args({0, 0})
+    ->Args({1, 0})
+    ->Args({0, 1})
+    ->Args({1, 1});
 
 void BM_WalkStack(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(Walk(kDepth));

@@ -111,8 +111,7 @@ void AddFaultCallStackSection(TFixedText& text, const TKVMapFile* map, void* ins
     AddCallStackSection(text, map, &instruction, 1, true);
 }
 
-std::string CallStackSection(const TKVMapFile* map, void* const* frames, int count,
-                             TFrameGap gap) {
+std::string CallStackSection(const TKVMapFile* map, void* const* frames, int count, TFrameGap gap) {
     std::string buffer(static_cast<size_t>(kMaxCallFrames) * kFrameLineSize + 64, '\0');
     TFixedText text(buffer.data(), buffer.size());
     AddCallStackSection(text, map, frames, count, false, gap);

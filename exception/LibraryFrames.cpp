@@ -51,8 +51,9 @@ struct TLibraryTable {
 
     // The procedure holding the library address `at`; null when none does.
     const char* ProcedureAt(std::uint64_t at) const {
-        auto after = std::upper_bound(Symbols.begin(), Symbols.end(), at,
-                                      [](std::uint64_t a, const TSymbol& s) { return a < s.Start; });
+        auto after =
+            std::upper_bound(Symbols.begin(), Symbols.end(), at,
+                             [](std::uint64_t a, const TSymbol& s) { return a < s.Start; });
         if (after == Symbols.begin()) return nullptr;
         const TSymbol& symbol = *(after - 1);
         if (symbol.Size > 0 && at >= symbol.Start + symbol.Size) return nullptr;
@@ -100,9 +101,9 @@ void AddFunctions(Elf* image, Elf_Scn* section, const GElf_Shdr& header,
             continue;
         const char* name = elf_strptr(image, header.sh_link, symbol.st_name);
         if (name == nullptr || *name == '\0') continue;
-        found.push_back({{symbol.st_value, symbol.st_size, 0,
-                          GELF_ST_BIND(symbol.st_info) != STB_LOCAL},
-                         name});
+        found.push_back(
+            {{symbol.st_value, symbol.st_size, 0, GELF_ST_BIND(symbol.st_info) != STB_LOCAL},
+             name});
     }
 }
 
@@ -300,10 +301,10 @@ bool FindHolding(Dwarf_Die& parent, std::uint64_t at, int tag, int depth, Dwarf_
         }
         // Code lies at the unit's level or in namespaces (classes only
         // declare their members), inlined calls in procedures and blocks.
-        const bool container = childTag == DW_TAG_namespace ||
-                               ((childTag == DW_TAG_lexical_block ||
-                                 childTag == DW_TAG_subprogram) &&
-                                dwarf_haspc(&child, at) == 1);
+        const bool container =
+            childTag == DW_TAG_namespace ||
+            ((childTag == DW_TAG_lexical_block || childTag == DW_TAG_subprogram) &&
+             dwarf_haspc(&child, at) == 1);
         if (container && FindHolding(child, at, tag, depth - 1, found)) return true;
     } while (dwarf_siblingof(&child, &child) == 0);
     return false;
@@ -358,8 +359,7 @@ bool AddFromMap(TFixedText& text, const TLibraryTable& table, std::uint64_t at) 
 
 // " unit" and the line from the debug information, with the procedure of the
 // symbol tables between.
-void AddSource(TFixedText& text, TLibrarySource& source, std::uint64_t at,
-               const char* procedure) {
+void AddSource(TFixedText& text, TLibrarySource& source, std::uint64_t at, const char* procedure) {
     const TSourcePlace place = PlaceInDebugInfo(source.Debug, at);
     const char* file = place.File;
     const int number = place.Line;

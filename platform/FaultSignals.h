@@ -89,5 +89,4 @@ class TFaultReportingScope {
     TFaultReportingScope& operator=(const TFaultReportingScope&) = delete;
 };
 
-
 }  // namespace zr::os

@@ -132,8 +132,8 @@ void ForEachFileMapping(Visit visit) {
         m.Path = p;
         m.PathLength = static_cast<std::size_t>(end - p);
         if (m.PathLength == 0 || *p != '/' || m.PathLength >= sizeof loadPath) return true;
-        const bool samePath = std::strlen(loadPath) == m.PathLength &&
-                              std::memcmp(loadPath, p, m.PathLength) == 0;
+        const bool samePath =
+            std::strlen(loadPath) == m.PathLength && std::memcmp(loadPath, p, m.PathLength) == 0;
         if (offset == 0) {
             std::memcpy(loadPath, p, m.PathLength);
             loadPath[m.PathLength] = '\0';

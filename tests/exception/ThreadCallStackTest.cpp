@@ -97,8 +97,7 @@ TEST_F(ThreadCallStack, ThrowsCaughtInDestructorsDuringAnUnwindLeaveItsRecordAlo
     ASSERT_TRUE(WIFEXITED(run.Status) && WEXITSTATUS(run.Status) == 0) << run.Output;
     EXPECT_NE(PhysAddr(run.Log), "00000000") << run.Log;
     const std::vector<std::string> frames = Frames(run.Log);
-    ExpectFrame(frames, 0, "threads::ThrowPastGuards()",
-                testing::OutputValue(run.Output, "inner"));
+    ExpectFrame(frames, 0, "threads::ThrowPastGuards()", testing::OutputValue(run.Output, "inner"));
     ExpectFrame(frames, 1, "threads::THandlers::Click(", testing::OutputValue(run.Output, "outer"));
 }
 

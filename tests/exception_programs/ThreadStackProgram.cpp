@@ -143,8 +143,8 @@ int main(int argc, char** argv) {
     auto* log = new TKVExceptionLog(form);
     log->SetLogFile(argv[2]);
     log->SetErrorDialog(edNone);
-    log->SetFormats(log->Formats().Include(lfExceptionClassName).Include(lfSourceLine).Include(
-        lfCallStack));
+    log->SetFormats(
+        log->Formats().Include(lfExceptionClassName).Include(lfSourceLine).Include(lfCallStack));
     log->SetActive(true);
     auto* button = new TButton(form);
     button->SetOnClick(TNotifyEvent(handlers, &threads::THandlers::Click));

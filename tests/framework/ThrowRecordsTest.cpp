@@ -68,9 +68,15 @@ std::vector<void*> RecordedOuterFrames(Path path) {
 // from the throw before.
 TEST(ThrowRecords, EveryThrowsStackIsTheOneTheUnwinderWalks) {
     RequestCallStacks();
-    const std::vector<std::function<void()>> paths = {
-        ThroughA, ThroughB, ThroughA, [] { ThroughAMoved(64); }, [] { ThroughAMoved(128); },
-        ThroughA, [] { ThroughAMoved(128); }, ThroughB, ThroughB};
+    const std::vector<std::function<void()>> paths = {ThroughA,
+                                                      ThroughB,
+                                                      ThroughA,
+                                                      [] { ThroughAMoved(64); },
+                                                      [] { ThroughAMoved(128); },
+                                                      ThroughA,
+                                                      [] { ThroughAMoved(128); },
+                                                      ThroughB,
+                                                      ThroughB};
     for (size_t i = 0; i < paths.size(); ++i) {
         SCOPED_TRACE(i);
         const std::vector<void*> recorded = RecordedOuterFrames(paths[i]);
