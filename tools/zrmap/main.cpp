@@ -18,6 +18,7 @@
 #include "tools/zrmap/MapLayout.h"
 #include "tools/zrmap/MapText.h"
 #include "tools/zrmap/ProgramImage.h"
+#include "tools/common/Version.h"
 
 namespace {
 
@@ -36,7 +37,8 @@ int Usage(std::FILE* out, int status) {
         "         the map names none of them for some address\n"
         "       zrmap --annotate <map file> < report\n"
         "         copies a log of exception reports, adding to every call-stack frame\n"
-        "         that names no source the unit, procedure and line the map gives\n",
+        "         that names no source the unit, procedure and line the map gives\n"
+        "       zrmap --version\n",
         out);
     return status;
 }
@@ -162,6 +164,8 @@ int main(int argc, char** argv) {
         if (argc == 2 &&
             (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h"))
             return Usage(stdout, 0);
+        if (argc == 2 && std::string_view(argv[1]) == "--version")
+            return zr::tools::PrintVersion("zrmap");
         if (argc >= 4 && std::string_view(argv[1]) == "--lookup")
             return Lookup(argv[2], std::vector<std::string>(argv + 3, argv + argc));
         if (argc == 3 && std::string_view(argv[1]) == "--annotate") return Annotate(argv[2]);
