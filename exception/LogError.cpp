@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "exception/CallStackText.h"
+#include "exception/LibraryFrames.h"
 #include "exception/LogDlg.h"
 #include "exception/LastReport.h"
 #include "exception/ReportSections.h"
@@ -153,9 +154,11 @@ void TKVExceptionLog::UpdateCallStackRequest() {
         Active() && formats_.Contains(lfCallStack) && !ComponentState().Contains(csDesigning);
     if (wanted == requestsCallStacks_) return;
     requestsCallStacks_ = wanted;
-    if (wanted)
+    if (wanted) {
         RequestCallStacks();
-    else
+        // A last report can only name library procedures read beforehand.
+        PrepareLibraryNamesAhead();
+    } else
         ReleaseCallStacks();
 }
 
@@ -408,11 +411,14 @@ std::string TKVExceptionLog::GetVideoCardInfo() {
 
 std::string TKVExceptionLog::GetCallStack(const Exception& e) {
     TCallStack stack = CallStackOf(e);
+    // Libraries loaded since the log became active, for a later last report.
+    PrepareLibraryNamesAhead();
     if (stack.Count == 0 && ExceptAddr() != nullptr)
         stack.Frames[stack.Count++] = RuntimeAddress(ExceptAddr());
     const TKVMapFile* map = mapFile_->MapLoaded() ? mapFile_.get() : nullptr;
     return CallStackSection(map, stack.Frames, stack.Count,
-                            wholeCallStack_ ? TFrameStyle::Whole : TFrameStyle::Readable);
+                            wholeCallStack_ ? TFrameStyle::Whole : TFrameStyle::Readable,
+                            {stack.OmittedAfter, stack.Omitted});
 }
 
 }  // namespace zr
