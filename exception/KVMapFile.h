@@ -70,6 +70,8 @@ class TKVMapFile : public TObject {
     const std::string& UnitName() const { return unitName_; }
     const std::string& ProcedureName() const { return procedureName_; }
     std::int32_t LineNumber() const { return lineNumber_; }  // 0: none found
+    // The source file the unit's line numbers name; "" when none does.
+    const std::string& SourceFile() const { return sourceFile_; }
     bool DataLoaded() const { return dataLoaded_; }          // the last lookup had an address
     std::uint32_t CodeOffset() const { return codeOffset_; }
     std::uint32_t CodeBase() const { return codeBase_; }
@@ -81,6 +83,8 @@ class TKVMapFile : public TObject {
         std::string_view Unit;
         std::string_view Procedure;
         int Line = 0;
+        // The source file the unit's line-number block names (Resolve only).
+        std::string_view File;
     };
     TMapSourceView Resolve(std::uint32_t codeOffset) const;
     // The same answer found by scanning the kept lines, as the reader did
@@ -108,6 +112,7 @@ class TKVMapFile : public TObject {
     std::uint32_t codeBase_ = kCodeBase;
     std::uint32_t codeOffset_ = 0;
     std::int32_t lineNumber_ = 0;
+    std::string sourceFile_;
     std::string procedureName_;
     std::string unitName_;
     bool dataLoaded_ = false;
