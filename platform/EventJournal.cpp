@@ -2,7 +2,6 @@
 
 #include <set>
 
-#include "platform/EventMessageText.h"
 #include "platform/MessageFiles.h"
 #include "platform/NameBasedId.h"
 
@@ -98,10 +97,10 @@ TJournalEntry EventJournalEntry(const std::string& logName, const RecordFields& 
     return entry;
 }
 
-bool SendEventToJournal(const std::string& logName, const RecordFields& fields) {
+bool SendEventToJournal(const std::string& logName, const RecordFields& fields,
+                        TSourceMessages& messages) {
     if (!JournalListening()) return false;
-    const std::string text =
-        EventEntryText(logName, fields.source, fields.eventId, InsertionStrings(fields));
+    const std::string text = messages.EntryText(fields.eventId, InsertionStrings(fields));
     return SendToJournal(EventJournalEntry(logName, fields, text));
 }
 

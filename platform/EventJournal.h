@@ -16,6 +16,7 @@
 
 #include "EventLog.h"
 #include "EventLogFile.h"
+#include "EventMessageText.h"
 #include "Journal.h"
 
 namespace zr::os::eventlog {
@@ -34,10 +35,12 @@ TJournalPriority EventPriority(WORD type);
 TJournalEntry EventJournalEntry(const std::string& logName, const RecordFields& fields,
                                 const std::string& text);
 
-// Sends the entry of a record just appended, with its text from the source's
-// message files; false when no journal took it (see SendToJournal). The text
-// is looked up only when a journal is listening.
-bool SendEventToJournal(const std::string& logName, const RecordFields& fields);
+// Sends the entry of a record just appended to `logName`, with its text from
+// the source's message files (`messages`, the source's); false when no
+// journal took it (see SendToJournal). The text is looked up only when a
+// journal is listening.
+bool SendEventToJournal(const std::string& logName, const RecordFields& fields,
+                        TSourceMessages& messages);
 
 // A journal catalog for `source`'s entries in `logName`: one entry per
 // message of its message files (the first file that holds an identifier

@@ -55,6 +55,8 @@ struct LogHandle {
     eventlog::OpenLog* file = nullptr;
     std::string logName;
     std::string source;  // Source handles
+    // The source's message files, for the journal copies of its entries.
+    std::unique_ptr<TSourceMessages> messages;
     std::mutex mutex;
     DWORD nextRecord = 0;  // of a sequential read; 0 before the first read
 };
@@ -196,8 +198,9 @@ DWORD CopyRecords(LogHandle& log, LogAccess& access, DWORD flags, DWORD recordOf
 
 // The entry's copy for whoever reads the system's log: the journal's entry
 // with its fields when a journal listens, else one syslog line.
-void CopyToSystemLog(const LogHandle& log, const eventlog::RecordFields& fields) {
-    if (eventlog::SendEventToJournal(log.logName, fields)) return;
+void CopyToSystemLog(LogHandle& log, const eventlog::RecordFields& fields) {
+    if (!log.messages) log.messages = std::make_unique<TSourceMessages>(log.logName, log.source);
+    if (eventlog::SendEventToJournal(log.logName, fields, *log.messages)) return;
     std::string text;
     for (const auto& s : fields.strings) text += (text.empty() ? "" : " ") + s;
     ::syslog(LOG_USER | static_cast<int>(eventlog::EventPriority(fields.type)),

@@ -26,11 +26,10 @@ std::string ReadStringValue(HKEY key, const char* name) {
     return data.substr(0, data.find('\0'));
 }
 
-std::string MessageFromFile(const std::string& fileName, DWORD eventId,
-                            const std::vector<const char*>& strings) {
-    HMODULE module = LoadLibraryExA(fileName.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    if (!module) return "";
+std::string MessageFromModule(HMODULE module, DWORD eventId,
+                              const std::vector<const char*>& strings) {
     std::vector<DWORD_PTR> arguments;
+    arguments.reserve(strings.size());
     for (const char* s : strings) arguments.push_back(reinterpret_cast<DWORD_PTR>(s));
     char* text = nullptr;
     const DWORD length =
@@ -45,8 +44,13 @@ std::string MessageFromFile(const std::string& fileName, DWORD eventId,
             message.resize(message.size() - 2);
         LocalFree(text);
     }
-    FreeLibrary(module);
     return message;
+}
+
+std::string JoinedStrings(const std::vector<const char*>& strings) {
+    std::string text;
+    for (std::size_t i = 0; i < strings.size(); ++i) text += (i ? " " : "") + std::string(strings[i]);
+    return text;
 }
 
 }  // namespace
@@ -77,21 +81,51 @@ std::vector<std::string> SplitMessageFiles(const std::string& files) {
     return names;
 }
 
-std::string EventMessageText(const std::string& logName, const std::string& source, DWORD eventId,
-                             const std::vector<const char*>& strings) {
-    for (const std::string& file : SplitMessageFiles(EventMessageFiles(logName, source))) {
-        std::string message = MessageFromFile(file, eventId, strings);
+TSourceMessages::TSourceMessages(std::string logName, std::string source)
+    : logName_(std::move(logName)), source_(std::move(source)) {}
+
+TSourceMessages::~TSourceMessages() {
+    Unload();
+}
+
+void TSourceMessages::Unload() {
+    for (void* module : modules_) FreeLibrary(module);
+    modules_.clear();
+}
+
+void TSourceMessages::Load() {
+    const auto now = std::chrono::steady_clock::now();
+    if (everLoaded_ && now - loaded_ < std::chrono::seconds(1)) return;
+    Unload();
+    for (const std::string& file : SplitMessageFiles(EventMessageFiles(logName_, source_)))
+        if (HMODULE module = LoadLibraryExA(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE))
+            modules_.push_back(module);
+    loaded_ = now;
+    everLoaded_ = true;
+}
+
+std::string TSourceMessages::Text(DWORD eventId, const std::vector<const char*>& strings) {
+    Load();
+    for (void* module : modules_) {
+        std::string message = MessageFromModule(module, eventId, strings);
         if (!message.empty()) return message;
     }
     return "";
 }
 
+std::string TSourceMessages::EntryText(DWORD eventId, const std::vector<const char*>& strings) {
+    std::string text = Text(eventId, strings);
+    return text.empty() ? JoinedStrings(strings) : text;
+}
+
+std::string EventMessageText(const std::string& logName, const std::string& source, DWORD eventId,
+                             const std::vector<const char*>& strings) {
+    return TSourceMessages(logName, source).Text(eventId, strings);
+}
+
 std::string EventEntryText(const std::string& logName, const std::string& source, DWORD eventId,
                            const std::vector<const char*>& strings) {
-    std::string text = EventMessageText(logName, source, eventId, strings);
-    if (!text.empty()) return text;
-    for (std::size_t i = 0; i < strings.size(); ++i) text += (i ? " " : "") + std::string(strings[i]);
-    return text;
+    return TSourceMessages(logName, source).EntryText(eventId, strings);
 }
 
 std::string EventTypeName(WORD type) {

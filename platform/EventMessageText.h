@@ -9,6 +9,7 @@
 // file that holds the message gives the text.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,33 @@ std::string EventMessageFiles(const std::string& logName, const std::string& sou
 // The file names of such a value, each with its %VARIABLE%s expanded; a name
 // whose expansion does not fit a path of 260 characters is left out.
 std::vector<std::string> SplitMessageFiles(const std::string& files);
+
+// The message files of one source, loaded when first asked and looked up
+// again once they are a second old: a handle that writes many entries reads
+// the registry and its files about once a second, not once an entry, and a
+// registration or a file changed in the meantime is seen within a second.
+class TSourceMessages {
+  public:
+    TSourceMessages(std::string logName, std::string source);
+    ~TSourceMessages();
+    TSourceMessages(const TSourceMessages&) = delete;
+    TSourceMessages& operator=(const TSourceMessages&) = delete;
+
+    // As EventMessageText.
+    std::string Text(DWORD eventId, const std::vector<const char*>& strings);
+    // As EventEntryText.
+    std::string EntryText(DWORD eventId, const std::vector<const char*>& strings);
+
+  private:
+    void Load();
+    void Unload();
+
+    std::string logName_;
+    std::string source_;
+    std::vector<void*> modules_;  // loaded message files, in their order
+    std::chrono::steady_clock::time_point loaded_;
+    bool everLoaded_ = false;
+};
 
 // The message's text from the first of `source`'s message files that holds
 // `eventId`, with `strings` put in for %1, %2, ...; the line break that ends

@@ -1,10 +1,10 @@
 // Entries for the system journal, sent natively: one datagram of NAME=value
-// fields to the journal's socket (libsystemd's sender), each field kept as
-// given (a value may hold line breaks and any bytes). Nothing is ever sent to
-// a journal the caller did not find listening: libsystemd's sender reports
-// success when no journal is there, so SendToJournal looks for the socket
-// first and reports false, and a caller that must not lose the entry keeps a
-// fallback of its own.
+// fields to the journal's socket, each field kept as given (a value may hold
+// line breaks and any bytes). The process keeps one socket connected to the
+// journal; an entry too large for a datagram goes through libsystemd's
+// sender. Nothing is sent to a journal that is not there: SendToJournal
+// reports false when no journal listens or it does not take the entry, and
+// a caller that must not lose the entry keeps a fallback of its own.
 //
 // Field names are the caller's: [A-Z0-9_], at most 64 characters, not
 // beginning with a digit or "_" (those are the journal's own); a name may
@@ -49,12 +49,13 @@ std::string JournalText(std::string_view text);
 // where this path is that namespace's journal).
 inline constexpr const char* JournalSocketPath = "/run/systemd/journal/socket";
 
-// A socket is at JournalSocketPath now.
+// A journal listens (this process is connected to it, or a socket is at
+// JournalSocketPath): a cheap test before composing an entry.
 bool JournalListening();
 
 // Sends `entry` to the journal. False when no journal is listening or it did
-// not take the datagram (a socket left behind by a journal that is gone, a
-// full queue): the entry did not go anywhere, and the caller falls back.
+// not take the datagram (a socket left behind by a journal that is gone): the
+// entry did not go anywhere, and the caller falls back.
 bool SendToJournal(const TJournalEntry& entry);
 
 }  // namespace zr::os
