@@ -106,6 +106,8 @@ TJournalEntry& TJournalEntry::Append(const TJournalEntry& more) {
 }
 
 std::string JournalText(std::string_view text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+    if (text.find('\r') == std::string_view::npos) return std::string(text);
     std::string result;
     result.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
