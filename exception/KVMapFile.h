@@ -70,11 +70,11 @@ class TKVMapFile : public TObject {
     const std::string& UnitName() const { return unitName_; }
     const std::string& ProcedureName() const { return procedureName_; }
     std::int32_t LineNumber() const { return lineNumber_; }  // 0: none found
-    // The source file the unit's line numbers name; "" when none does.
-    const std::string& SourceFile() const { return sourceFile_; }
     bool DataLoaded() const { return dataLoaded_; }          // the last lookup had an address
     std::uint32_t CodeOffset() const { return codeOffset_; }
     std::uint32_t CodeBase() const { return codeBase_; }
+    // The source file the unit's line numbers name; "" when none does.
+    const std::string& SourceFile() const { return sourceFile_; }
 
     // What a lookup of `codeOffset` finds in the map as read, as views into
     // the kept lines: nothing is read or allocated, so a last report written

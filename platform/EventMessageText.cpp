@@ -49,7 +49,8 @@ std::string MessageFromModule(HMODULE module, DWORD eventId,
 
 std::string JoinedStrings(const std::vector<const char*>& strings) {
     std::string text;
-    for (std::size_t i = 0; i < strings.size(); ++i) text += (i ? " " : "") + std::string(strings[i]);
+    for (std::size_t i = 0; i < strings.size(); ++i)
+        text += (i ? " " : "") + std::string(strings[i]);
     return text;
 }
 

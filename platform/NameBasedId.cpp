@@ -62,7 +62,8 @@ std::array<std::uint8_t, 20> Sha1(std::string_view bytes) {
     for (int i = 0; i < 8; ++i) tail[tailSize - 1 - i] = static_cast<std::uint8_t>(bits >> (8 * i));
     for (std::size_t at = 0; at < tailSize; at += 64) Sha1Block(state, tail + at);
     std::array<std::uint8_t, 20> digest;
-    for (int i = 0; i < 20; ++i) digest[i] = static_cast<std::uint8_t>(state[i / 4] >> (24 - 8 * (i % 4)));
+    for (int i = 0; i < 20; ++i)
+        digest[i] = static_cast<std::uint8_t>(state[i / 4] >> (24 - 8 * (i % 4)));
     return digest;
 }
 

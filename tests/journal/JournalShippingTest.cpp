@@ -48,8 +48,8 @@ TJournalRecord Carried(TJournalRecord record) {
 TEST_F(JournalShipping, UploadedEntriesArriveWithEveryField) {
     RegisterMessageFile("Ship", "Shipper", messageFile_);
     const std::string data("\x00\xfe\n", 3);
-    ASSERT_TRUE(Report("Ship", "Shipper", EVENTLOG_ERROR_TYPE, 3, QueueFull, {"out", "2\nlines"},
-                       data));
+    ASSERT_TRUE(
+        Report("Ship", "Shipper", EVENTLOG_ERROR_TYPE, 3, QueueFull, {"out", "2\nlines"}, data));
     ASSERT_TRUE(Report("Ship", "Shipper", EVENTLOG_AUDIT_SUCCESS, 0, 9, {}));
     const auto local = journal_->WaitForEntries({"SYSLOG_IDENTIFIER=Shipper"}, 2);
     ASSERT_EQ(local.size(), 2u);
@@ -59,16 +59,15 @@ TEST_F(JournalShipping, UploadedEntriesArriveWithEveryField) {
     ASSERT_GE(listening, 0);
     const std::string received = dir_ + "/received";
     std::filesystem::create_directories(received);
-    const pid_t remote =
-        StartProgram({"/lib/systemd/systemd-journal-remote", "--listen-http=-3",
-                      "--output=" + received + "/"},
-                     dir_ + "/remote.out", listening);
+    const pid_t remote = StartProgram(
+        {"/lib/systemd/systemd-journal-remote", "--listen-http=-3", "--output=" + received + "/"},
+        dir_ + "/remote.out", listening);
     ::close(listening);
-    const pid_t upload = StartProgram(
-        {"/lib/systemd/systemd-journal-upload", "-D", TPrivateJournal::Directory,
-         "--save-state=" + dir_ + "/upload.state", "-u", "http://127.0.0.1:" + std::to_string(port),
-         "--follow=no"},
-        dir_ + "/upload.out");
+    const pid_t upload =
+        StartProgram({"/lib/systemd/systemd-journal-upload", "-D", TPrivateJournal::Directory,
+                      "--save-state=" + dir_ + "/upload.state", "-u",
+                      "http://127.0.0.1:" + std::to_string(port), "--follow=no"},
+                     dir_ + "/upload.out");
     EXPECT_EQ(WaitForProgram(upload, 10), 0);
     StopProgram(remote);
 
@@ -101,8 +100,9 @@ TEST_F(JournalShipping, TheCatalogExplainsEachEntry) {
         << shown;
     // The whole text, in the catalog's database, under the id the entries carry.
     std::string stored;
-    RunCommand("journalctl --dump-catalog " + zr::os::eventlog::EventMessageId("shipper", 0x80000021),
-               &stored);
+    RunCommand(
+        "journalctl --dump-catalog " + zr::os::eventlog::EventMessageId("shipper", 0x80000021),
+        &stored);
     for (const char* line : {"Defined-By: Shipper\n", "\nSpool %1 moved.\n",
                              "\n -- 0123456789abcdef0123456789abcdef\n", "\n # kept\n"})
         EXPECT_NE(stored.find(line), std::string::npos) << line << " in\n" << stored;

@@ -125,8 +125,8 @@ TEST_F(EventJournal, EntriesOfEachTypeArriveWithEveryField) {
 
 TEST_F(EventJournal, TheSameSourceAndIdGiveTheSameMessageIdInEveryProcess) {
     auto write = [](const std::string& source, const char* id) {
-        return RunCommand(std::string(ZR_ZREVENT) + " write Mail " + source +
-                                       " warning " + id + " x");
+        return RunCommand(std::string(ZR_ZREVENT) + " write Mail " + source + " warning " + id +
+                          " x");
     };
     ASSERT_EQ(write("Mailer", "0x80000020"), 0);
     ASSERT_EQ(write("MAILER", "0x80000020"), 0);  // source names know no case

@@ -26,7 +26,8 @@ inline const char* const QueueMessages =
 
 inline void RegisterMessageFile(const std::string& log, const std::string& source,
                                 const std::string& file) {
-    const std::string path = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\" + log + "\\" + source;
+    const std::string path =
+        "SYSTEM\\CurrentControlSet\\Services\\EventLog\\" + log + "\\" + source;
     HKEY key = 0;
     ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                              nullptr, &key, nullptr),

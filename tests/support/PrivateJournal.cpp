@@ -55,18 +55,22 @@ bool RebuildDev(std::string& why) {
             return why = Failed("binding /dev/" + std::string(node)), false;
     }
     for (const char* folder : {"pts", "shm"}) {
-        const std::string from = std::string(host) + "/" + folder, to = std::string("/dev/") + folder;
+        const std::string from = std::string(host) + "/" + folder,
+                          to = std::string("/dev/") + folder;
         if (!IsDirectory(from.c_str())) continue;
         ::mkdir(to.c_str(), 0755);
         if (::mount(from.c_str(), to.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
             return why = Failed("binding /dev/" + std::string(folder)), false;
     }
     const std::pair<const char*, const char*> links[] = {
-        {"/proc/self/fd", "/dev/fd"},           {"/proc/self/fd/0", "/dev/stdin"},
-        {"/proc/self/fd/1", "/dev/stdout"},     {"/proc/self/fd/2", "/dev/stderr"},
+        {"/proc/self/fd", "/dev/fd"},
+        {"/proc/self/fd/0", "/dev/stdin"},
+        {"/proc/self/fd/1", "/dev/stdout"},
+        {"/proc/self/fd/2", "/dev/stderr"},
         {"/run/systemd/journal/dev-log", "/dev/log"}};
     for (const auto& [target, link] : links)
-        if (::symlink(target, link) != 0) return why = Failed(std::string("linking ") + link), false;
+        if (::symlink(target, link) != 0)
+            return why = Failed(std::string("linking ") + link), false;
     ::umount2(host, MNT_DETACH);
     ::rmdir(host);
     return true;
@@ -200,11 +204,21 @@ class TJsonLine {
             }
             c = text_[at_++];
             switch (c) {
-                case 'n': out += '\n'; break;
-                case 'r': out += '\r'; break;
-                case 't': out += '\t'; break;
-                case 'b': out += '\b'; break;
-                case 'f': out += '\f'; break;
+                case 'n':
+                    out += '\n';
+                    break;
+                case 'r':
+                    out += '\r';
+                    break;
+                case 't':
+                    out += '\t';
+                    break;
+                case 'b':
+                    out += '\b';
+                    break;
+                case 'f':
+                    out += '\f';
+                    break;
                 case 'u': {
                     const unsigned code = std::stoul(text_.substr(at_, 4), nullptr, 16);
                     at_ += 4;
@@ -220,7 +234,8 @@ class TJsonLine {
                     }
                     break;
                 }
-                default: out += c;
+                default:
+                    out += c;
             }
         }
         return Eat('"');
@@ -278,8 +293,7 @@ std::vector<TJournalRecord> ReadJournal(const std::string& directory,
 
 // ---- programs ------------------------------------------------------------------
 
-pid_t StartProgram(const std::vector<std::string>& argv, const std::string& logFile,
-                   int listenFd) {
+pid_t StartProgram(const std::vector<std::string>& argv, const std::string& logFile, int listenFd) {
     std::vector<char*> args;
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
@@ -354,8 +368,8 @@ void TPrivateJournal::Stop() {
     pid_ = -1;
 }
 
-std::vector<TJournalRecord> TPrivateJournal::WaitForEntries(
-    const std::vector<std::string>& matches, std::size_t count) const {
+std::vector<TJournalRecord> TPrivateJournal::WaitForEntries(const std::vector<std::string>& matches,
+                                                            std::size_t count) const {
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     for (;;) {
         auto records = ReadJournal(Directory, matches);

@@ -92,8 +92,9 @@ TEST_F(ZreventTool, WritesRegistersAndListsWithMessageTexts) {
     EXPECT_EQ(Zrevent({"write", "..", "Mailer", "error", "1"}).Status, 1);
     const auto none = Zrevent({"catalog", "Unregistered"});
     EXPECT_EQ(none.Status, 1);
-    EXPECT_EQ(none.Output, "zrevent: source Unregistered of log Application names no message file "
-                           "that can be read\n");
+    EXPECT_EQ(none.Output,
+              "zrevent: source Unregistered of log Application names no message file "
+              "that can be read\n");
 }
 
 TEST_F(ZreventTool, ListShowsControlCharactersEscaped) {
