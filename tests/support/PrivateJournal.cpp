@@ -294,9 +294,23 @@ std::vector<TJournalRecord> ReadJournal(const std::string& directory,
 // ---- programs ------------------------------------------------------------------
 
 pid_t StartProgram(const std::vector<std::string>& argv, const std::string& logFile, int listenFd) {
+    // Everything the child needs is made before the fork: another thread may
+    // hold the allocator's lock at that moment, so the child allocates nothing.
     std::vector<char*> args;
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
+    std::vector<std::string> environment;
+    for (char** variable = environ; *variable; ++variable)
+        if (std::strncmp(*variable, "LISTEN_", 7) != 0) environment.emplace_back(*variable);
+    char listenPid[32] = "LISTEN_PID=";
+    char listenFds[] = "LISTEN_FDS=1";
+    std::vector<char*> envp;
+    for (std::string& variable : environment) envp.push_back(variable.data());
+    if (listenFd >= 0) {
+        envp.push_back(listenFds);
+        envp.push_back(listenPid);
+    }
+    envp.push_back(nullptr);
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid != 0) return pid;
@@ -309,10 +323,14 @@ pid_t StartProgram(const std::vector<std::string>& argv, const std::string& logF
         // Handed over as systemd hands a listening socket to a service.
         if (listenFd != 3) ::dup2(listenFd, 3);
         ::fcntl(3, F_SETFD, 0);
-        ::setenv("LISTEN_FDS", "1", 1);
-        ::setenv("LISTEN_PID", std::to_string(::getpid()).c_str(), 1);
+        char digits[16];
+        int count = 0;
+        for (pid_t self = ::getpid(); self > 0; self /= 10) digits[count++] = '0' + self % 10;
+        char* at = listenPid + std::strlen(listenPid);
+        while (count > 0) *at++ = digits[--count];
+        *at = '\0';
     }
-    ::execv(args[0], args.data());
+    ::execve(args[0], args.data(), envp.data());
     _exit(127);
 }
 
