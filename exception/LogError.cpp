@@ -206,7 +206,7 @@ void TKVExceptionLog::HandleLogged(TObject* sender, Exception& e, std::string& u
     std::optional<os::TFaultReportingScope> reporting(std::in_place);
     const bool writes = !LogFile().empty();
     if (options_.Contains(laShowSourceLine) || formats_.Contains(lfSourceLine) ||
-        formats_.Contains(lfCallStack))
+        formats_.Contains(lfCallStack) || (writes && Journal()))
         LookUpSource();
     if (writes) {
         std::string text = ComposeReport(e);
@@ -219,6 +219,11 @@ void TKVExceptionLog::HandleLogged(TObject* sender, Exception& e, std::string& u
         }
         if (accept) {
             unwritten = text;
+            if (Journal()) reportJournal_ = ReportJournalDetails(e);
+            struct Forget {
+                std::optional<TKVLJournalDetails>& details;
+                ~Forget() { details.reset(); }
+            } forget{reportJournal_};
             WriteAsString(text);
         }
         unwritten.clear();
@@ -234,6 +239,27 @@ void TKVExceptionLog::HandleLogged(TObject* sender, Exception& e, std::string& u
             ShowErrorDialog(e);
             break;
     }
+}
+
+TKVLJournalDetails TKVExceptionLog::ReportJournalDetails(const Exception& e) const {
+    TKVLJournalDetails details;
+    details.Priority = os::TJournalPriority::Error;
+    details.Fields.Add("ZR_EXCEPTION_CLASS", e.ClassName());
+    if (mapFile_->DataLoaded()) {
+        const std::string& file =
+            mapFile_->SourceFile().empty() ? mapFile_->UnitName() : mapFile_->SourceFile();
+        if (!file.empty()) details.Fields.Add("CODE_FILE", file);
+        if (mapFile_->LineNumber() > 0)
+            details.Fields.Add("CODE_LINE", static_cast<std::uint64_t>(mapFile_->LineNumber()));
+        if (!mapFile_->ProcedureName().empty())
+            details.Fields.Add("CODE_FUNC", mapFile_->ProcedureName());
+    }
+    if (!collectorEventId_.empty()) details.Fields.Add("ZR_COLLECTOR_EVENT_ID", collectorEventId_);
+    return details;
+}
+
+void TKVExceptionLog::JournalDetails(TKVLJournalDetails& details) const {
+    if (reportJournal_) details = *reportJournal_;
 }
 
 void TKVExceptionLog::LookUpSource() {
