@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/EventJournal.h"
 #include "tests/platform/EventLogTestSupport.h"
 
 namespace {
@@ -40,7 +41,8 @@ TResult Zrevent(const std::vector<std::string>& args) {
 TEST_F(ZreventTool, WritesRegistersAndListsWithMessageTexts) {
     const auto help = Zrevent({"--help"});
     EXPECT_EQ(help.Status, 0);
-    for (const char* word : {"write LOG SOURCE", "list LOG", "register SOURCE", "--log LOG"})
+    for (const char* word :
+         {"write LOG SOURCE", "list LOG", "register SOURCE", "--log LOG", "catalog SOURCE"})
         EXPECT_NE(help.Output.find(word), std::string::npos) << word;
 
     const std::string file = dir_ + "/tool.mc";
@@ -65,19 +67,34 @@ TEST_F(ZreventTool, WritesRegistersAndListsWithMessageTexts) {
               std::string::npos)
         << list.Output;
 
+    // The catalog finds the log that registered the source.
+    const auto catalog = Zrevent({"catalog", "Mailer"});
+    EXPECT_EQ(catalog.Status, 0);
+    EXPECT_EQ(catalog.Output, "-- " + zr::os::eventlog::EventMessageId("Mailer", 0x80000020) +
+                                  "\nSubject: Mailer event 2147483680: Queue %1 is %2 full.\n"
+                                  "Defined-By: Mailer\n\nQueue %1 is %2 full.\n\n");
+
     // A bad command line exits with 2 and the usage.
     for (const std::vector<std::string>& bad : {std::vector<std::string>{},
                                                 {"write", "Mail", "Mailer", "fatal", "1"},
                                                 {"write", "Mail", "Mailer", "error", "-1"},
                                                 {"list"},
                                                 {"register", "Only"},
+                                                {"catalog"},
+                                                {"catalog", "Mailer", "--log"},
                                                 {"erase", "Mail"}}) {
         const auto result = Zrevent(bad);
         EXPECT_EQ(result.Status, 2) << result.Output;
         EXPECT_NE(result.Output.find("usage:"), std::string::npos);
     }
-    // A log the store cannot hold exits with 1.
+    // A log the store cannot hold exits with 1, as a catalog of a source
+    // without a message file that can be read.
     EXPECT_EQ(Zrevent({"write", "..", "Mailer", "error", "1"}).Status, 1);
+    const auto none = Zrevent({"catalog", "Unregistered"});
+    EXPECT_EQ(none.Status, 1);
+    EXPECT_EQ(none.Output,
+              "zrevent: source Unregistered of log Application names no message file "
+              "that can be read\n");
 }
 
 TEST_F(ZreventTool, ListShowsControlCharactersEscaped) {
