@@ -110,8 +110,9 @@ void NameFromMap(TEventFrame& frame, const TKVMapFile* map, void* runtime, bool 
     frame.Function = std::string(found.Procedure);
     frame.Line = found.Line;
     if (found.Unit.empty()) return;
-    frame.AbsPath = MapSourceFile(*map, std::string(found.Unit));
-    frame.File = frame.AbsPath.empty() ? std::string(found.Unit) : BaseNameOf(frame.AbsPath);
+    const std::string source = MapSourceFile(*map, std::string(found.Unit));
+    frame.File = source.empty() ? std::string(found.Unit) : BaseNameOf(source);
+    if (source.find('/') != std::string::npos) frame.AbsPath = source;
 }
 
 }  // namespace

@@ -17,6 +17,9 @@ struct TSender {
     std::condition_variable Changed;
     std::list<TRoute> Routes;
     TOutbox Outbox;
+    // The outbox the latest watch named; the thread moves to it between
+    // passes (a test or a tool may point a process at another one).
+    std::string WantedOutbox;
     TTransport Transport;
     TBackoff Backoff = BackoffFromEnvironment();
     TOutboxLimits Limits;
@@ -26,7 +29,8 @@ struct TSender {
     bool Done = false;
     bool Woken = false;
     bool Idle = false;  // the last pass left nothing due
-    unsigned Passes = 0;
+    unsigned PassesStarted = 0;
+    unsigned PassesDone = 0;
 
     const TRoute* Find(const std::string& dsn) {
         for (const TRoute& route : Routes)
@@ -38,7 +42,10 @@ struct TSender {
         std::unique_lock guard(Lock);
         while (!Stopping) {
             Woken = false;
+            const unsigned number = ++PassesStarted;
+            const std::string wanted = WantedOutbox;
             guard.unlock();
+            if (wanted != Outbox.Path()) Outbox.OpenAt(wanted);
             Outbox.Enforce(Limits, NowMillis());
             // The routes are read under the lock; a route's copy is taken so
             // that Watch may change the list while a transfer runs.
@@ -50,8 +57,8 @@ struct TSender {
                 },
                 Backoff);
             guard.lock();
-            ++Passes;
-            Idle = pass.Waiting == 0;
+            PassesDone = number;
+            Idle = pass.Waiting == 0 && !Woken;
             Changed.notify_all();
             if (Stopping || Woken) continue;
             if (pass.NextDue == 0)
@@ -81,8 +88,10 @@ DWORD WatchCollector(const TRoute& route) {
     TSender& sender = Sender();
     std::lock_guard guard(sender.Lock);
     if (sender.Stopping) return ERROR_INVALID_HANDLE;
-    if (!sender.Outbox.IsOpen())
-        if (DWORD status = sender.Outbox.Open(); status != ERROR_SUCCESS) return status;
+    TOutbox probe;
+    if (DWORD status = probe.Open(); status != ERROR_SUCCESS) return status;
+    sender.WantedOutbox = probe.Path();
+    if (!sender.Started) sender.Outbox.OpenAt(probe.Path());
     bool replaced = false;
     for (TRoute& known : sender.Routes)
         if (known.Dsn.Text == route.Dsn.Text) known = route, replaced = true;
@@ -133,11 +142,13 @@ bool FlushSender(std::chrono::milliseconds timeout) {
     TSender& sender = Sender();
     std::unique_lock guard(sender.Lock);
     if (!sender.Started) return true;
-    const unsigned after = sender.Passes + 1;
+    // A pass already under way may have listed the outbox before the last
+    // envelope came: only one that starts from now on counts.
+    const unsigned next = sender.PassesStarted + 1;
     sender.Woken = true;
     sender.Changed.notify_all();
-    return sender.Changed.wait_for(guard, timeout, [&sender, after] {
-        return sender.Done || (sender.Passes >= after && sender.Idle);
+    return sender.Changed.wait_for(guard, timeout, [&sender, next] {
+        return sender.Done || (sender.PassesDone >= next && sender.Idle);
     }) && sender.Idle;
 }
 

@@ -140,7 +140,9 @@ TEST_F(CollectorReport, AReportArrivesAsAnEventWithNamedFramesAndTheReportText) 
     ASSERT_EQ(ids.size(), 2u);
     EXPECT_EQ(collector_->TakenEventIds(), (std::set<std::string>(ids.begin(), ids.end())));
 
-    const TReceived first = collector_->Taken().front();
+    TReceived first;
+    for (const TReceived& received : collector_->Taken())
+        if (received.EventId == ids[0]) first = received;
     const os::json::TValue event = Json(first.EventJson);
     EXPECT_EQ(event.StringAt("level"), "error");
     EXPECT_EQ(FirstException(event).StringAt("type"), "EConvertError");

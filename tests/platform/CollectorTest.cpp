@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "platform/CollectorAnswers.h"
@@ -79,7 +81,8 @@ TEST(CollectorEnvelope, ReadsBackWhatItWritesAndRefusesLengthsThatDoNotFit) {
 // Messages hold whatever bytes an application put there; the event must
 // stay valid UTF-8 JSON whatever they are.
 TEST(CollectorEnvelope, AnyBytesBecomeValidJsonText) {
-    const std::string raw = std::string("caf\xE9 \"q\" \\ \x01\x7F tab\t \xF0\x9F\x98\x80 \xED\xA0\x80", 32);
+    static const char bytes[] = "caf\xE9 \"q\" \\ \x01\x7F tab\t \xF0\x9F\x98\x80 \xED\xA0\x80";
+    const std::string raw(bytes, sizeof bytes - 1);
     json::TValue value;
     std::string error;
     ASSERT_TRUE(json::Parse(json::Quoted(raw), value, &error)) << error << json::Quoted(raw);
@@ -126,7 +129,7 @@ class CollectorOutbox : public ::testing::Test {
     std::string PutEvent(long long created, const std::string& dsn) {
         const std::string id = envelope::NewEventId();
         std::string text = envelope::Header(id, dsn, "1");
-        envelope::AppendItem(text, "event", "{\"event_id\":\"" + id + "\"}");
+        envelope::AppendItem(text, "event", zr::testing::MinimalEvent(id, "EConvertError", "m"));
         const std::string name = EnvelopeName(created, id);
         EXPECT_EQ(outbox_.Put(name, text), ERROR_SUCCESS);
         return name;
@@ -206,7 +209,7 @@ class CollectorDelivery : public CollectorOutbox {
     TPass Pass(bool now = false) {
         return DeliverDue(outbox_, transport_,
                           [this](const std::string& dsn) { return dsn == route_.Dsn.Text ? &route_ : nullptr; },
-                          TBackoff{50, 400}, now);
+                          TBackoff{300, 2400}, now);
     }
     std::unique_ptr<zr::testing::TLoopbackCollector> collector_;
     TRoute route_;
@@ -236,7 +239,7 @@ TEST_F(CollectorDelivery, RetriesWhatMayGoLaterAndDropsWhatNeverWill) {
     EXPECT_EQ(outbox_.List().size(), 1u);
 
     collector_->SetMode(zr::testing::TCollectorMode::Take);
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    std::this_thread::sleep_for(std::chrono::milliseconds(350));
     pass = Pass();
     EXPECT_EQ(pass.Sent, 1);
     EXPECT_TRUE(outbox_.List().empty());

@@ -107,6 +107,15 @@ std::string ImageRuleBroken(const TValue& image) {
 
 }  // namespace
 
+std::string MinimalEvent(const std::string& eventId, const std::string& type,
+                         const std::string& message) {
+    return "{\"event_id\":\"" + eventId +
+           "\",\"timestamp\":1,\"platform\":\"native\",\"level\":\"error\",\"exception\":{"
+           "\"values\":[{\"type\":" + os::json::Quoted(type) + ",\"value\":" + os::json::Quoted(message) +
+           ",\"mechanism\":{\"type\":\"t\",\"handled\":true},\"stacktrace\":{\"frames\":[]}}]},"
+           "\"contexts\":{\"os\":{\"name\":\"Linux\"},\"device\":{}},\"debug_meta\":{\"images\":[]}}";
+}
+
 std::string EventRuleBroken(const std::string& eventJson) {
     TValue event;
     std::string error;

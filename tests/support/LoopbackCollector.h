@@ -81,6 +81,10 @@ class TLoopbackCollector {
     std::vector<std::string> violations_;
 };
 
+// A small event that keeps every rule below, for tests that fill an outbox.
+std::string MinimalEvent(const std::string& eventId, const std::string& type,
+                         const std::string& message);
+
 // The rules of an event that the collector's schema sets and these tests
 // rely on; "" when `eventJson` keeps them, else the first one broken.
 std::string EventRuleBroken(const std::string& eventJson);

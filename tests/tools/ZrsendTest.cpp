@@ -52,13 +52,7 @@ class ZrsendTool : public ::testing::Test {
     void Put(const std::string& type, const std::string& message) {
         const std::string id = envelope::NewEventId();
         std::string text = envelope::Header(id, collector_->Dsn(), "1");
-        envelope::AppendItem(
-            text, "event",
-            "{\"event_id\":\"" + id +
-                "\",\"timestamp\":1,\"platform\":\"native\",\"level\":\"error\",\"exception\":{"
-                "\"values\":[{\"type\":" + json::Quoted(type) + ",\"value\":" + json::Quoted(message) +
-                ",\"mechanism\":{\"type\":\"t\",\"handled\":true},\"stacktrace\":{\"frames\":[]}}]},"
-                "\"contexts\":{\"os\":{\"name\":\"Linux\"},\"device\":{}},\"debug_meta\":{\"images\":[]}}");
+        envelope::AppendItem(text, "event", zr::testing::MinimalEvent(id, type, message));
         ASSERT_EQ(outbox_.Put(collector::EnvelopeName(collector::NowMillis(), id), text), ERROR_SUCCESS);
     }
     std::string Box() const { return "--outbox '" + folder_ + "/box'"; }
