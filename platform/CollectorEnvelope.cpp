@@ -132,7 +132,9 @@ std::string WithSentAt(std::string_view stored, std::string_view sentAt) {
     if (close == std::string_view::npos || header.find("\"sent_at\"") != std::string_view::npos)
         return std::string(stored);
     std::string out(stored.substr(0, close));
-    out += ",\"sent_at\":";
+    const std::size_t last = header.find_last_not_of(" \t\r", close == 0 ? 0 : close - 1);
+    if (close > 0 && last != std::string_view::npos && header[last] != '{') out += ',';
+    out += "\"sent_at\":";
     json::AppendQuoted(out, sentAt);
     out += stored.substr(close);
     return out;
