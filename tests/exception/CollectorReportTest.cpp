@@ -182,6 +182,7 @@ TEST_F(CollectorReport, NothingIsLostThroughOutagesAndKilledProcesses) {
         collector_->SetMode(mode, status, status == 429 ? "Retry-After: 1\r\n" : "");
         const std::string name = "hold" + std::to_string(round);
         const pid_t pid = Start("hold:20", name);
+        ASSERT_GT(pid, 0);
         // Half way through the collector comes back for a moment, so that
         // some reports are in flight when the process is killed.
         std::string output;
