@@ -23,10 +23,12 @@ extern char** environ;
 
 namespace {
 
+// A folder of its own for each run (the benchmark repeats a run).
 std::string Scratch(const char* name) {
+    static int runs = 0;
     const char* tmp = std::getenv("TMPDIR");
     return std::string(tmp && *tmp ? tmp : "/tmp") + "/zr-bench-collector-" +
-           std::to_string(getpid()) + "-" + name;
+           std::to_string(getpid()) + "-" + name + "-" + std::to_string(++runs);
 }
 
 // A port where connections are accepted by the kernel and never answered.
@@ -65,7 +67,8 @@ void RaiseAndReport(benchmark::State& state, bool collector) {
     state.SetItemsProcessed(state.iterations());
     delete log;
     close(listener);
-    std::filesystem::remove_all(folder);
+    std::error_code ignored;  // the sender may be removing files meanwhile
+    std::filesystem::remove_all(folder, ignored);
 }
 
 void BM_RaiseToReport_LogOnly(benchmark::State& state) {
@@ -97,7 +100,8 @@ void RunReportingProgram(benchmark::State& state, bool collector) {
     }
     unsetenv("ZORIRIVE_COLLECTOR");
     close(listener);
-    std::filesystem::remove_all(folder);
+    std::error_code ignored;  // the sender may be removing files meanwhile
+    std::filesystem::remove_all(folder, ignored);
 }
 
 void BM_ExitAfterReport_NoCollector(benchmark::State& state) {

@@ -182,7 +182,8 @@ void TKVCollectorLink::Deactivate() {
 void TKVCollectorLink::Prepare() {
     modules_ = LoadedModules();
     release_ = ProgramRelease(modules_);
-    TEventFacts facts = CommonFacts();
+    common_ = GatherCommonFacts();
+    TEventFacts facts = common_;
     for (const TLoadedModule& module : modules_) facts.Images.push_back(ImageOf(module));
     fatalTail_ = ComposeEventTail(facts);
     fatalEventId_ = os::envelope::NewEventId();
@@ -191,7 +192,7 @@ void TKVCollectorLink::Prepare() {
     if (!envelopeBuffer_) envelopeBuffer_.reset(new char[kFatalEnvelopeBytes]);
 }
 
-TEventFacts TKVCollectorLink::CommonFacts() const {
+TEventFacts TKVCollectorLink::GatherCommonFacts() const {
     TEventFacts facts;
     facts.Release = release_;
     const report::OSVersionInfo os = report::RunningOSVersion();

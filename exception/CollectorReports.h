@@ -40,8 +40,9 @@ class TKVCollectorLink {
     bool Enabled() const { return enabled_; }
     const os::TCollectorDsn& Dsn() const { return dsn_; }
 
-    // The facts every event of this process shares (release, the machine).
-    TEventFacts CommonFacts() const;
+    // The facts every event of this process shares (release, the machine),
+    // gathered when the link became active.
+    const TEventFacts& CommonFacts() const { return common_; }
     const std::vector<TLoadedModule>& Modules() const { return modules_; }
 
     // Puts one event with the report text (and a picture, when not empty)
@@ -62,6 +63,7 @@ class TKVCollectorLink {
 
   private:
     void Prepare();
+    TEventFacts GatherCommonFacts() const;
 
     bool enabled_ = false;
     os::TCollectorDsn dsn_;
@@ -69,6 +71,7 @@ class TKVCollectorLink {
     os::collector::TOutbox outbox_;
     std::vector<TLoadedModule> modules_;
     std::string release_;
+    TEventFacts common_;
     // Composed when the link becomes active, for the last report.
     std::string fatalEventId_;
     std::string fatalHeader_;  // the envelope's header line

@@ -347,15 +347,19 @@ void TKVExceptionLog::SendToCollector(TObject* sender, Exception& e, const std::
     bool accept = true;
     if (onCollectorEvent_) onCollectorEvent_(sender, e, event, text, accept);
     if (!accept) return;
-    // What the handler left must still be an event a collector takes.
-    os::json::TValue parsed;
-    std::string error;
-    if (!os::json::Parse(event, parsed, &error) || parsed.Kind != os::json::TValue::Object ||
-        parsed.StringAt("event_id").size() != 32 || event.size() > os::envelope::MaxEventBytes) {
-        collector_->Note("The event of report " + facts.EventId +
-                         " is no collector event after OnCollectorEvent (" +
-                         (error.empty() ? "no event_id, or too large" : error) + "); not sent.");
-        return;
+    std::string eventId = facts.EventId;
+    if (onCollectorEvent_) {
+        // What the handler left must still be an event a collector takes.
+        os::json::TValue parsed;
+        std::string error;
+        if (!os::json::Parse(event, parsed, &error) || parsed.Kind != os::json::TValue::Object ||
+            parsed.StringAt("event_id").size() != 32 || event.size() > os::envelope::MaxEventBytes) {
+            collector_->Note("The event of report " + facts.EventId +
+                             " is no collector event after OnCollectorEvent (" +
+                             (error.empty() ? "no event_id, or too large" : error) + "); not sent.");
+            return;
+        }
+        eventId = parsed.StringAt("event_id");
     }
     std::vector<std::uint8_t> picture;
     if (SendTo()->CollectorScreenshot()) {
@@ -364,8 +368,7 @@ void TKVExceptionLog::SendToCollector(TObject* sender, Exception& e, const std::
         CaptureScreen(bitmap);
         picture = EncodeJpeg(bitmap);
     }
-    const std::string id =
-        collector_->Queue(event, parsed.StringAt("event_id"), text, picture, "jpg");
+    const std::string id = collector_->Queue(event, eventId, text, picture, "jpg");
     if (!id.empty()) lastEventId_ = id;
 }
 

@@ -42,11 +42,23 @@ void ReportDiscarded(TOutbox& outbox, TTransport& transport,
 }  // namespace
 
 TPass DeliverDue(TOutbox& outbox, TTransport& transport, const TRouteLookup& routes,
-                 const TBackoff& backoff, bool now) {
+                 const TBackoff& backoff, bool now, TDueMemo* memo) {
     TPass pass;
     std::map<std::string, const TRoute*> reached;
+    TDueMemo learnt;
+    const auto later = [&](const std::string& name, long long at) {
+        Due(pass, at);
+        learnt[name] = at;
+    };
     for (const TWaiting& waiting : outbox.List()) {
         if (transport.Cancelled()) break;
+        if (memo != nullptr && !now) {
+            const auto known = memo->find(waiting.Name);
+            if (known != memo->end() && known->second > NowMillis()) {
+                later(waiting.Name, known->second);
+                continue;
+            }
+        }
         const int hold = outbox.Hold(waiting.Name);
         if (hold < 0) continue;  // another sender has it
         std::string text;
@@ -72,7 +84,7 @@ TPass DeliverDue(TOutbox& outbox, TTransport& transport, const TRouteLookup& rou
         const long long limited = outbox.LimitedUntil(key);
         TRetryState retry = outbox.Retry(waiting.Name);
         if (limited > clock || (!now && retry.NextMillis > clock)) {
-            Due(pass, std::max(limited, now ? 0 : retry.NextMillis));
+            later(waiting.Name, std::max(limited, now ? 0 : retry.NextMillis));
             ::close(hold);
             continue;
         }
@@ -95,7 +107,7 @@ TPass DeliverDue(TOutbox& outbox, TTransport& transport, const TRouteLookup& rou
                 ++retry.Attempts;
                 retry.NextMillis = std::max(until, NowMillis() + BackoffMillis(backoff, retry.Attempts));
                 outbox.SetRetry(waiting.Name, retry);
-                Due(pass, retry.NextMillis);
+                later(waiting.Name, retry.NextMillis);
                 break;
             case TVerdict::Drop:
                 outbox.Remove(waiting.Name);
@@ -112,6 +124,7 @@ TPass DeliverDue(TOutbox& outbox, TTransport& transport, const TRouteLookup& rou
         }
     }
     if (!transport.Cancelled()) ReportDiscarded(outbox, transport, reached);
+    if (memo != nullptr) *memo = std::move(learnt);
     return pass;
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <string>
 
 #include "CollectorAnswers.h"
@@ -33,9 +34,14 @@ struct TPass {
     long long NextDue = 0;   // Unix ms of the earliest one waiting, 0 when none
 };
 
+// What passes learnt about envelopes that are not due yet (name -> Unix ms),
+// so that a pass woken by a new envelope reads only that one: an outbox
+// full of reports waiting out an outage costs each report nothing.
+using TDueMemo = std::map<std::string, long long>;
+
 // With `now` set, retry times are passed over (a user who asks to send now);
 // collectors' limits are always kept.
 TPass DeliverDue(TOutbox& outbox, TTransport& transport, const TRouteLookup& routes,
-                 const TBackoff& backoff, bool now = false);
+                 const TBackoff& backoff, bool now = false, TDueMemo* memo = nullptr);
 
 }  // namespace zr::os::collector

@@ -23,6 +23,7 @@ struct TSender {
     TTransport Transport;
     TBackoff Backoff = BackoffFromEnvironment();
     TOutboxLimits Limits;
+    TDueMemo Memo;  // the thread's own
     std::thread Thread;
     bool Started = false;
     bool Stopping = false;
@@ -45,7 +46,7 @@ struct TSender {
             const unsigned number = ++PassesStarted;
             const std::string wanted = WantedOutbox;
             guard.unlock();
-            if (wanted != Outbox.Path()) Outbox.OpenAt(wanted);
+            if (wanted != Outbox.Path()) Outbox.OpenAt(wanted), Memo.clear();
             Outbox.Enforce(Limits, NowMillis());
             // The routes are read under the lock; a route's copy is taken so
             // that Watch may change the list while a transfer runs.
@@ -55,7 +56,7 @@ struct TSender {
                     std::lock_guard routes(Lock);
                     return Find(dsn);
                 },
-                Backoff);
+                Backoff, false, &Memo);
             guard.lock();
             PassesDone = number;
             Idle = pass.Waiting == 0 && !Woken;
