@@ -5,7 +5,10 @@
 //                                  for call stacks
 //   BM_ReportOnDisk/stack:0|1      the same exception handed to an active
 //                                  exception log that appends its report to a
-//                                  file, without and with lfCallStack
+//                                  file, without and with lfCallStack: 20
+//                                  physical frames, each with two functions
+//                                  inlined into it, looked up in the
+//                                  benchmark's own map
 //   BM_WalkStack                   the unwinder's walk alone, 20 calls deep
 #include <benchmark/benchmark.h>
 #include <unistd.h>
@@ -23,9 +26,21 @@ namespace {
 constexpr int kDepth = 20;
 volatile int sink = 0;
 
+void Raise(int depth);
+
+// Inlined into every level, as small helpers are in optimised code.
+[[gnu::always_inline]] inline void Descend(int depth) {
+    Raise(depth - 1);
+    sink = sink + 1;
+}
+[[gnu::always_inline]] inline void Step(int depth) {
+    Descend(depth);
+    sink = sink + 2;
+}
+
 [[gnu::noinline]] void Raise(int depth) {
     if (depth == 0) throw zr::EConvertError("'x' is not a valid integer value");
-    Raise(depth - 1);
+    Step(depth);
     sink = sink + 1;  // not a tail call: every level keeps its frame
 }
 
@@ -66,11 +81,8 @@ void BM_ReportOnDisk(benchmark::State& state) {
         zr::TKVExceptionLog log(nullptr);
         log.SetLogFile(folder + "/report.log");
         log.SetErrorDialog(zr::edNone);
-        // The demo's map, when the benchmark runs in the build tree: every
-        // frame is looked up in a map of real size.
-        log.MapFile()->SetMapFileName(
-            std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "demo" /
-            "zrdemo.map");
+        log.MapFile()->SetMapFileName(std::filesystem::read_symlink("/proc/self/exe").string() +
+                                      ".map");
         zr::TKVLFormats formats = zr::KVLDefaultFormats;
         formats = formats.Include(zr::lfExceptionClassName).Include(zr::lfSourceLine);
         if (state.range(0) != 0) formats = formats.Include(zr::lfCallStack);

@@ -6,7 +6,10 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <string_view>
 
+#include "exception/FrameNames.h"
 #include "exception/KVMapFile.h"
 #include "framework/ExceptAddr.h"
 #include "framework/FaultExceptions.h"
@@ -159,28 +162,89 @@ void AddLowerHex(TFixedText& text, std::uintptr_t value) {
     text.Add(digits + sizeof digits - count, static_cast<size_t>(count));
 }
 
-void AddFrameLine(TFixedText& text, const TKVMapFile* map, void* frame, bool first,
-                  const TModuleSpot& spot) {
-    const auto reported = reinterpret_cast<std::uintptr_t>(ReportedAddress(frame));
-    text.Add("\r\n  ").Hex(reported);
-    if (!IsExecutableAddress(frame)) {
-        if (spot.Found) text.Add(" ").Add(spot.Name).Add("+0x"), AddLowerHex(text, spot.Offset);
-        return;
+// Longer names are cut here; the short forms are far shorter.
+constexpr size_t kNameBufferSize = 1024;
+
+// Writes frame lines, folding runs of call plumbing into one line that says
+// how many it stands for.
+class TFrameWriter {
+  public:
+    TFrameWriter(TFixedText& text, TFrameStyle style) : text_(text), style_(style) {}
+
+    // A frame the map names: the address, "[inlined]" for a function
+    // inlined there, its unit, procedure and line.
+    void Named(std::uintptr_t reported, bool inlined, std::string_view unit,
+               std::string_view procedure, int line) {
+        if (style_ == TFrameStyle::Readable && IsCallPlumbing(unit, procedure)) {
+            ++folded_;
+            return;
+        }
+        Flush();
+        text_.Add("\r\n  ").Hex(reported);
+        if (inlined) text_.Add(" [inlined]");
+        if (!unit.empty()) text_.Add(" ").Add(unit.data(), unit.size());
+        if (!procedure.empty()) {
+            text_.Add(" ");
+            if (style_ == TFrameStyle::Whole) {
+                text_.Add(procedure.data(), procedure.size());
+            } else {
+                char name[kNameBufferSize];
+                text_.Add(name, ShortFrameName(procedure, name, sizeof name));
+            }
+        }
+        if (line > 0) text_.Add(" line ").Decimal(line);
     }
-    if (map == nullptr || !map->MapLoaded() || reported > UINT32_MAX) return;
+
+    // A frame of no map: the address and what `spot` says of its library.
+    void Unnamed(std::uintptr_t reported, const TModuleSpot* spot) {
+        Flush();
+        text_.Add("\r\n  ").Hex(reported);
+        if (spot != nullptr && spot->Found)
+            text_.Add(" ").Add(spot->Name).Add("+0x"), AddLowerHex(text_, spot->Offset);
+    }
+
+    void Flush() {
+        if (folded_ == 0) return;
+        text_.Add("\r\n  (").Decimal(folded_).Add(folded_ == 1 ? " frame" : " frames");
+        text_.Add(" of call plumbing folded)");
+        folded_ = 0;
+    }
+
+  private:
+    TFixedText& text_;
+    TFrameStyle style_;
+    int folded_ = 0;
+};
+
+// The functions inlined at the frame's code come first, innermost first, as
+// a debugger lists them, then the function they were inlined into.
+void AddMappedFrame(TFrameWriter& writer, const TKVMapFile& map, std::uintptr_t reported,
+                    bool first) {
     // A return address lies after its call, possibly on the next line.
     const std::uint32_t offset =
-        static_cast<std::uint32_t>(reported) - map->CodeBase() - (first ? 0 : 1);
-    const TKVMapFile::TMapSourceView found = map->Resolve(offset);
-    if (!found.Unit.empty()) text.Add(" ").Add(found.Unit.data(), found.Unit.size());
-    if (!found.Procedure.empty()) text.Add(" ").Add(found.Procedure.data(), found.Procedure.size());
-    if (found.Line > 0) text.Add(" line ").Decimal(found.Line);
+        static_cast<std::uint32_t>(reported) - map.CodeBase() - (first ? 0 : 1);
+    const TKVMapInlined::TChain inlined = map.Inlined(offset);
+    for (size_t k = 0; k < inlined.Count(); ++k) {
+        const TInlinedFrameView f = inlined[k];
+        writer.Named(reported, true, f.Unit, f.Procedure, f.Line);
+    }
+    const TKVMapFile::TMapSourceView found = map.Resolve(offset);
+    writer.Named(reported, false, found.Unit, found.Procedure, found.Line);
+}
+
+void AddFrameLines(TFrameWriter& writer, const TKVMapFile* map, void* frame, bool first,
+                   const TModuleSpot& spot) {
+    const auto reported = reinterpret_cast<std::uintptr_t>(ReportedAddress(frame));
+    if (!IsExecutableAddress(frame)) return writer.Unnamed(reported, &spot);
+    if (map == nullptr || !map->MapLoaded() || reported > UINT32_MAX)
+        return writer.Unnamed(reported, nullptr);
+    AddMappedFrame(writer, *map, reported, first);
 }
 
 }  // namespace
 
 void AddCallStackSection(TFixedText& text, const TKVMapFile* map, void* const* frames, int count,
-                         bool signalSafe) {
+                         bool signalSafe, TFrameStyle style) {
     if (count > kMaxCallFrames) count = kMaxCallFrames;
     TModuleSpot spots[kMaxCallFrames];
     if (signalSafe) {
@@ -189,35 +253,53 @@ void AddCallStackSection(TFixedText& text, const TKVMapFile* map, void* const* f
         FindByLoader(frames, count, spots);
     }
     text.Add("Call stack:");
-    for (int i = 0; i < count; ++i) AddFrameLine(text, map, frames[i], i == 0, spots[i]);
+    TFrameWriter writer(text, style);
+    for (int i = 0; i < count; ++i) AddFrameLines(writer, map, frames[i], i == 0, spots[i]);
+    writer.Flush();
 }
 
-void AddFaultCallStackSection(TFixedText& text, const TKVMapFile* map, void* instruction) {
+void AddFaultCallStackSection(TFixedText& text, const TKVMapFile* map, void* instruction,
+                              TFrameStyle style) {
     // Room for the handler's own frames in front of the faulting one.
     constexpr int kHandlerFrames = 16;
     void* frames[kMaxCallFrames + kHandlerFrames];
     const int count = WalkStack(frames, kMaxCallFrames + kHandlerFrames);
     for (int i = 0; i < count; ++i)
         if (frames[i] == instruction) {
-            AddCallStackSection(text, map, frames + i, count - i, true);
+            AddCallStackSection(text, map, frames + i, count - i, true, style);
             return;
         }
     // Not in a signal handler: the fault's exception found no handler. Its
     // stack was taken when it was made.
     const TCallStack recorded = RecordedFaultCallStack(instruction);
     if (recorded.Count > 0) {
-        AddCallStackSection(text, map, recorded.Frames, recorded.Count, true);
+        AddCallStackSection(text, map, recorded.Frames, recorded.Count, true, style);
         return;
     }
-    AddCallStackSection(text, map, &instruction, 1, true);
+    AddCallStackSection(text, map, &instruction, 1, true, style);
 }
 
-std::string CallStackSection(const TKVMapFile* map, void* const* frames, int count) {
-    std::string buffer(static_cast<size_t>(kMaxCallFrames) * kFrameLineSize + 64, '\0');
-    TFixedText text(buffer.data(), buffer.size());
-    AddCallStackSection(text, map, frames, count, false);
-    buffer.resize(text.Length());
-    return buffer;
+void AddMapFrameLines(TFixedText& text, const TKVMapFile& map, const std::uintptr_t* reported,
+                      int count, bool firstIsRaise, TFrameStyle style) {
+    TFrameWriter writer(text, style);
+    for (int i = 0; i < count; ++i) {
+        if (reported[i] > UINT32_MAX)
+            writer.Unnamed(reported[i], nullptr);
+        else
+            AddMappedFrame(writer, map, reported[i], firstIsRaise && i == 0);
+    }
+    writer.Flush();
+}
+
+std::string CallStackSection(const TKVMapFile* map, void* const* frames, int count,
+                             TFrameStyle style) {
+    // Room for a few inlined frames to each physical one; left unfilled, as
+    // only what is written is kept.
+    const size_t size = static_cast<size_t>(kMaxCallFrames) * kFrameLineSize * 4 + 64;
+    const std::unique_ptr<char[]> buffer(new char[size]);
+    TFixedText text(buffer.get(), size);
+    AddCallStackSection(text, map, frames, count, false, style);
+    return std::string(buffer.get(), text.Length());
 }
 
 }  // namespace zr

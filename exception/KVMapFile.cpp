@@ -23,13 +23,15 @@ constexpr std::string_view kByNameLong = "Address         Publics by Name";
 constexpr std::string_view kByNameShort = "Address Publics by Name";
 constexpr std::string_view kByValueLong = "Address         Publics by Value";
 constexpr std::string_view kByValueShort = "Address Publics by Value";
+constexpr std::string_view kGapMarker = " G=(gap) ";
 }  // namespace
 
 TKVMapFile::TKVMapFile()
     : segments_(std::make_unique<TStringList>()),
       publics_(std::make_unique<TStringList>()),
       lineNumbers_(std::make_unique<TStringList>()),
-      index_(std::make_unique<TKVMapIndex>()) {}
+      index_(std::make_unique<TKVMapIndex>()),
+      inlined_(std::make_unique<TKVMapInlined>()) {}
 
 TKVMapFile::~TKVMapFile() = default;
 
@@ -43,6 +45,7 @@ void TKVMapFile::LoadMapFile() {
     segments_->Clear();
     publics_->Clear();
     lineNumbers_->Clear();
+    inlined_->Clear();
     // The index must never point into lines that are gone.
     index_->Build(segments_->Lines(), publics_->Lines(), lineNumbers_->Lines());
     // Cleared first so that a file that fails to open is tried again by the
@@ -72,6 +75,8 @@ void TKVMapFile::SplitSections(const std::vector<std::string>& lines) {
     };
 
     size_t i = find(0, [](const std::string& l) { return Contains(l, kSegmentsHeader); });
+    for (size_t k = 0; k < i; ++k) inlined_->AddLine(lines[k]);
+    inlined_->Finish();
     i = std::min(count, i + 2);  // the header and the line after it
     size_t stop = find(i, [](const std::string& l) {
         return Contains(l, kByNameLong) || Contains(l, kByNameShort);
@@ -186,6 +191,7 @@ void TKVMapFile::LoadUnitNames(TStrings* list) {
         for (const std::string& line : segments_->Lines()) {
             std::string_view unit;
             if (line.empty() || !ExtractUnitName(line, unit)) continue;
+            if (unit.empty() && Contains(line, kGapMarker)) continue;  // code of no unit
             try {
                 list->Add(std::string(unit));
             } catch (const Exception&) {

@@ -42,6 +42,9 @@ ZR_REGISTER_CLASS(TKVExceptionLog, c) {
         .Default(KVLDefaultFormats);
     c.Property("Options", &TKVExceptionLog::Options, &TKVExceptionLog::SetOptions)
         .Default(KVLDefaultAOptions);
+    c.Property("WholeCallStack", &TKVExceptionLog::WholeCallStack,
+               &TKVExceptionLog::SetWholeCallStack)
+        .Default(false);
     c.Property("OnException", &TKVExceptionLog::OnException, &TKVExceptionLog::SetOnException);
     c.Property("OnSaveException", &TKVExceptionLog::OnSaveException,
                &TKVExceptionLog::SetOnSaveException);
@@ -492,7 +495,8 @@ std::string TKVExceptionLog::GetCallStack(const Exception& e) {
     if (stack.Count == 0 && ExceptAddr() != nullptr)
         stack.Frames[stack.Count++] = RuntimeAddress(ExceptAddr());
     const TKVMapFile* map = mapFile_->MapLoaded() ? mapFile_.get() : nullptr;
-    return CallStackSection(map, stack.Frames, stack.Count);
+    return CallStackSection(map, stack.Frames, stack.Count,
+                            wholeCallStack_ ? TFrameStyle::Whole : TFrameStyle::Readable);
 }
 
 }  // namespace zr

@@ -6,6 +6,7 @@
 // from which the log can be mailed or the support page opened.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -212,6 +213,10 @@ class TKVExceptionLog : public TKVLogBase {
     void SetFormats(TKVLFormats value);
     TKVLAOptions Options() const { return options_; }
     void SetOptions(TKVLAOptions value) { options_ = value; }
+    // Call stacks as the map names them: every frame of call plumbing and
+    // each name as demangled, instead of the short, folded form.
+    bool WholeCallStack() const { return wholeCallStack_; }
+    void SetWholeCallStack(bool value) { wholeCallStack_ = value; }
     const TExceptionEvent& OnException() const { return onException_; }
     void SetOnException(const TExceptionEvent& handler) { onException_ = handler; }
     const TKVLSaveExceptionEvent& OnSaveException() const { return onSaveException_; }
@@ -260,6 +265,7 @@ class TKVExceptionLog : public TKVLogBase {
     TKVExceptionGraphics filterGraphics_ = KVLAllGraphicExceptions;
     TKVLFormats formats_ = KVLDefaultFormats;
     TKVLAOptions options_ = KVLDefaultAOptions;
+    std::atomic<bool> wholeCallStack_{false};  // read by the last report too
     std::unique_ptr<TKVMapFile> mapFile_;
     // This log asks every throw for its call stack (active, lfCallStack set).
     bool requestsCallStacks_ = false;

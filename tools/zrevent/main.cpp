@@ -12,6 +12,7 @@
 #include "platform/EventLog.h"
 #include "platform/Registry.h"
 #include "tools/common/EscapedText.h"
+#include "tools/common/Version.h"
 #include "watchers/LogNT.h"
 
 namespace {
@@ -25,6 +26,7 @@ const char* const Usage =
     "usage: zrevent write LOG SOURCE (error|warning|information) ID [STRING...]\n"
     "       zrevent list LOG\n"
     "       zrevent register SOURCE MESSAGEFILE[;MESSAGEFILE...] [--log LOG]\n"
+    "       zrevent --help | --version\n"
     "\n"
     "write appends one entry with the STRINGs as its insertion strings; ID is the\n"
     "full event identifier, decimal or 0x hexadecimal. list shows each record's\n"
@@ -176,6 +178,7 @@ int main(int argc, char** argv) {
         std::cout << Usage;
         return 0;
     }
+    if (args.size() == 1 && args[0] == "--version") return zr::tools::PrintVersion("zrevent");
     try {
         if (args.empty()) throw TUsageError{"no command given"};
         const std::string command = args[0];

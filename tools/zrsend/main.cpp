@@ -11,6 +11,7 @@
 #include "platform/CollectorEnvelope.h"
 #include "platform/CollectorOutbox.h"
 #include "tools/common/EscapedText.h"
+#include "tools/common/Version.h"
 
 namespace {
 
@@ -19,7 +20,6 @@ using namespace zr::os::collector;
 
 constexpr int ExitFailed = 1;
 constexpr int ExitUsage = 2;
-constexpr const char* Version = "zrsend 1.5.0\n";
 
 const char* const Usage =
     "usage: zrsend list [--outbox DIR]\n"
@@ -162,10 +162,7 @@ int main(int argc, char** argv) {
         std::cout << Usage;
         return 0;
     }
-    if (!args.empty() && args[0] == "--version") {
-        std::cout << Version;
-        return 0;
-    }
+    if (args.size() == 1 && args[0] == "--version") return zr::tools::PrintVersion("zrsend");
     try {
         if (args.empty()) throw TUsageError{"no command given"};
         const std::string command = args[0];
