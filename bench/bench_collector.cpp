@@ -1,7 +1,8 @@
 // What a crash collector costs the application. Raise -> report on disk:
 // the exception log writing its report alone, against the same with a
-// collector set (the raiser also composes the event and puts the envelope
-// into the outbox; syncing and sending are the sender thread's). Exit: a
+// collector set that accepts and never answers (the raiser also composes the
+// event and puts the envelope into the outbox; syncing, sending and making
+// files ahead are the sender thread's). Exit: a
 // program that reports once and ends, alone, against the same with its
 // collector on a port that accepts and never answers.
 #include <benchmark/benchmark.h>

@@ -51,6 +51,32 @@ DWORD WriteAll(int fd, const char* data, std::size_t length) {
 }
 
 std::atomic<unsigned> hiddenCounter{0};
+// Files made ahead for this process's reports: those below `sparesMade`
+// exist, those below `sparesTaken` are used.
+std::atomic<unsigned> sparesMade{0};
+std::atomic<unsigned> sparesTaken{0};
+
+std::string SpareName(unsigned index) {
+    return ".spare-" + std::to_string(getpid()) + "-" + std::to_string(index) + ".part";
+}
+
+// A spare file of this process, opened for writing; -1 when none is ready
+// (or this outbox is not the one they were made in).
+int TakeSpare(int folder, std::string& name) {
+    unsigned index = sparesTaken.load();
+    while (index < sparesMade.load()) {
+        if (!sparesTaken.compare_exchange_weak(index, index + 1)) continue;
+        name = SpareName(index);
+        const int fd = ::openat(folder, name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        struct stat st {};
+        if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0 &&
+            st.st_uid == ::geteuid())
+            return fd;
+        if (fd >= 0) ::close(fd);
+        return -1;
+    }
+    return -1;
+}
 
 }  // namespace
 
@@ -90,21 +116,46 @@ DWORD TOutbox::OpenAt(const std::string& path) {
     return privstore::OpenStore(where, true, folder_);
 }
 
-DWORD TOutbox::Put(const std::string& name, std::string_view envelope) {
-    const std::string hidden = "." + std::to_string(getpid()) + "-" +
-                               std::to_string(hiddenCounter.fetch_add(1)) + ".part";
-    privstore::TFd file;
-    if (DWORD status = privstore::OpenStoreFile(folder_.Get(), hidden.c_str(),
-                                                O_WRONLY | O_CREAT | O_EXCL, file);
-        status != ERROR_SUCCESS)
-        return status;
+DWORD TOutbox::Put(const std::string& name, std::string_view envelope, bool useSpare) {
+    std::string hidden;
+    privstore::TFd file(useSpare ? TakeSpare(folder_.Get(), hidden) : -1);
+    const bool spare = file.Valid();
+    if (!spare) {
+        hidden = "." + std::to_string(getpid()) + "-" + std::to_string(hiddenCounter.fetch_add(1)) +
+                 ".part";
+        if (DWORD status = privstore::OpenStoreFile(folder_.Get(), hidden.c_str(),
+                                                    O_WRONLY | O_CREAT | O_EXCL, file);
+            status != ERROR_SUCCESS)
+            return status;
+    }
     DWORD status = WriteAll(file.Get(), envelope.data(), envelope.size());
     file.Reset();
     if (status == ERROR_SUCCESS &&
         ::renameat(folder_.Get(), hidden.c_str(), folder_.Get(), name.c_str()) != 0)
         status = privstore::LastStoreError();
-    if (status != ERROR_SUCCESS) ::unlinkat(folder_.Get(), hidden.c_str(), 0);
-    return status;
+    if (status == ERROR_SUCCESS) return status;
+    ::unlinkat(folder_.Get(), hidden.c_str(), 0);
+    // A spare that went meanwhile (cleared away as stale): a file of its own.
+    return spare ? Put(name, envelope, false) : status;
+}
+
+void TOutbox::MakeSpares(unsigned count) {
+    while (sparesMade.load() - sparesTaken.load() < count) {
+        privstore::TFd file;
+        if (privstore::OpenStoreFile(folder_.Get(), SpareName(sparesMade.load()).c_str(),
+                                     O_WRONLY | O_CREAT | O_EXCL, file) != ERROR_SUCCESS)
+            return;
+        sparesMade.fetch_add(1);
+    }
+}
+
+void TOutbox::RemoveSpares() {
+    const unsigned made = sparesMade.load();
+    unsigned index = sparesTaken.load();
+    // Taken here, so that no report can pick one up any more.
+    while (index < made && !sparesTaken.compare_exchange_weak(index, made)) {
+    }
+    for (; index < made; ++index) ::unlinkat(folder_.Get(), SpareName(index).c_str(), 0);
 }
 
 std::vector<TWaiting> TOutbox::List() const {
@@ -175,7 +226,7 @@ DWORD TOutbox::ReadSmall(const std::string& name, std::string& text) const {
 // Replaced whole (a hidden file renamed over it), so a reader never sees
 // half of it.
 void TOutbox::WriteSmall(const std::string& name, const std::string& text) {
-    Put(name, text);
+    Put(name, text, false);
 }
 
 TRetryState TOutbox::Retry(const std::string& name) const {

@@ -61,7 +61,13 @@ class TOutbox {
     int Folder() const { return folder_.Get(); }
 
     // Stores an envelope complete under `name`; not yet synced to the disk.
-    DWORD Put(const std::string& name, std::string_view envelope);
+    // Takes a file the sender thread made ahead when there is one (making a
+    // file is most of the cost of a report on a busy disk).
+    DWORD Put(const std::string& name, std::string_view envelope, bool useSpare = true);
+    // The sender thread's part: keeps `count` empty hidden files ready for
+    // Put in this process. RemoveSpares takes the unused ones away again.
+    void MakeSpares(unsigned count);
+    void RemoveSpares();
     // Waiting envelopes, oldest first.
     std::vector<TWaiting> List() const;
     DWORD Read(const std::string& name, std::string& text) const;

@@ -10,6 +10,10 @@ namespace zr::os::collector {
 
 namespace {
 
+// Files made ahead for reports: a burst of reports takes several before the
+// thread makes more.
+constexpr unsigned kSpares = 4;
+
 // Never destroyed: the thread may still be inside a transfer when the
 // process's statics go, and must find everything it uses in place.
 struct TSender {
@@ -46,7 +50,8 @@ struct TSender {
             const unsigned number = ++PassesStarted;
             const std::string wanted = WantedOutbox;
             guard.unlock();
-            if (wanted != Outbox.Path()) Outbox.OpenAt(wanted), Memo.clear();
+            if (wanted != Outbox.Path()) Outbox.RemoveSpares(), Outbox.OpenAt(wanted), Memo.clear();
+            Outbox.MakeSpares(kSpares);
             Outbox.Enforce(Limits, NowMillis());
             // The routes are read under the lock; a route's copy is taken so
             // that Watch may change the list while a transfer runs.
@@ -69,6 +74,7 @@ struct TSender {
                                  std::chrono::milliseconds(std::max(1LL, pass.NextDue - NowMillis())),
                                  [this] { return Stopping || Woken; });
         }
+        Outbox.RemoveSpares();
         Done = true;
         Changed.notify_all();
     }
