@@ -107,6 +107,7 @@ DWORD WatchCollector(const TRoute& route) {
     if (!replaced) sender.Routes.push_back(route);
     if (!sender.Started) {
         sender.Started = true;
+        sender.Transport.SetBetweenPolls([&sender] { sender.Outbox.MakeSpares(kSpares); });
         sender.Thread = std::thread([&sender] { sender.Run(); });
         std::atexit(StopAtExit);
     }
@@ -128,6 +129,9 @@ void WakeSender() {
     sender.Woken = true;
     sender.Idle = false;
     sender.Changed.notify_all();
+    // A thread held by a collector that is slow to answer still makes the
+    // next report's file ahead.
+    if (sender.Started) sender.Transport.Nudge();
 }
 
 void StopSender(std::chrono::milliseconds patience) {

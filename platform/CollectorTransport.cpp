@@ -96,6 +96,10 @@ TTransport::~TTransport() {
     curl_multi_cleanup(static_cast<CURLM*>(multi_));
 }
 
+void TTransport::Nudge() {
+    curl_multi_wakeup(static_cast<CURLM*>(multi_));
+}
+
 void TTransport::Cancel() {
     cancelled_.store(true);
     curl_multi_wakeup(static_cast<CURLM*>(multi_));
@@ -147,7 +151,10 @@ TResponse TTransport::Post(const TCollectorDsn& dsn, std::string_view body,
     CURLMcode state = CURLM_OK;
     while (running > 0 && state == CURLM_OK && !cancelled_.load()) {
         state = curl_multi_perform(multi, &running);
-        if (running > 0 && state == CURLM_OK) state = curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+        if (running > 0 && state == CURLM_OK) {
+            state = curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+            if (betweenPolls_ && !cancelled_.load()) betweenPolls_();
+        }
     }
     CURLcode result = CURLE_ABORTED_BY_CALLBACK;
     int left = 0;

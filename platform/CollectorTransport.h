@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -43,10 +44,16 @@ class TTransport {
     // From any thread: the transfer under way (and every later one) ends at
     // once without an answer.
     void Cancel();
+    // From any thread: the transfer under way runs `betweenPolls` (on the
+    // sending thread) at once and goes on. Lets a thread held by a slow
+    // collector still do its small chores.
+    void Nudge();
+    void SetBetweenPolls(std::function<void()> betweenPolls) { betweenPolls_ = std::move(betweenPolls); }
     bool Cancelled() const { return cancelled_.load(); }
 
   private:
     void* multi_;
+    std::function<void()> betweenPolls_;
     std::atomic<bool> cancelled_{false};
 };
 
