@@ -2,7 +2,9 @@
 //
 //   BM_ThrowCatch/asked:0|1        a framework exception thrown 20 calls deep
 //                                  and caught, without and with a log asking
-//                                  for call stacks
+//                                  for call stacks; with varied:1 every other
+//                                  throw comes through another caller, so no
+//                                  throw finds its stack as the last one was
 //   BM_ReportOnDisk/stack:0|1      the same exception handed to an active
 //                                  exception log that appends its report to a
 //                                  file, without and with lfCallStack: 20
@@ -44,6 +46,13 @@ void Raise(int depth);
     sink = sink + 1;  // not a tail call: every level keeps its frame
 }
 
+// The same throw reached through another caller: a stack that differs from
+// the last one all the way.
+[[gnu::noinline]] void RaiseThroughOther() {
+    Raise(kDepth - 1);
+    sink = sink + 1;
+}
+
 [[gnu::noinline]] int Walk(int depth) {
     if (depth == 0) {
         void* frames[zr::kMaxCallFrames];
@@ -56,17 +65,28 @@ void Raise(int depth);
 
 void BM_ThrowCatch(benchmark::State& state) {
     const bool asked = state.range(0) != 0;
+    const bool varied = state.range(1) != 0;
     if (asked) zr::RequestCallStacks();
+    bool other = false;
     for (auto _ : state) {
         try {
-            Raise(kDepth);
+            if (other)
+                RaiseThroughOther();
+            else
+                Raise(kDepth);
         } catch (const zr::Exception& e) {
             benchmark::DoNotOptimize(&e);
         }
+        other = varied && !other;
     }
     if (asked) zr::ReleaseCallStacks();
 }
-BENCHMARK(BM_ThrowCatch)->ArgName("asked")->Arg(0)->Arg(1);
+BENCHMARK(BM_ThrowCatch)
+    ->ArgNames({"asked", "varied"})
+    ->Args({0, 0})
+    ->Args({1, 0})
+    ->Args({0, 1})
+    ->Args({1, 1});
 
 void BM_WalkStack(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(Walk(kDepth));

@@ -26,12 +26,20 @@ class TFixedText;
 
 enum class TFrameStyle { Readable, Whole };
 
+// Where a stack too deep to show whole was cut: `Count` frames left out
+// after the first `After` shown, told on a line of their own.
+struct TFrameGap {
+    int After = 0;
+    int Count = 0;
+};
+
 // Appends the section, starting with "Call stack:" (no line break before
 // it). `frames` are run-time addresses; `map` may be null or not yet read.
 // With `signalSafe` only async-signal-safe calls are made: the libraries are
-// found in /proc/self/maps instead of through the loader.
+// found in the process's memory map instead of through the loader.
 void AddCallStackSection(TFixedText& text, const TKVMapFile* map, void* const* frames, int count,
-                         bool signalSafe, TFrameStyle style = TFrameStyle::Readable);
+                         bool signalSafe, TFrameStyle style = TFrameStyle::Readable,
+                         TFrameGap gap = {});
 
 // The section for a processor fault, from inside its signal handler: the
 // stack is walked from there, and the frames start at the faulting
@@ -50,6 +58,6 @@ void AddMapFrameLines(TFixedText& text, const TKVMapFile& map, const std::uintpt
 
 // The same, for a report made outside a signal handler.
 std::string CallStackSection(const TKVMapFile* map, void* const* frames, int count,
-                             TFrameStyle style = TFrameStyle::Readable);
+                             TFrameStyle style = TFrameStyle::Readable, TFrameGap gap = {});
 
 }  // namespace zr

@@ -24,6 +24,19 @@ constexpr std::string_view kByNameShort = "Address Publics by Name";
 constexpr std::string_view kByValueLong = "Address         Publics by Value";
 constexpr std::string_view kByValueShort = "Address Publics by Value";
 constexpr std::string_view kGapMarker = " G=(gap) ";
+
+// The file in "Line numbers for <unit>(<file>) segment .text"; a view into
+// the line, so that a last report may ask for it too.
+std::string_view FileOfLineBlock(std::string_view header, std::string_view unit) {
+    const size_t at = header.find(unit);
+    if (at == std::string_view::npos) return {};
+    const size_t open = header.find('(', at + unit.size());
+    const size_t close = header.rfind(')');
+    if (open == std::string_view::npos || close == std::string_view::npos || close <= open)
+        return {};
+    return header.substr(open + 1, close - open - 1);
+}
+
 }  // namespace
 
 TKVMapFile::TKVMapFile()
@@ -97,6 +110,7 @@ void TKVMapFile::ResetResults() {
     lineNumber_ = 0;
     procedureName_.clear();
     unitName_.clear();
+    sourceFile_.clear();
     dataLoaded_ = false;
 }
 
@@ -115,6 +129,7 @@ void TKVMapFile::LoadExceptionData(const void* address) {
         unitName_ = found.Unit;
         procedureName_ = found.Procedure;
         lineNumber_ = found.Line;
+        sourceFile_ = found.File;
     }
     dataLoaded_ = true;
 }
@@ -125,6 +140,8 @@ TKVMapFile::TMapSourceView TKVMapFile::Resolve(std::uint32_t codeOffset) const {
     found.Unit = unit.Name;
     found.Procedure = index_->Procedure(codeOffset);
     found.Line = index_->Line(codeOffset, unit.Header);
+    if (unit.Header != std::string_view::npos)
+        found.File = FileOfLineBlock(lineNumbers_->Lines()[unit.Header], unit.Name);
     return found;
 }
 

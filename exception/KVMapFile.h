@@ -77,6 +77,8 @@ class TKVMapFile : public TObject {
     bool DataLoaded() const { return dataLoaded_; }          // the last lookup had an address
     std::uint32_t CodeOffset() const { return codeOffset_; }
     std::uint32_t CodeBase() const { return codeBase_; }
+    // The source file the unit's line numbers name; "" when none does.
+    const std::string& SourceFile() const { return sourceFile_; }
 
     // What a lookup of `codeOffset` finds in the map as read, as views into
     // the kept lines: nothing is read or allocated, so a last report written
@@ -85,6 +87,8 @@ class TKVMapFile : public TObject {
         std::string_view Unit;
         std::string_view Procedure;
         int Line = 0;
+        // The source file the unit's line-number block names (Resolve only).
+        std::string_view File;
     };
     TMapSourceView Resolve(std::uint32_t codeOffset) const;
     // The same answer found by scanning the kept lines, as the reader did
@@ -120,6 +124,7 @@ class TKVMapFile : public TObject {
     std::uint32_t codeBase_ = kCodeBase;
     std::uint32_t codeOffset_ = 0;
     std::int32_t lineNumber_ = 0;
+    std::string sourceFile_;
     std::string procedureName_;
     std::string unitName_;
     bool dataLoaded_ = false;

@@ -24,6 +24,7 @@
 #include "framework/FormatSettings.h"
 #include "framework/SysUtils.h"
 #include "platform/FaultSignals.h"
+#include "platform/LoadedModules.h"
 
 namespace zr {
 

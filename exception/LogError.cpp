@@ -8,6 +8,7 @@
 
 #include "exception/CallStackText.h"
 #include "exception/CollectorReports.h"
+#include "exception/LibraryFrames.h"
 #include "exception/LogDlg.h"
 #include "exception/LastReport.h"
 #include "exception/ReportSections.h"
@@ -190,9 +191,11 @@ void TKVExceptionLog::UpdateCallStackRequest() {
         Active() && formats_.Contains(lfCallStack) && !ComponentState().Contains(csDesigning);
     if (wanted == requestsCallStacks_) return;
     requestsCallStacks_ = wanted;
-    if (wanted)
+    if (wanted) {
         RequestCallStacks();
-    else
+        // A last report can only name library procedures read beforehand.
+        PrepareLibraryNamesAhead();
+    } else
         ReleaseCallStacks();
 }
 
@@ -242,7 +245,7 @@ void TKVExceptionLog::HandleLogged(TObject* sender, Exception& e, std::string& u
     const bool writes = !LogFile().empty();
     const bool collects = collector_->Enabled();
     if (options_.Contains(laShowSourceLine) || formats_.Contains(lfSourceLine) ||
-        formats_.Contains(lfCallStack) || collects)
+        formats_.Contains(lfCallStack) || collects || (writes && Journal()))
         LookUpSource();
     if (writes || collects) {
         std::string text = ComposeReport(e);
@@ -255,7 +258,14 @@ void TKVExceptionLog::HandleLogged(TObject* sender, Exception& e, std::string& u
         }
         if (accept) {
             unwritten = text;
-            if (writes) WriteAsString(text);
+            if (writes) {
+                if (Journal()) reportJournal_ = ReportJournalDetails(e);
+                struct Forget {
+                    std::optional<TKVLJournalDetails>& details;
+                    ~Forget() { details.reset(); }
+                } forget{reportJournal_};
+                WriteAsString(text);
+            }
             if (collects) SendToCollector(sender, e, text);
         }
         unwritten.clear();
@@ -271,6 +281,27 @@ void TKVExceptionLog::HandleLogged(TObject* sender, Exception& e, std::string& u
             ShowErrorDialog(e);
             break;
     }
+}
+
+TKVLJournalDetails TKVExceptionLog::ReportJournalDetails(const Exception& e) const {
+    TKVLJournalDetails details;
+    details.Priority = os::TJournalPriority::Error;
+    details.Fields.Add("ZR_EXCEPTION_CLASS", e.ClassName());
+    if (mapFile_->DataLoaded()) {
+        const std::string& file =
+            mapFile_->SourceFile().empty() ? mapFile_->UnitName() : mapFile_->SourceFile();
+        if (!file.empty()) details.Fields.Add("CODE_FILE", file);
+        if (mapFile_->LineNumber() > 0)
+            details.Fields.Add("CODE_LINE", static_cast<std::uint64_t>(mapFile_->LineNumber()));
+        if (!mapFile_->ProcedureName().empty())
+            details.Fields.Add("CODE_FUNC", mapFile_->ProcedureName());
+    }
+    if (!collectorEventId_.empty()) details.Fields.Add("ZR_COLLECTOR_EVENT_ID", collectorEventId_);
+    return details;
+}
+
+void TKVExceptionLog::JournalDetails(TKVLJournalDetails& details) const {
+    if (reportJournal_) details = *reportJournal_;
 }
 
 void TKVExceptionLog::LookUpSource() {
@@ -492,11 +523,14 @@ std::string TKVExceptionLog::GetVideoCardInfo() {
 
 std::string TKVExceptionLog::GetCallStack(const Exception& e) {
     TCallStack stack = CallStackOf(e);
+    // Libraries loaded since the log became active, for a later last report.
+    PrepareLibraryNamesAhead();
     if (stack.Count == 0 && ExceptAddr() != nullptr)
         stack.Frames[stack.Count++] = RuntimeAddress(ExceptAddr());
     const TKVMapFile* map = mapFile_->MapLoaded() ? mapFile_.get() : nullptr;
     return CallStackSection(map, stack.Frames, stack.Count,
-                            wholeCallStack_ ? TFrameStyle::Whole : TFrameStyle::Readable);
+                            wholeCallStack_ ? TFrameStyle::Whole : TFrameStyle::Readable,
+                            {stack.OmittedAfter, stack.Omitted});
 }
 
 }  // namespace zr

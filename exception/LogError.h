@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "../core/LogBase.h"
@@ -242,7 +243,15 @@ class TKVExceptionLog : public TKVLogBase {
     void SetActive(bool value) override;
     void Loaded() override;
 
+  protected:
+    // The journal entry of a report (Journal True): priority error,
+    // ZR_EXCEPTION_CLASS, CODE_FILE, CODE_LINE and CODE_FUNC of the raise as
+    // the map names them (each only when found), and ZR_COLLECTOR_EVENT_ID
+    // when the report went to a collector. Other texts are info.
+    void JournalDetails(TKVLJournalDetails& details) const override;
+
   private:
+    TKVLJournalDetails ReportJournalDetails(const Exception& e) const;
     void ReadMapAheadWhenReported();
     void UpdateCallStackRequest();
     void HandleLogged(TObject* sender, Exception& e, std::string& unwritten);
@@ -269,6 +278,12 @@ class TKVExceptionLog : public TKVLogBase {
     std::unique_ptr<TKVMapFile> mapFile_;
     // This log asks every throw for its call stack (active, lfCallStack set).
     bool requestsCallStacks_ = false;
+    // The journal details of the report being written; none otherwise.
+    std::optional<TKVLJournalDetails> reportJournal_;
+    // The event id a crash collector knows the report being written by;
+    // empty while reports go to no collector. Whatever sends the report to
+    // a collector sets it before the report is written.
+    std::string collectorEventId_;
 };
 
 }  // namespace zr
