@@ -258,6 +258,9 @@ void TKVExceptionLog::HandleLogged(TObject* sender, Exception& e, std::string& u
         }
         if (accept) {
             unwritten = text;
+            // The journal's copy names the id the collector will know the
+            // report by, so the two can be found from each other.
+            collectorEventId_ = collects ? os::envelope::NewEventId() : std::string();
             if (writes) {
                 if (Journal()) reportJournal_ = ReportJournalDetails(e);
                 struct Forget {
@@ -366,7 +369,7 @@ std::string TKVExceptionLog::ComposeReport(const Exception& e) {
 
 void TKVExceptionLog::SendToCollector(TObject* sender, Exception& e, const std::string& report) {
     TEventFacts facts = collector_->CommonFacts();
-    facts.EventId = os::envelope::NewEventId();
+    facts.EventId = collectorEventId_.empty() ? os::envelope::NewEventId() : collectorEventId_;
     facts.Timestamp = static_cast<double>(os::collector::NowMillis()) / 1000;
     facts.ClassName = e.ClassName();
     facts.Message = e.Message();
