@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "exception/CallStackText.h"
+#include "exception/CollectorReports.h"
+#include "exception/LibraryFrames.h"
 #include "exception/LogDlg.h"
 #include "exception/LastReport.h"
 #include "exception/ReportSections.h"
@@ -17,7 +19,12 @@
 #include "framework/Graphics.h"
 #include "framework/SysUtils.h"
 #include "framework/TypeInfo.h"
+#include "framework/JpegWriter.h"
+#include "framework/ScreenShot.h"
+#include "platform/CollectorEnvelope.h"
+#include "platform/CollectorOutbox.h"
 #include "platform/FaultSignals.h"
+#include "platform/JsonText.h"
 
 namespace zr {
 
@@ -36,9 +43,14 @@ ZR_REGISTER_CLASS(TKVExceptionLog, c) {
         .Default(KVLDefaultFormats);
     c.Property("Options", &TKVExceptionLog::Options, &TKVExceptionLog::SetOptions)
         .Default(KVLDefaultAOptions);
+    c.Property("WholeCallStack", &TKVExceptionLog::WholeCallStack,
+               &TKVExceptionLog::SetWholeCallStack)
+        .Default(false);
     c.Property("OnException", &TKVExceptionLog::OnException, &TKVExceptionLog::SetOnException);
     c.Property("OnSaveException", &TKVExceptionLog::OnSaveException,
                &TKVExceptionLog::SetOnSaveException);
+    c.Property("OnCollectorEvent", &TKVExceptionLog::OnCollectorEvent,
+               &TKVExceptionLog::SetOnCollectorEvent);
 }
 
 // ---- the class filter ----------------------------------------------------------
@@ -116,7 +128,9 @@ bool TKVExceptionLog::IsLogged(const Exception& e) const {
 // ---- life --------------------------------------------------------------------
 
 TKVExceptionLog::TKVExceptionLog(TComponent* owner)
-    : TKVLogBase(owner), mapFile_(std::make_unique<TKVMapFile>()) {
+    : TKVLogBase(owner),
+      collector_(std::make_unique<TKVCollectorLink>()),
+      mapFile_(std::make_unique<TKVMapFile>()) {
     mapFile_->SetMapFileName(ChangeFileExt(Application->ExeName(), ".map"));
     if (!ComponentState().Contains(csDesigning)) {
         prevOnException_ = Application->OnException();
@@ -134,8 +148,35 @@ TKVExceptionLog::~TKVExceptionLog() {
 
 void TKVExceptionLog::SetActive(bool value) {
     TKVLogBase::SetActive(value);
+    if (collector_ != nullptr) {
+        if (value)
+            ConnectCollector();
+        else
+            collector_->Deactivate();
+    }
     UpdateCallStackRequest();
     ReadMapAheadWhenReported();
+}
+
+void TKVExceptionLog::Loaded() {
+    TKVLogBase::Loaded();
+    // Active came before SendTo in the form file: the collector is known now.
+    if (Active()) {
+        ConnectCollector();
+        ReadMapAheadWhenReported();
+    }
+}
+
+void TKVExceptionLog::ConnectCollector() {
+    const TComponentState state = ComponentState();
+    if (state.Contains(csDesigning) || state.Contains(csLoading)) return;
+    try {
+        collector_->Activate(*SendTo(), LogFile());
+    } catch (...) {
+        TKVLogBase::SetActive(false);
+        UpdateCallStackRequest();
+        throw;
+    }
 }
 
 void TKVExceptionLog::SetFormats(TKVLFormats value) {
@@ -150,9 +191,11 @@ void TKVExceptionLog::UpdateCallStackRequest() {
         Active() && formats_.Contains(lfCallStack) && !ComponentState().Contains(csDesigning);
     if (wanted == requestsCallStacks_) return;
     requestsCallStacks_ = wanted;
-    if (wanted)
+    if (wanted) {
         RequestCallStacks();
-    else
+        // A last report can only name library procedures read beforehand.
+        PrepareLibraryNamesAhead();
+    } else
         ReleaseCallStacks();
 }
 
@@ -160,7 +203,8 @@ void TKVExceptionLog::UpdateCallStackRequest() {
 // a thread of its own, for a log whose reports name source lines or call
 // stacks.
 void TKVExceptionLog::ReadMapAheadWhenReported() {
-    if (Active() && (formats_.Contains(lfSourceLine) || formats_.Contains(lfCallStack)))
+    if (Active() && (formats_.Contains(lfSourceLine) || formats_.Contains(lfCallStack) ||
+                     collector_->Enabled()))
         ReadMapAheadForLastReport(this);
 }
 
@@ -199,10 +243,11 @@ void TKVExceptionLog::HandleLogged(TObject* sender, Exception& e, std::string& u
     // own: it ends the process with a last report instead.
     std::optional<os::TFaultReportingScope> reporting(std::in_place);
     const bool writes = !LogFile().empty();
+    const bool collects = collector_->Enabled();
     if (options_.Contains(laShowSourceLine) || formats_.Contains(lfSourceLine) ||
-        formats_.Contains(lfCallStack))
+        formats_.Contains(lfCallStack) || collects || (writes && Journal()))
         LookUpSource();
-    if (writes) {
+    if (writes || collects) {
         std::string text = ComposeReport(e);
         unwritten = text;
         bool accept = true;
@@ -213,7 +258,18 @@ void TKVExceptionLog::HandleLogged(TObject* sender, Exception& e, std::string& u
         }
         if (accept) {
             unwritten = text;
-            WriteAsString(text);
+            // The journal's copy names the id the collector will know the
+            // report by, so the two can be found from each other.
+            collectorEventId_ = collects ? os::envelope::NewEventId() : std::string();
+            if (writes) {
+                if (Journal()) reportJournal_ = ReportJournalDetails(e);
+                struct Forget {
+                    std::optional<TKVLJournalDetails>& details;
+                    ~Forget() { details.reset(); }
+                } forget{reportJournal_};
+                WriteAsString(text);
+            }
+            if (collects) SendToCollector(sender, e, text);
         }
         unwritten.clear();
     }
@@ -228,6 +284,27 @@ void TKVExceptionLog::HandleLogged(TObject* sender, Exception& e, std::string& u
             ShowErrorDialog(e);
             break;
     }
+}
+
+TKVLJournalDetails TKVExceptionLog::ReportJournalDetails(const Exception& e) const {
+    TKVLJournalDetails details;
+    details.Priority = os::TJournalPriority::Error;
+    details.Fields.Add("ZR_EXCEPTION_CLASS", e.ClassName());
+    if (mapFile_->DataLoaded()) {
+        const std::string& file =
+            mapFile_->SourceFile().empty() ? mapFile_->UnitName() : mapFile_->SourceFile();
+        if (!file.empty()) details.Fields.Add("CODE_FILE", file);
+        if (mapFile_->LineNumber() > 0)
+            details.Fields.Add("CODE_LINE", static_cast<std::uint64_t>(mapFile_->LineNumber()));
+        if (!mapFile_->ProcedureName().empty())
+            details.Fields.Add("CODE_FUNC", mapFile_->ProcedureName());
+    }
+    if (!collectorEventId_.empty()) details.Fields.Add("ZR_COLLECTOR_EVENT_ID", collectorEventId_);
+    return details;
+}
+
+void TKVExceptionLog::JournalDetails(TKVLJournalDetails& details) const {
+    if (reportJournal_) details = *reportJournal_;
 }
 
 void TKVExceptionLog::LookUpSource() {
@@ -286,6 +363,50 @@ std::string TKVExceptionLog::ComposeReport(const Exception& e) {
     if (f.Contains(lfSeparator)) report += report::Separator;
     report += "\r\n";
     return report;
+}
+
+// ---- the crash collector -------------------------------------------------------
+
+void TKVExceptionLog::SendToCollector(TObject* sender, Exception& e, const std::string& report) {
+    TEventFacts facts = collector_->CommonFacts();
+    facts.EventId = collectorEventId_.empty() ? os::envelope::NewEventId() : collectorEventId_;
+    facts.Timestamp = static_cast<double>(os::collector::NowMillis()) / 1000;
+    facts.ClassName = e.ClassName();
+    facts.Message = e.Message();
+    TCallStack stack = CallStackOf(e);
+    if (stack.Count == 0 && ExceptAddr() != nullptr)
+        stack.Frames[stack.Count++] = RuntimeAddress(ExceptAddr());
+    const TKVMapFile* map = mapFile_->MapLoaded() ? mapFile_.get() : nullptr;
+    facts.Frames = EventFrames(map, stack.Frames, stack.Count, collector_->Modules());
+    facts.Images = EventImages(facts.Frames, collector_->Modules());
+    std::string event = ComposeEvent(facts);
+    std::string text = report;
+    bool accept = true;
+    if (onCollectorEvent_) onCollectorEvent_(sender, e, event, text, accept);
+    if (!accept) return;
+    std::string eventId = facts.EventId;
+    if (onCollectorEvent_) {
+        // What the handler left must still be an event a collector takes.
+        os::json::TValue parsed;
+        std::string error;
+        if (!os::json::Parse(event, parsed, &error) || parsed.Kind != os::json::TValue::Object ||
+            parsed.StringAt("event_id").size() != 32 || event.size() > os::envelope::MaxEventBytes) {
+            collector_->Note("The event of report " + facts.EventId +
+                             " is no collector event after OnCollectorEvent (" +
+                             (error.empty() ? "no event_id, or too large" : error) + "); not sent.");
+            return;
+        }
+        eventId = parsed.StringAt("event_id");
+    }
+    std::vector<std::uint8_t> picture;
+    if (SendTo()->CollectorScreenshot()) {
+        TBitmap bitmap;
+        bitmap.SetSize(Screen->Width(), Screen->Height());
+        CaptureScreen(bitmap);
+        picture = EncodeJpeg(bitmap);
+    }
+    const std::string id = collector_->Queue(event, eventId, text, picture, "jpg");
+    if (!id.empty()) lastEventId_ = id;
 }
 
 // ---- the error dialog ----------------------------------------------------------
@@ -405,10 +526,14 @@ std::string TKVExceptionLog::GetVideoCardInfo() {
 
 std::string TKVExceptionLog::GetCallStack(const Exception& e) {
     TCallStack stack = CallStackOf(e);
+    // Libraries loaded since the log became active, for a later last report.
+    PrepareLibraryNamesAhead();
     if (stack.Count == 0 && ExceptAddr() != nullptr)
         stack.Frames[stack.Count++] = RuntimeAddress(ExceptAddr());
     const TKVMapFile* map = mapFile_->MapLoaded() ? mapFile_.get() : nullptr;
-    return CallStackSection(map, stack.Frames, stack.Count);
+    return CallStackSection(map, stack.Frames, stack.Count,
+                            wholeCallStack_ ? TFrameStyle::Whole : TFrameStyle::Readable,
+                            {stack.OmittedAfter, stack.Omitted});
 }
 
 }  // namespace zr

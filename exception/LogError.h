@@ -6,7 +6,9 @@
 // from which the log can be mailed or the support page opened.
 #pragma once
 
+#include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "../core/LogBase.h"
@@ -133,6 +135,15 @@ inline constexpr TKVLAOptions KVLDefaultAOptions{laShowSendEMail, laShowSupportL
 using TKVLSaveExceptionEvent =
     TClosure<TObject* /*Sender*/, Exception& /*E*/, std::string& /*LogText*/, bool& /*Accept*/>;
 
+// Raised with each event before it goes to the crash collector: the handler
+// may change the event (JSON) or the report text that travels with it
+// (scrub a path, a name), or clear Accept to keep the report on the machine.
+using TKVLCollectorEvent = TClosure<TObject* /*Sender*/, Exception& /*E*/,
+                                    std::string& /*EventJson*/, std::string& /*ReportText*/,
+                                    bool& /*Accept*/>;
+
+class TKVCollectorLink;
+
 class TKVExceptionLog : public TKVLogBase {
     ZR_CLASS(TKVExceptionLog, TKVLogBase)
   public:
@@ -203,10 +214,16 @@ class TKVExceptionLog : public TKVLogBase {
     void SetFormats(TKVLFormats value);
     TKVLAOptions Options() const { return options_; }
     void SetOptions(TKVLAOptions value) { options_ = value; }
+    // Call stacks as the map names them: every frame of call plumbing and
+    // each name as demangled, instead of the short, folded form.
+    bool WholeCallStack() const { return wholeCallStack_; }
+    void SetWholeCallStack(bool value) { wholeCallStack_ = value; }
     const TExceptionEvent& OnException() const { return onException_; }
     void SetOnException(const TExceptionEvent& handler) { onException_ = handler; }
     const TKVLSaveExceptionEvent& OnSaveException() const { return onSaveException_; }
     void SetOnSaveException(const TKVLSaveExceptionEvent& handler) { onSaveException_ = handler; }
+    const TKVLCollectorEvent& OnCollectorEvent() const { return onCollectorEvent_; }
+    void SetOnCollectorEvent(const TKVLCollectorEvent& handler) { onCollectorEvent_ = handler; }
 
     // ---- state ----
     // Set while DoException handles an exception.
@@ -214,31 +231,59 @@ class TKVExceptionLog : public TKVLogBase {
     // The application's handler when this component installed its own.
     const TExceptionEvent& PrevOnException() const { return prevOnException_; }
     TKVMapFile* MapFile() const { return mapFile_.get(); }
+    // The id the crash collector knows the last report of this log by
+    // (32 hex digits); "" when none went to a collector.
+    const std::string& LastEventId() const { return lastEventId_; }
+    // The link to the crash collector (off without one).
+    const TKVCollectorLink& Collector() const { return *collector_; }
 
-    // Also starts reading the map ahead when the log reports source lines.
+    // Also starts reading the map ahead when the log reports source lines,
+    // and connects the crash collector: a malformed collector address
+    // raises ECollectorError and leaves the log inactive.
     void SetActive(bool value) override;
+    void Loaded() override;
+
+  protected:
+    // The journal entry of a report (Journal True): priority error,
+    // ZR_EXCEPTION_CLASS, CODE_FILE, CODE_LINE and CODE_FUNC of the raise as
+    // the map names them (each only when found), and ZR_COLLECTOR_EVENT_ID
+    // when the report went to a collector. Other texts are info.
+    void JournalDetails(TKVLJournalDetails& details) const override;
 
   private:
+    TKVLJournalDetails ReportJournalDetails(const Exception& e) const;
     void ReadMapAheadWhenReported();
     void UpdateCallStackRequest();
     void HandleLogged(TObject* sender, Exception& e, std::string& unwritten);
     void LookUpSource();
     void ShowErrorDialog(Exception& e);
     void ReportFailure(const Exception& original, const std::string& unwritten);
+    void ConnectCollector();
+    void SendToCollector(TObject* sender, Exception& e, const std::string& report);
 
     bool busy_ = false;
     TExceptionEvent prevOnException_;
     TExceptionEvent onException_;
     TKVLSaveExceptionEvent onSaveException_;
+    TKVLCollectorEvent onCollectorEvent_;
+    std::unique_ptr<TKVCollectorLink> collector_;
+    std::string lastEventId_;
     TKVLErrorDialog errorDialog_ = edExtended;
     TKVExceptionStandards filterStandard_ = KVLAllStandardExceptions;
     TKVExceptionClasses filterClasses_ = KVLAllClassExceptions;
     TKVExceptionGraphics filterGraphics_ = KVLAllGraphicExceptions;
     TKVLFormats formats_ = KVLDefaultFormats;
     TKVLAOptions options_ = KVLDefaultAOptions;
+    std::atomic<bool> wholeCallStack_{false};  // read by the last report too
     std::unique_ptr<TKVMapFile> mapFile_;
     // This log asks every throw for its call stack (active, lfCallStack set).
     bool requestsCallStacks_ = false;
+    // The journal details of the report being written; none otherwise.
+    std::optional<TKVLJournalDetails> reportJournal_;
+    // The event id a crash collector knows the report being written by;
+    // empty while reports go to no collector. Whatever sends the report to
+    // a collector sets it before the report is written.
+    std::string collectorEventId_;
 };
 
 }  // namespace zr

@@ -8,6 +8,7 @@
 #include "framework/TypeInfo.h"
 #include "tools/zrdoc/ReferencePages.h"
 #include "tools/zrdoc/ReferenceTables.h"
+#include "tools/common/Version.h"
 
 extern "C" void Register();
 
@@ -20,7 +21,8 @@ const char kUsage[] =
     "  print <class>       prints the generated tables of a class's page\n"
     "  check <docs folder> exits 1, naming each page that is missing or whose tables\n"
     "                      differ from the type information\n"
-    "  update <docs folder> rewrites the generated part of every page\n";
+    "  update <docs folder> rewrites the generated part of every page\n"
+    "  --help | --version\n";
 
 int Usage() {
     std::fputs(kUsage, stderr);
@@ -35,6 +37,7 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return 0;
     }
+    if (args.size() == 1 && args[0] == "--version") return zr::tools::PrintVersion("zrdoc");
     if (args.size() != 2) return Usage();
     try {
         // The palette (which classes get a page, in which order) is what the
