@@ -193,8 +193,8 @@ class TReader {
             if (!StringValue(key)) return false;
             Blanks();
             if (p_ == end_ || *p_++ != ':') return Fail("':' expected");
-            value.Members.emplace_back(std::move(key), TValue{});
-            if (!Value(value.Members.back().second, depth + 1)) return false;
+            value.Members.push_back(TMember{std::move(key), TValue{}});
+            if (!Value(value.Members.back().Value, depth + 1)) return false;
             Blanks();
             if (p_ == end_) return Fail("unfinished object");
             if (*p_ == '}') return ++p_, true;

@@ -18,6 +18,8 @@ std::string Quoted(std::string_view text);
 // Appends Quoted(text) to `out` without a temporary.
 void AppendQuoted(std::string& out, std::string_view text);
 
+struct TMember;
+
 struct TValue {
     enum TKind { Null, Bool, Number, String, Array, Object };
     TKind Kind = Null;
@@ -25,12 +27,20 @@ struct TValue {
     double Num = 0;
     std::string Text;  // a string's value, or a number as written
     std::vector<TValue> Items;
-    std::vector<std::pair<std::string, TValue>> Members;
+    // An object's members in their order. A struct of its own rather than a
+    // std::pair: a vector may hold a type still incomplete here, a pair may
+    // not (clang refuses it).
+    std::vector<TMember> Members;
 
     // The member `key` of an object; null when absent or not an object.
     const TValue* Find(std::string_view key) const;
     // The string member `key`, or "" when there is none.
     std::string StringAt(std::string_view key) const;
+};
+
+struct TMember {
+    std::string Name;
+    TValue Value;
 };
 
 // Reads exactly one JSON value from `text` (blanks around it allowed).
