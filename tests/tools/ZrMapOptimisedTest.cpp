@@ -37,6 +37,11 @@ std::string BaseUnit(const std::string& path) {
 }
 
 TEST(ZrMapOptimised, RaisesInsideInlinedCodeNameTheCallingLineOfTheFunction) {
+#if ZR_SANITIZER_BUILD
+    // Instrumented code is larger: clang then keeps std::for_each a function
+    // of its own, and the raise no longer lies in inlined code at all.
+    GTEST_SKIP() << "measured on the plain build, whose compiler inlines both raises";
+#endif
     std::istringstream report(Output(std::string("'") + ZR_MAP_THROWER_OPTIMISED + "'"));
     TKVMapFile map;
     map.SetMapFileName(ChangeFileExt(ZR_MAP_THROWER_OPTIMISED, ".map"));
