@@ -98,7 +98,7 @@ TEST(CollectorAnswers, EachAnswerSendsDropsOrDelays) {
     for (long status : {400L, 401L, 403L, 413L, 501L}) EXPECT_EQ(judge(status), TVerdict::Drop) << status;
 
     const long long now = 1'000'000;
-    const auto until = [now](long status, std::string retryAfter, std::string limits) {
+    const auto until = [=](long status, std::string retryAfter, std::string limits) {
         return LimitedUntil(TResponse{status, "", retryAfter, limits}, now);
     };
     EXPECT_EQ(until(429, "7", ""), now + 7000);
