@@ -93,8 +93,9 @@ TEST(Package, EachComponentHasItsPaletteBitmap) {
         EXPECT_EQ(picture.Pixels(23, 0), corner);
         EXPECT_EQ(picture.Pixels(0, 23), corner);
         // A log component carries the yellow warning diamond, lower right.
-        if (cls->InheritsFrom(TKVLogBase::StaticClassInfo()))
+        if (cls->InheritsFrom(TKVLogBase::StaticClassInfo())) {
             EXPECT_EQ(picture.Pixels(18, 22), TColor{0x00FFFF});
+        }
     }
     TBitmap failed;
     failed.LoadFromResourceName(Package(), "KVL_FAILED");

@@ -184,7 +184,7 @@ TEST(MessageFileForms, TheApplicationFacilityAddsNoBits) {
 // Unicode switch reads it.
 TEST(MessageFileForms, AUtf16SourceIsReadAndItsTextsGivenAsUtf8) {
     const std::u16string text = u"MessageId=3\r\nLanguage=English\r\nCaf\u00e9 \U0001F600\r\n.\r\n";
-    for (const std::string mark : {std::string("\xFF\xFE"), std::string()}) {
+    for (const std::string& mark : {std::string("\xFF\xFE"), std::string()}) {
         std::string source = mark;
         for (char16_t unit : text) {
             source += static_cast<char>(unit & 0xFF);

@@ -217,7 +217,7 @@ std::string ReferenceTables(const TClassInfo& cls,
              all.insert(all.end(), alsoClasses.begin(), alsoClasses.end());
              return all;
          }()) {
-        Tables tables{headers};
+        Tables tables{headers, {}, {}, {}};
         tables.enums = enums;
         const std::unique_ptr<TComponent> designer =
             startingValues ? DesignedInstance(*one) : nullptr;
