@@ -7,6 +7,9 @@
 //
 //   BM_FirstLookup      a new reader: reads the map, then resolves
 //   BM_LaterLookup      the same reader again: the kept lines only
+//   BM_LaterLookupInlined
+//                       the same for an address inside three levels of
+//                       inlined calls, the three frames read as a report does
 //   BM_Addr2lineProcess one `addr2line -f -C -e <program> <address>` process
 //   BM_MapLookup/map:0|1/scan:0|1
 //                       later lookups of addresses all over a map, through the
@@ -45,6 +48,7 @@ struct TProgram {
     std::uint64_t CodeStart = 0;  // link-time start of the first code segment
     std::uint32_t Offset = 0;     // the looked-up address, as a map offset
     std::string Expected;         // the procedure the map must name there
+    std::uint32_t InlinedOffset = 0;  // an offset inside three inlined levels
 };
 TProgram program;
 
@@ -72,7 +76,12 @@ void WriteSource(const std::string& path) {
     for (int i = 0; i < kFunctions; ++i)
         out << "[[gnu::noinline]] int f" << i << "(int x) {\n    int y = x * " << (i % 7 + 2)
             << " + " << i << ";\n    if (y > 1000) y -= x;\n    return y;\n}\n";
-    out << "}  // namespace gen\nint (*const table[])(int) = {\n";
+    // Three levels of inlined calls inside one function.
+    out << "[[gnu::always_inline]] inline int in3(int x) { return x * x + 7; }\n"
+           "[[gnu::always_inline]] inline int in2(int x) { return in3(x) - x; }\n"
+           "[[gnu::always_inline]] inline int in1(int x) { return in2(x) * 3; }\n"
+           "[[gnu::noinline]] int inlined(int x) { return in1(x) + 1; }\n";
+    out << "}  // namespace gen\nint (*const table[])(int) = {\n    gen::inlined,\n";
     for (int i = 0; i < kFunctions; ++i) out << "    gen::f" << i << ",\n";
     out << "};\nint main(int argc, char**) { return table[argc % " << kFunctions
         << "](argc) & 1; }\n";
@@ -131,6 +140,13 @@ bool Prepare() {
         if (line.size() > 21 && line.substr(21) == program.Expected)
             program.Offset =
                 static_cast<std::uint32_t>(std::stoul(line.substr(6, 8), nullptr, 16)) + 4;
+    for (const std::string& line : map.Publics().Lines()) {
+        if (line.size() <= 21 || line.substr(21) != "gen::inlined(int)") continue;
+        const auto start = static_cast<std::uint32_t>(std::stoul(line.substr(6, 8), nullptr, 16));
+        for (std::uint32_t o = start; o < start + 64 && program.InlinedOffset == 0; ++o)
+            if (map.Inlined(o).Count() == 3) program.InlinedOffset = o;
+    }
+    if (program.InlinedOffset == 0) std::fprintf(stderr, "no code with three inlined levels\n");
     map.LoadExceptionData(MapAddress());
     std::fprintf(stderr, "map %s: %d public lines, %d line-number lines; %s is in %s, line %d\n",
                  program.Map.c_str(), map.Publics().Count(), map.LineNumbers().Count(),
@@ -158,6 +174,24 @@ void BM_LaterLookup(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_LaterLookup)->Unit(benchmark::kMicrosecond);
+
+void BM_LaterLookupInlined(benchmark::State& state) {
+    zr::TKVMapFile map;
+    map.SetMapFileName(program.Map);
+    map.LoadMapFile();
+    if (program.InlinedOffset == 0) {
+        state.SkipWithError("no code with three inlined levels");
+        return;
+    }
+    for (auto _ : state) {
+        const auto found = map.Resolve(program.InlinedOffset);
+        const zr::TKVMapInlined::TChain chain = map.Inlined(program.InlinedOffset);
+        int lines = found.Line;
+        for (size_t k = 0; k < chain.Count(); ++k) lines += chain[k].Line;
+        benchmark::DoNotOptimize(lines);
+    }
+}
+BENCHMARK(BM_LaterLookupInlined)->Unit(benchmark::kMicrosecond);
 
 void BM_Addr2lineProcess(benchmark::State& state) {
     char address[32];

@@ -10,7 +10,8 @@ function(zr_add_map_file target)
     set(tool zrmap)
     add_dependencies(${target} zrmap)
   else()
-    find_program(ZR_ZRMAP zrmap HINTS "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../../../bin" REQUIRED)
+    # The package config found the zrmap installed with it (ZR_ZRMAP).
+    find_program(ZR_ZRMAP zrmap REQUIRED)
     set(tool "${ZR_ZRMAP}")
   endif()
   add_custom_command(TARGET ${target} POST_BUILD

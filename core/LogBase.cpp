@@ -1,5 +1,8 @@
 #include "core/LogBase.h"
 
+#include <errno.h>
+#include <unistd.h>
+
 #include <optional>
 
 #include "framework/Exceptions.h"
@@ -36,6 +39,7 @@ ZR_REGISTER_CLASS(TKVLogBase, c) {
     c.Property("LogFile", &TKVLogBase::LogFile, &TKVLogBase::SetLogFile)
         .Default(std::string(KVLDefaultLogFile));
     c.Property("SendTo", &TKVLogBase::SendTo, &TKVLogBase::SetSendTo);
+    c.Property("Journal", &TKVLogBase::Journal, &TKVLogBase::SetJournal).Default(false);
 }
 
 // ---- the shared log lock -----------------------------------------------------
@@ -134,11 +138,42 @@ void Append(TFileStream& stream, const std::string& text) {
     throw EWriteError("Stream write error");
 }
 
+// The log file's full name as the write resolves it now.
+std::string FullLogFileName(const std::string& fileName) {
+    if (fileName.empty() || fileName[0] == '/') return fileName;
+    char folder[4096];
+    if (!::getcwd(folder, sizeof folder)) return fileName;
+    return std::string(folder) + "/" + fileName;
+}
+
 }  // namespace
+
+void TKVLogBase::JournalDetails(TKVLJournalDetails&) const {}
+
+void TKVLogBase::SendToJournal(const std::string& text) const {
+    if (!os::JournalListening()) return;
+    try {
+        TKVLJournalDetails details;
+        JournalDetails(details);
+        os::TJournalEntry entry;
+        entry.Add("MESSAGE", os::JournalText(text))
+            .Add("PRIORITY", details.Priority)
+            .Add("SYSLOG_IDENTIFIER", std::string_view(::program_invocation_short_name))
+            .Add("ZR_COMPONENT",
+                 Name().empty() ? std::string(ClassName()) : Name() + ": " + ClassName())
+            .Add("ZR_LOG_FILE", FullLogFileName(logFile_))
+            .Append(details.Fields);
+        os::SendToJournal(entry);
+    } catch (...) {
+        // The journal's copy is a help: nothing of it may keep the text from
+        // its file.
+    }
+}
 
 void TKVLogBase::WriteAsString(const std::string& value) {
     if (value.empty()) return;
     std::lock_guard guard(KVLogLock());
+    if (journal_) SendToJournal(value);
     // The stream closes before the lock is left, also when the write fails.
     std::optional<TFileStream> stream;
     OpenLog(stream, logFile_);

@@ -16,6 +16,7 @@
 #include "../framework/DateUtils.h"
 #include "../framework/Set.h"
 #include "../framework/Strings.h"
+#include "../platform/Journal.h"
 
 namespace zr {
 
@@ -88,6 +89,13 @@ class TKVLSendTo : public TPersistent {
     friend class TKVLogBase;
 };
 
+// What a log adds to the journal entry of a text it writes (Journal True).
+struct TKVLJournalDetails {
+    os::TJournalPriority Priority = os::TJournalPriority::Info;
+    // Fields after the base's own, in this order.
+    os::TJournalEntry Fields;
+};
+
 // The shared log lock: one for every log component of the process, held by
 // WriteAsString from the test whether the log file exists until the file is
 // closed. Exposed so that code which must not interleave with log writes (and
@@ -128,12 +136,23 @@ class TKVLogBase : public TComponent {
     TKVLSendTo* SendTo() const { return sendTo_; }
     void SetSendTo(TKVLSendTo* value);
 
+    // Every text WriteAsString appends also goes to the system journal, as
+    // one entry: MESSAGE the text (line breaks as LF, none at the end),
+    // PRIORITY info (or what JournalDetails says), SYSLOG_IDENTIFIER the
+    // program's name, ZR_COMPONENT "<Name>: <ClassName>", ZR_LOG_FILE the log
+    // file's full name. No journal, or one that refuses the entry, costs the
+    // entry and never the file write.
+    bool Journal() const { return journal_; }
+    void SetJournal(bool value) { journal_ = value; }
+
     // Appends exactly the bytes of `value` to LogFile under the shared log
     // lock; empty text does nothing at all. Opens an existing file for
     // reading and writing while denying other writers, creates a missing one
     // held exclusively, and closes it again, so the text is in the file when
     // this returns. Failures raise the stream exceptions (EFOpenError,
     // EFCreateError, EWriteError) after the file is closed and the lock left.
+    // With Journal the text goes to the journal first, under the same lock
+    // (entries in the order of the file), also when the file then fails.
     virtual void WriteAsString(const std::string& value);
     // The value's text through WriteAsString, nothing around it.
     void WriteAsInteger(int value);
@@ -148,8 +167,16 @@ class TKVLogBase : public TComponent {
     void SendLogByWWW();
     std::string MAPIErrorDescription(int code);
 
+  protected:
+    // The priority and further fields of the journal entry of the text being
+    // written; the base leaves the details as they are (info, no fields).
+    virtual void JournalDetails(TKVLJournalDetails& details) const;
+
   private:
+    void SendToJournal(const std::string& text) const;
+
     bool active_ = false;
+    bool journal_ = false;
     TKVLSendTo* sendTo_ = nullptr;
     std::string logFile_;
 };

@@ -23,13 +23,28 @@ constexpr std::string_view kByNameLong = "Address         Publics by Name";
 constexpr std::string_view kByNameShort = "Address Publics by Name";
 constexpr std::string_view kByValueLong = "Address         Publics by Value";
 constexpr std::string_view kByValueShort = "Address Publics by Value";
+constexpr std::string_view kGapMarker = " G=(gap) ";
+
+// The file in "Line numbers for <unit>(<file>) segment .text"; a view into
+// the line, so that a last report may ask for it too.
+std::string_view FileOfLineBlock(std::string_view header, std::string_view unit) {
+    const size_t at = header.find(unit);
+    if (at == std::string_view::npos) return {};
+    const size_t open = header.find('(', at + unit.size());
+    const size_t close = header.rfind(')');
+    if (open == std::string_view::npos || close == std::string_view::npos || close <= open)
+        return {};
+    return header.substr(open + 1, close - open - 1);
+}
+
 }  // namespace
 
 TKVMapFile::TKVMapFile()
     : segments_(std::make_unique<TStringList>()),
       publics_(std::make_unique<TStringList>()),
       lineNumbers_(std::make_unique<TStringList>()),
-      index_(std::make_unique<TKVMapIndex>()) {}
+      index_(std::make_unique<TKVMapIndex>()),
+      inlined_(std::make_unique<TKVMapInlined>()) {}
 
 TKVMapFile::~TKVMapFile() = default;
 
@@ -43,6 +58,7 @@ void TKVMapFile::LoadMapFile() {
     segments_->Clear();
     publics_->Clear();
     lineNumbers_->Clear();
+    inlined_->Clear();
     // The index must never point into lines that are gone.
     index_->Build(segments_->Lines(), publics_->Lines(), lineNumbers_->Lines());
     // Cleared first so that a file that fails to open is tried again by the
@@ -72,6 +88,8 @@ void TKVMapFile::SplitSections(const std::vector<std::string>& lines) {
     };
 
     size_t i = find(0, [](const std::string& l) { return Contains(l, kSegmentsHeader); });
+    for (size_t k = 0; k < i; ++k) inlined_->AddLine(lines[k]);
+    inlined_->Finish();
     i = std::min(count, i + 2);  // the header and the line after it
     size_t stop = find(i, [](const std::string& l) {
         return Contains(l, kByNameLong) || Contains(l, kByNameShort);
@@ -92,6 +110,7 @@ void TKVMapFile::ResetResults() {
     lineNumber_ = 0;
     procedureName_.clear();
     unitName_.clear();
+    sourceFile_.clear();
     dataLoaded_ = false;
 }
 
@@ -110,6 +129,7 @@ void TKVMapFile::LoadExceptionData(const void* address) {
         unitName_ = found.Unit;
         procedureName_ = found.Procedure;
         lineNumber_ = found.Line;
+        sourceFile_ = found.File;
     }
     dataLoaded_ = true;
 }
@@ -120,6 +140,8 @@ TKVMapFile::TMapSourceView TKVMapFile::Resolve(std::uint32_t codeOffset) const {
     found.Unit = unit.Name;
     found.Procedure = index_->Procedure(codeOffset);
     found.Line = index_->Line(codeOffset, unit.Header);
+    if (unit.Header != std::string_view::npos)
+        found.File = FileOfLineBlock(lineNumbers_->Lines()[unit.Header], unit.Name);
     return found;
 }
 
@@ -186,6 +208,7 @@ void TKVMapFile::LoadUnitNames(TStrings* list) {
         for (const std::string& line : segments_->Lines()) {
             std::string_view unit;
             if (line.empty() || !ExtractUnitName(line, unit)) continue;
+            if (unit.empty() && Contains(line, kGapMarker)) continue;  // code of no unit
             try {
                 list->Add(std::string(unit));
             } catch (const Exception&) {

@@ -12,6 +12,9 @@
 //   LineNumbers  "Line numbers for <unit>(<file>) ..." blocks, four
 //                "LLLLLL 0001:OOOOOOOO" entries of 20 columns a line
 //
+// Before the segments, a map of optimised code may record inlined calls
+// (see KVMapInlined.h). A segment line marked G=(gap) holds code of no unit.
+//
 // Offsets count from CodeBase (0x00401000). A map need not exist; without one
 // every lookup finds nothing. A line that does not parse is passed over:
 // the reader never fails on the map's content.
@@ -25,6 +28,7 @@
 #include "../framework/Exceptions.h"
 #include "../framework/Object.h"
 #include "../framework/Strings.h"
+#include "KVMapInlined.h"
 
 namespace zr {
 
@@ -73,6 +77,8 @@ class TKVMapFile : public TObject {
     bool DataLoaded() const { return dataLoaded_; }          // the last lookup had an address
     std::uint32_t CodeOffset() const { return codeOffset_; }
     std::uint32_t CodeBase() const { return codeBase_; }
+    // The source file the unit's line numbers name; "" when none does.
+    const std::string& SourceFile() const { return sourceFile_; }
 
     // What a lookup of `codeOffset` finds in the map as read, as views into
     // the kept lines: nothing is read or allocated, so a last report written
@@ -81,11 +87,20 @@ class TKVMapFile : public TObject {
         std::string_view Unit;
         std::string_view Procedure;
         int Line = 0;
+        // The source file the unit's line-number block names (Resolve only).
+        std::string_view File;
     };
     TMapSourceView Resolve(std::uint32_t codeOffset) const;
     // The same answer found by scanning the kept lines, as the reader did
     // before it had an index: far slower, kept as the index's reference.
     TMapSourceView ResolveByScan(std::uint32_t codeOffset) const;
+
+    // The functions inlined at `codeOffset`, innermost first, each with the
+    // unit and line it runs at; Resolve names the function they lie in.
+    // Allocates nothing.
+    TKVMapInlined::TChain Inlined(std::uint32_t codeOffset) const {
+        return inlined_->At(codeOffset);
+    }
 
     // The raw lines kept from the map.
     const TStringList& Segments() const { return *segments_; }
@@ -105,9 +120,11 @@ class TKVMapFile : public TObject {
     std::unique_ptr<TStringList> publics_;
     std::unique_ptr<TStringList> lineNumbers_;
     std::unique_ptr<TKVMapIndex> index_;
+    std::unique_ptr<TKVMapInlined> inlined_;
     std::uint32_t codeBase_ = kCodeBase;
     std::uint32_t codeOffset_ = 0;
     std::int32_t lineNumber_ = 0;
+    std::string sourceFile_;
     std::string procedureName_;
     std::string unitName_;
     bool dataLoaded_ = false;

@@ -23,6 +23,7 @@
 #include "framework/FormatSettings.h"
 #include "framework/SysUtils.h"
 #include "platform/FaultSignals.h"
+#include "platform/LoadedModules.h"
 
 namespace zr {
 
@@ -214,7 +215,8 @@ void Compose(TFixedText& text, const TLastReportSlot& slot, const TKVExceptionLo
     if (f.Contains(lfCallStack)) {
         const size_t length = text.Length();
         if (length < 2 || std::memcmp(reportBuffer + length - 2, "\r\n", 2) != 0) text.Add("\r\n");
-        AddFaultCallStackSection(text, map, fault.Instruction);
+        AddFaultCallStackSection(text, map, fault.Instruction,
+                                 log.WholeCallStack() ? TFrameStyle::Whole : TFrameStyle::Readable);
     }
     if (f.Contains(lfApplication)) text.Add(slot.Application.data(), slot.Application.size());
     if (f.Contains(lfSeparator)) text.Add(report::Separator);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "exception/CallStackText.h"
+#include "exception/LibraryFrames.h"
 #include "exception/LogDlg.h"
 #include "exception/LastReport.h"
 #include "exception/ReportSections.h"
@@ -36,6 +37,9 @@ ZR_REGISTER_CLASS(TKVExceptionLog, c) {
         .Default(KVLDefaultFormats);
     c.Property("Options", &TKVExceptionLog::Options, &TKVExceptionLog::SetOptions)
         .Default(KVLDefaultAOptions);
+    c.Property("WholeCallStack", &TKVExceptionLog::WholeCallStack,
+               &TKVExceptionLog::SetWholeCallStack)
+        .Default(false);
     c.Property("OnException", &TKVExceptionLog::OnException, &TKVExceptionLog::SetOnException);
     c.Property("OnSaveException", &TKVExceptionLog::OnSaveException,
                &TKVExceptionLog::SetOnSaveException);
@@ -150,9 +154,11 @@ void TKVExceptionLog::UpdateCallStackRequest() {
         Active() && formats_.Contains(lfCallStack) && !ComponentState().Contains(csDesigning);
     if (wanted == requestsCallStacks_) return;
     requestsCallStacks_ = wanted;
-    if (wanted)
+    if (wanted) {
         RequestCallStacks();
-    else
+        // A last report can only name library procedures read beforehand.
+        PrepareLibraryNamesAhead();
+    } else
         ReleaseCallStacks();
 }
 
@@ -200,7 +206,7 @@ void TKVExceptionLog::HandleLogged(TObject* sender, Exception& e, std::string& u
     std::optional<os::TFaultReportingScope> reporting(std::in_place);
     const bool writes = !LogFile().empty();
     if (options_.Contains(laShowSourceLine) || formats_.Contains(lfSourceLine) ||
-        formats_.Contains(lfCallStack))
+        formats_.Contains(lfCallStack) || (writes && Journal()))
         LookUpSource();
     if (writes) {
         std::string text = ComposeReport(e);
@@ -213,6 +219,11 @@ void TKVExceptionLog::HandleLogged(TObject* sender, Exception& e, std::string& u
         }
         if (accept) {
             unwritten = text;
+            if (Journal()) reportJournal_ = ReportJournalDetails(e);
+            struct Forget {
+                std::optional<TKVLJournalDetails>& details;
+                ~Forget() { details.reset(); }
+            } forget{reportJournal_};
             WriteAsString(text);
         }
         unwritten.clear();
@@ -228,6 +239,27 @@ void TKVExceptionLog::HandleLogged(TObject* sender, Exception& e, std::string& u
             ShowErrorDialog(e);
             break;
     }
+}
+
+TKVLJournalDetails TKVExceptionLog::ReportJournalDetails(const Exception& e) const {
+    TKVLJournalDetails details;
+    details.Priority = os::TJournalPriority::Error;
+    details.Fields.Add("ZR_EXCEPTION_CLASS", e.ClassName());
+    if (mapFile_->DataLoaded()) {
+        const std::string& file =
+            mapFile_->SourceFile().empty() ? mapFile_->UnitName() : mapFile_->SourceFile();
+        if (!file.empty()) details.Fields.Add("CODE_FILE", file);
+        if (mapFile_->LineNumber() > 0)
+            details.Fields.Add("CODE_LINE", static_cast<std::uint64_t>(mapFile_->LineNumber()));
+        if (!mapFile_->ProcedureName().empty())
+            details.Fields.Add("CODE_FUNC", mapFile_->ProcedureName());
+    }
+    if (!collectorEventId_.empty()) details.Fields.Add("ZR_COLLECTOR_EVENT_ID", collectorEventId_);
+    return details;
+}
+
+void TKVExceptionLog::JournalDetails(TKVLJournalDetails& details) const {
+    if (reportJournal_) details = *reportJournal_;
 }
 
 void TKVExceptionLog::LookUpSource() {
@@ -405,10 +437,14 @@ std::string TKVExceptionLog::GetVideoCardInfo() {
 
 std::string TKVExceptionLog::GetCallStack(const Exception& e) {
     TCallStack stack = CallStackOf(e);
+    // Libraries loaded since the log became active, for a later last report.
+    PrepareLibraryNamesAhead();
     if (stack.Count == 0 && ExceptAddr() != nullptr)
         stack.Frames[stack.Count++] = RuntimeAddress(ExceptAddr());
     const TKVMapFile* map = mapFile_->MapLoaded() ? mapFile_.get() : nullptr;
-    return CallStackSection(map, stack.Frames, stack.Count);
+    return CallStackSection(map, stack.Frames, stack.Count,
+                            wholeCallStack_ ? TFrameStyle::Whole : TFrameStyle::Readable,
+                            {stack.OmittedAfter, stack.Omitted});
 }
 
 }  // namespace zr

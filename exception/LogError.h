@@ -6,7 +6,9 @@
 // from which the log can be mailed or the support page opened.
 #pragma once
 
+#include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "../core/LogBase.h"
@@ -203,6 +205,10 @@ class TKVExceptionLog : public TKVLogBase {
     void SetFormats(TKVLFormats value);
     TKVLAOptions Options() const { return options_; }
     void SetOptions(TKVLAOptions value) { options_ = value; }
+    // Call stacks as the map names them: every frame of call plumbing and
+    // each name as demangled, instead of the short, folded form.
+    bool WholeCallStack() const { return wholeCallStack_; }
+    void SetWholeCallStack(bool value) { wholeCallStack_ = value; }
     const TExceptionEvent& OnException() const { return onException_; }
     void SetOnException(const TExceptionEvent& handler) { onException_ = handler; }
     const TKVLSaveExceptionEvent& OnSaveException() const { return onSaveException_; }
@@ -218,7 +224,15 @@ class TKVExceptionLog : public TKVLogBase {
     // Also starts reading the map ahead when the log reports source lines.
     void SetActive(bool value) override;
 
+  protected:
+    // The journal entry of a report (Journal True): priority error,
+    // ZR_EXCEPTION_CLASS, CODE_FILE, CODE_LINE and CODE_FUNC of the raise as
+    // the map names them (each only when found), and ZR_COLLECTOR_EVENT_ID
+    // when the report went to a collector. Other texts are info.
+    void JournalDetails(TKVLJournalDetails& details) const override;
+
   private:
+    TKVLJournalDetails ReportJournalDetails(const Exception& e) const;
     void ReadMapAheadWhenReported();
     void UpdateCallStackRequest();
     void HandleLogged(TObject* sender, Exception& e, std::string& unwritten);
@@ -236,9 +250,16 @@ class TKVExceptionLog : public TKVLogBase {
     TKVExceptionGraphics filterGraphics_ = KVLAllGraphicExceptions;
     TKVLFormats formats_ = KVLDefaultFormats;
     TKVLAOptions options_ = KVLDefaultAOptions;
+    std::atomic<bool> wholeCallStack_{false};  // read by the last report too
     std::unique_ptr<TKVMapFile> mapFile_;
     // This log asks every throw for its call stack (active, lfCallStack set).
     bool requestsCallStacks_ = false;
+    // The journal details of the report being written; none otherwise.
+    std::optional<TKVLJournalDetails> reportJournal_;
+    // The event id a crash collector knows the report being written by;
+    // empty while reports go to no collector. Whatever sends the report to
+    // a collector sets it before the report is written.
+    std::string collectorEventId_;
 };
 
 }  // namespace zr

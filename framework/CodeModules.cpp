@@ -1,10 +1,11 @@
 #include "framework/CodeModules.h"
 
 #include <execinfo.h>
-#include <link.h>
 
 #include <cstdint>
 #include <cstring>
+
+#include "platform/LoadedModules.h"
 
 namespace zr {
 
@@ -14,35 +15,10 @@ bool StartsWith(const char* s, const char* prefix) {
     return std::strncmp(s, prefix, std::strlen(prefix)) == 0;
 }
 
-struct TModuleSearch {
-    std::uintptr_t Address = 0;
-    const char* Name = nullptr;
-};
-
-int FindModule(dl_phdr_info* info, size_t, void* data) {
-    auto* search = static_cast<TModuleSearch*>(data);
-    for (int i = 0; i < info->dlpi_phnum; ++i) {
-        const ElfW(Phdr)& ph = info->dlpi_phdr[i];
-        const std::uintptr_t start = info->dlpi_addr + ph.p_vaddr;
-        if (ph.p_type == PT_LOAD && search->Address >= start &&
-            search->Address < start + ph.p_memsz) {
-            search->Name = info->dlpi_name != nullptr ? info->dlpi_name : "";
-            return 1;
-        }
-    }
-    return 0;
-}
-
 }  // namespace
 
-// The module file holding `address` ("" for the executable), or null when no
-// module holds it. Only the loaded segments are compared: dladdr would also
-// look for the nearest symbol, a scan of the module's whole symbol table
-// that every throw would pay for.
 const char* ModuleFileOf(const void* address) {
-    TModuleSearch search{reinterpret_cast<std::uintptr_t>(address)};
-    dl_iterate_phdr(FindModule, &search);
-    return search.Name;
+    return os::ModulePathOf(address);
 }
 
 const char* BaseName(const char* path) {

@@ -142,6 +142,8 @@ void* ReportedAddress(void* runtimeAddress) {
 
 void* CaptureRaiseAddress(void* site) {
     if (site != nullptr) {
+        // The executable is outside at once; asking the loader costs more.
+        if (IsExecutableAddress(site)) return ReportedAddress(site);
         const char* module = ModuleFileOf(site);
         if (module != nullptr && !IsSuiteModule(module)) return ReportedAddress(site);
     }

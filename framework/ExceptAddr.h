@@ -38,22 +38,31 @@ void ReleaseCallStacks();
 bool CallStacksRequested();
 
 inline constexpr int kMaxCallFrames = 64;
+// Of those, how many are kept for the outermost frames of a deeper stack.
+inline constexpr int kOuterCallFrames = 16;
 // Run-time addresses, innermost first: Frames[0] is where the exception was
 // raised (the call that threw it, or the faulting instruction itself), the
-// others are return addresses.
+// others are return addresses. A stack deeper than the room for it keeps its
+// innermost and its outermost frames: `Omitted` frames were left out after
+// the first `OmittedAfter`.
 struct TCallStack {
     int Count = 0;
+    int Omitted = 0;
+    int OmittedAfter = 0;
     void* Frames[kMaxCallFrames];
 };
 
-// The call stack taken when `e` was thrown on this thread, from its raise
+// The call stack taken when `e` was thrown, on whichever thread, from its raise
 // address outwards; Count is 0 when none was taken.
 TCallStack CallStackOf(const Exception& e);
 
 // The return addresses of the calling code, innermost first, by the
 // unwinder; usable in a signal handler (no memory is allocated). A walk that
-// starts in a signal handler passes the interrupted instruction itself.
-int WalkStack(void** frames, int capacity);
+// starts in a signal handler passes the interrupted instruction itself. When
+// the stack is deeper than `capacity` (and `capacity` leaves room for it),
+// the last frames held are the outermost ones, and `omitted` (when given)
+// says how many were left out before them; else it is 0.
+int WalkStack(void** frames, int capacity, int* omitted = nullptr);
 
 // The stack recorded on this thread for the newest exception raised at the
 // run-time address `instruction` by a processor fault (RecordFaultCallStack):
@@ -61,10 +70,12 @@ int WalkStack(void** frames, int capacity);
 // no handler. Async-signal-safe; Count is 0 when there is none.
 TCallStack RecordedFaultCallStack(void* instruction);
 
-// The fault thrower's part: notes the stack of the exception a processor
-// fault was made into, from the faulting instruction on. Call it in the
-// signal handler, before the exception is thrown.
+// The fault thrower's part: notes the raise address and (while call stacks
+// are asked for) the stack of the exception a processor fault was made into,
+// from the faulting instruction on. Call it in the signal handler, before the
+// exception is thrown; the object forgets it when it dies (ForgetFaultRecord).
 void RecordFaultCallStack(const std::exception_ptr& exception, void* instruction);
+void ForgetFaultRecord(const void* object);
 
 // The exception being handled on this thread while the framework dispatches
 // it, and its raise address; null outside a TExceptionScope.

@@ -7,6 +7,7 @@
 
 #include "framework/ExceptAddr.h"
 #include "framework/Exceptions.h"
+#include "platform/LoadedModules.h"
 
 namespace zr {
 
@@ -30,6 +31,8 @@ class TFaultException : public E, public TFaultOrigin {
   public:
     TFaultException(const char* message, const os::TFaultInfo& fault)
         : E(message, TRaiseSite{fault.Instruction}), TFaultOrigin(fault) {}
+    TFaultException(const TFaultException&) = default;
+    ~TFaultException() override { ForgetFaultRecord(dynamic_cast<const void*>(this)); }
 };
 
 template <class E>

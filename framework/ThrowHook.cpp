@@ -17,7 +17,6 @@ extern "C" [[noreturn]] void __cxa_throw(void* object, void* type, void (*destro
         std::fputs("zoririve: the C++ run-time's __cxa_throw is missing\n", stderr);
         std::abort();
     }
-    zr::RecordThrow(object, type, __builtin_return_address(0));
-    realThrow(object, type, destroy);
+    realThrow(object, type, zr::RecordThrow(object, type, __builtin_return_address(0), destroy));
     std::abort();  // the real throw never returns
 }

@@ -6,7 +6,10 @@
 namespace zr {
 
 // Notes that `object` (of the type whose std::type_info is `typeInfo`) is
-// being thrown by the call that returns to `returnAddress`.
-void RecordThrow(void* object, const void* typeInfo, void* returnAddress);
+// being thrown by the call that returns to `returnAddress`. Returns the
+// destroy function to hand the run-time in place of `destroy`: it frees the
+// note when the object dies, then calls `destroy`.
+void (*RecordThrow(void* object, const void* typeInfo, void* returnAddress,
+                   void (*destroy)(void*)))(void*);
 
 }  // namespace zr

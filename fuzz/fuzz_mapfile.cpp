@@ -1,7 +1,8 @@
 // Feeds arbitrary bytes to the map file reader as a map file, then looks up
 // addresses taken from the input and lists the units. The reader must never
-// raise on a map's content, a lookup must give the same answer twice, and
-// the reader's index must answer as the scans of the kept lines do.
+// raise on a map's content, a lookup must give the same answer twice, the
+// reader's index must answer as the scans of the kept lines do, and the
+// inlined frames it names must all be readable.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -69,6 +70,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (indexed.Unit != scanned.Unit || indexed.Procedure != scanned.Procedure ||
             indexed.Line != scanned.Line)
             std::abort();
+        const zr::TKVMapInlined::TChain chain = map.Inlined(offset);
+        if (chain.Count() > zr::mapinlined::kDeepestChain) std::abort();
+        for (size_t k = 0; k < chain.Count(); ++k)
+            if (chain[k].Line < 0 || chain[k].Unit.size() + chain[k].Procedure.size() > size)
+                std::abort();
     }
 
     zr::TStringList units;

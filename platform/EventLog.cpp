@@ -1,5 +1,6 @@
 #include "platform/EventLog.h"
 
+#include <pthread.h>
 #include <strings.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/EventJournal.h"
 #include "platform/EventLogStore.h"
 #include "platform/Registry.h"
 
@@ -54,6 +56,8 @@ struct LogHandle {
     eventlog::OpenLog* file = nullptr;
     std::string logName;
     std::string source;  // Source handles
+    // The source's message files, for the journal copies of its entries.
+    std::unique_ptr<TSourceMessages> messages;
     std::mutex mutex;
     DWORD nextRecord = 0;  // of a sequential read; 0 before the first read
 };
@@ -63,6 +67,25 @@ constexpr DWORD PastTheEnd = 0xFFFFFFFF;
 
 std::mutex tableMutex;
 std::map<HANDLE, std::shared_ptr<LogHandle>> table;
+
+// Around a fork every lock of the event log calls is held by the forking
+// thread (the handle table's, each handle's, then the store's, in the
+// order the calls take them), so that the child inherits none held by a
+// thread it does not have: the child's calls work as the parent's do.
+void HoldForFork() {
+    tableMutex.lock();
+    for (auto& [key, handle] : table) handle->mutex.lock();
+    eventlog::HoldForFork();
+}
+
+void ReleaseAfterFork() {
+    eventlog::ReleaseAfterFork();
+    for (auto& [key, handle] : table) handle->mutex.unlock();
+    tableMutex.unlock();
+}
+
+[[maybe_unused]] const bool forkSafe =
+    ::pthread_atfork(&HoldForFork, &ReleaseAfterFork, &ReleaseAfterFork) == 0;
 
 HANDLE Enter(std::shared_ptr<LogHandle> handle) {
     std::lock_guard lock(tableMutex);
@@ -193,51 +216,16 @@ DWORD CopyRecords(LogHandle& log, LogAccess& access, DWORD flags, DWORD recordOf
     return ERROR_SUCCESS;
 }
 
-// The log whose registry key lists `source`, or Application.
-std::string LogOfSource(const std::string& source) {
-    std::string result = "Application";
-    HKEY logs = 0;
-    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, SourcesKey, 0, KEY_READ, &logs) != ERROR_SUCCESS)
-        return result;
-    char name[256];
-    for (DWORD i = 0;; ++i) {
-        DWORD length = sizeof name;
-        if (RegEnumKeyEx(logs, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
-            break;
-        HKEY log = 0;
-        if (RegOpenKeyEx(logs, name, 0, KEY_READ, &log) != ERROR_SUCCESS) continue;
-        HKEY entry = 0;
-        const bool listed = RegOpenKeyEx(log, source.c_str(), 0, KEY_READ, &entry) == ERROR_SUCCESS;
-        if (listed) RegCloseKey(entry);
-        RegCloseKey(log);
-        if (listed) {
-            result = name;
-            break;
-        }
-    }
-    RegCloseKey(logs);
-    return result;
-}
-
-int SyslogPriority(WORD type) {
-    switch (type) {
-        case EVENTLOG_ERROR_TYPE:
-            return LOG_ERR;
-        case EVENTLOG_WARNING_TYPE:
-            return LOG_WARNING;
-        case EVENTLOG_AUDIT_FAILURE:
-            return LOG_NOTICE;
-        default:
-            return LOG_INFO;
-    }
-}
-
-void SendToSyslog(const LogHandle& log, const eventlog::RecordFields& fields) {
+// The entry's copy for whoever reads the system's log: the journal's entry
+// with its fields when a journal listens, else one syslog line.
+void CopyToSystemLog(LogHandle& log, const eventlog::RecordFields& fields) {
+    if (!log.messages) log.messages = std::make_unique<TSourceMessages>(log.logName, log.source);
+    if (eventlog::SendEventToJournal(log.logName, fields, *log.messages)) return;
     std::string text;
     for (const auto& s : fields.strings) text += (text.empty() ? "" : " ") + s;
-    ::syslog(LOG_USER | SyslogPriority(fields.type), "%s (%s log, event %u): %s",
-             fields.source.c_str(), log.logName.c_str(), fields.eventId, text.c_str());
+    ::syslog(LOG_USER | static_cast<int>(eventlog::EventPriority(fields.type)),
+             "%s (%s log, event %u): %s", fields.source.c_str(), log.logName.c_str(),
+             fields.eventId, text.c_str());
 }
 
 }  // namespace
@@ -330,6 +318,32 @@ BOOL ReadEventLogA(HANDLE handle, DWORD flags, DWORD recordOffset, void* buffer,
         flags & EVENTLOG_SEEK_READ ? recordOffset : log->nextRecord);
 }
 
+std::string LogOfEventSource(const std::string& source) {
+    std::string result = "Application";
+    HKEY logs = 0;
+    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, SourcesKey, 0, KEY_READ, &logs) != ERROR_SUCCESS)
+        return result;
+    char name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = sizeof name;
+        if (RegEnumKeyEx(logs, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        HKEY log = 0;
+        if (RegOpenKeyEx(logs, name, 0, KEY_READ, &log) != ERROR_SUCCESS) continue;
+        HKEY entry = 0;
+        const bool listed = RegOpenKeyEx(log, source.c_str(), 0, KEY_READ, &entry) == ERROR_SUCCESS;
+        if (listed) RegCloseKey(entry);
+        RegCloseKey(log);
+        if (listed) {
+            result = name;
+            break;
+        }
+    }
+    RegCloseKey(logs);
+    return result;
+}
+
 HANDLE RegisterEventSourceA(const char* server, const char* source) {
     if (!IsLocalServer(server)) {
         SetLastError(RPC_S_SERVER_UNAVAILABLE);
@@ -339,7 +353,7 @@ HANDLE RegisterEventSourceA(const char* server, const char* source) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    return RegisterEventSourceInLogA(server, LogOfSource(source).c_str(), source);
+    return RegisterEventSourceInLogA(server, LogOfEventSource(source).c_str(), source);
 }
 
 HANDLE RegisterEventSourceInLogA(const char* server, const char* logName, const char* source) {
@@ -376,7 +390,7 @@ BOOL ReportEventA(HANDLE handle, WORD type, WORD category, DWORD eventId, PSID u
     std::lock_guard lock(log->mutex);
     if (DWORD status = eventlog::AppendRecord(*log->file, fields); status != ERROR_SUCCESS)
         return Fail(status);
-    SendToSyslog(*log, fields);
+    CopyToSystemLog(*log, fields);
     return TRUE;
 }
 

@@ -28,9 +28,18 @@
 // the next record that checks out at both ends follows it, and records keep
 // their numbers, so a seek to the damaged one fails with
 // ERROR_EVENTLOG_FILE_CORRUPT. Only an incomplete last record, which a killed
-// writer left, is cut off, by the next writer; nothing else is ever cut.
+// writer left (its length runs past the end of the file), is cut off, by the
+// next writer; nothing else is ever cut, and a damaged last record keeps its
+// number. Reading any file, however damaged, costs about one read of it; a
+// writer reads what it has not seen before it takes the write lock.
 //
-// Each entry written is also sent to syslog, so the system journal shows it.
+// A child of fork may use the calls and the handles its parent opened, even
+// when another thread of the parent was inside a call at the fork.
+//
+// Each entry written is also sent to the system journal with its fields
+// (EventJournal.h) when a journal is listening, else to syslog as one line
+// ("<source> (<log> log, event <id>): <insertion strings>"). The store keeps
+// every entry either way.
 #pragma once
 
 #include <cstdint>
@@ -113,6 +122,8 @@ BOOL ReadEventLogA(HANDLE log, DWORD flags, DWORD recordOffset, void* buffer, DW
 // SYSTEM\CurrentControlSet\Services\EventLog\<log>\<source>), else Application. Null on failure
 // (a remote server, as OpenEventLogA; an empty source name).
 HANDLE RegisterEventSourceA(const char* server, const char* source);
+// The log whose registry key names `source` (as above), else "Application".
+std::string LogOfEventSource(const std::string& source);
 // The same for a log named by the caller.
 HANDLE RegisterEventSourceInLogA(const char* server, const char* logName, const char* source);
 BOOL DeregisterEventSource(HANDLE source);

@@ -11,8 +11,10 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -33,6 +35,9 @@ class FileReader {
     // Copies `length` bytes at `offset`; false when they are not all there.
     bool Read(off_t offset, std::size_t length, void* out);
     bool ReadDword(off_t offset, DWORD& value);
+    // The same, straight from the file without passing the cache: for
+    // reading a long stretch once.
+    bool ReadThrough(off_t offset, std::size_t length, void* out);
 
   private:
     const std::vector<std::uint8_t>* Block(off_t number);
@@ -48,6 +53,36 @@ struct RecordSpot {
     DWORD number = 0;
     off_t offset = 0;
     DWORD length = 0;
+};
+
+// A stretch of the file held whole in memory, with the count of zero bytes
+// before every 64th byte: a search through damage checks each position it
+// tries in a few steps, whatever the bytes there claim (no text inside a
+// claimed record is walked), so a search costs what reading the file costs.
+class ScanWindow {
+  public:
+    // Holds [begin, end) of `file`; false when it cannot be read.
+    bool Load(FileReader& file, off_t begin, off_t end);
+    void Clear();
+    bool Holds(off_t begin, off_t end) const { return begin >= begin_ && end <= End(); }
+    off_t End() const { return begin_ + static_cast<off_t>(size_); }
+    const std::uint8_t* At(off_t offset) const { return bytes_.get() + (offset - begin_); }
+    DWORD Dword(off_t offset) const {
+        DWORD value;
+        std::memcpy(&value, At(offset), sizeof value);
+        return value;
+    }
+    // Whether the record claimed at `offset` (its `length` inside the
+    // window) is one whole record, as RecordIsWhole decides.
+    bool Whole(off_t offset, DWORD length);
+
+  private:
+    std::size_t Zeros(std::size_t from, std::size_t to);
+
+    off_t begin_ = 0;
+    std::size_t size_ = 0, capacity_ = 0;
+    std::unique_ptr<std::uint8_t[]> bytes_;   // not cleared first: read over at once
+    std::vector<std::uint32_t> zerosBefore_;  // per 64 bytes; empty until needed
 };
 
 class LogIndex {
@@ -76,6 +111,9 @@ class LogIndex {
 
   private:
     bool WholeAt(FileReader& file, off_t offset, DWORD length, DWORD& number);
+    // The first whole record after `at` numbered after `after` that the
+    // damage from `at` on can hide; false when there is none.
+    bool FindAfterDamage(FileReader& file, off_t at, DWORD after, RecordSpot& found);
     bool StepBack(FileReader& file);
     void ScanForward(FileReader& file);
     void ReachBackTo(FileReader& file, DWORD number);
@@ -86,11 +124,15 @@ class LogIndex {
     off_t validEnd_ = 0;
     DWORD oldest_ = 0;
     std::vector<std::uint8_t> scratch_;
+    ScanWindow window_;  // of a search through damage, kept for the next step back
 };
 
 // What follows the last whole record of a file: where a writer may cut it
-// (only an incomplete record, which a killed writer left; a complete record
-// that is damaged stays) and how many complete damaged records it keeps.
+// (only an incomplete record, which a killed writer left: its length runs
+// past the end of the file; a complete record that is damaged stays, even
+// with a damaged closing length) and how many damaged records it keeps. The
+// cut may lie past the end (damage that ends off the 4-byte grid): records
+// begin at multiples of 4.
 struct Tail {
     off_t cutAt = 0;
     DWORD damagedRecords = 0;

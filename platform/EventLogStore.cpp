@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -136,9 +137,8 @@ DWORD EnsureOpen(OpenLog& log, bool forWriting, struct stat& st) {
 
 // Takes the file lock `how` and the file's status under it; on failure the
 // lock is let go again.
-DWORD LockAndStat(int fd, int how, struct stat& st) {
-    if (DWORD status = privstore::LockFile(fd, how, LockWait()); status != ERROR_SUCCESS)
-        return status;
+DWORD LockAndStat(int fd, int how, struct stat& st, std::chrono::milliseconds wait = LockWait()) {
+    if (DWORD status = privstore::LockFile(fd, how, wait); status != ERROR_SUCCESS) return status;
     if (::fstat(fd, &st) == 0) return ERROR_SUCCESS;
     const DWORD error = privstore::LastStoreError();
     ::flock(fd, LOCK_UN);
@@ -148,10 +148,11 @@ DWORD LockAndStat(int fd, int how, struct stat& st) {
 // Brings reader and index up to the file as it is now (`st`, just taken);
 // `locked` when the caller holds a file lock already, else a shared one is
 // taken to read what changed.
-DWORD Refresh(OpenLog& log, bool locked, struct stat st) {
+DWORD Refresh(OpenLog& log, bool locked, struct stat st,
+              std::chrono::milliseconds wait = LockWait()) {
     if (log.built && Unchanged(st, log.seen)) return ERROR_SUCCESS;
     if (!locked)
-        if (DWORD status = LockAndStat(log.fd.Get(), LOCK_SH, st); status != ERROR_SUCCESS)
+        if (DWORD status = LockAndStat(log.fd.Get(), LOCK_SH, st, wait); status != ERROR_SUCCESS)
             return status;
     // What is cached may have changed with the change time; records that
     // were whole stay whole only when the file grew (checked by Extend).
@@ -194,6 +195,16 @@ void SetLockWait(std::chrono::milliseconds wait) {
     lockWaitMs = wait.count();
 }
 
+void HoldForFork() {
+    logsMutex.lock();
+    for (auto& [name, log] : logs) log->mutex.lock();
+}
+
+void ReleaseAfterFork() {
+    for (auto& [name, log] : logs) log->mutex.unlock();
+    logsMutex.unlock();
+}
+
 OpenLog& OpenLogOf(const privstore::TStoreLocation& where, const std::string& logName) {
     std::string key = where.Path() + '\0';
     for (char c : logName) key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -212,10 +223,21 @@ DWORD AppendRecord(OpenLog& log, RecordFields& fields) {
     DropInherited(log);
     if (!log.fd.Valid() || !log.writable)
         if (DWORD status = OpenFile(log, true); status != ERROR_SUCCESS) return status;
+    struct stat st {};
+    // What the file holds is read before the write lock is taken, under the
+    // shared one readers take: however long a damaged file takes to read,
+    // other writers do not wait for it. Under the write lock only what was
+    // appended since is read. Both waits share one bound.
+    const auto deadline = std::chrono::steady_clock::now() + LockWait();
+    auto left = [&] {
+        return std::max(std::chrono::milliseconds(0),
+                        std::chrono::duration_cast<std::chrono::milliseconds>(
+                            deadline - std::chrono::steady_clock::now()));
+    };
+    if (::fstat(log.fd.Get(), &st) == 0 && st.st_nlink > 0) (void)Refresh(log, false, st, left());
     // The file as it is now that no other writer can change it; one removed
     // or replaced since this process opened it is opened again.
-    struct stat st {};
-    if (DWORD status = LockAndStat(log.fd.Get(), LOCK_EX, st); status != ERROR_SUCCESS)
+    if (DWORD status = LockAndStat(log.fd.Get(), LOCK_EX, st, left()); status != ERROR_SUCCESS)
         return status;
     if (st.st_nlink == 0) {
         ::flock(log.fd.Get(), LOCK_UN);
@@ -236,7 +258,7 @@ DWORD AppendRecord(OpenLog& log, RecordFields& fields) {
         const DWORD error = privstore::LastStoreError();
         // Part of a record would be cut off by the next writer anyway; it
         // goes now so that the file holds no more than whole records.
-        (void)::ftruncate(fd, at);
+        (void)::ftruncate(fd, std::min(at, log.reader.Size()));
         log.built = false;
         return error;
     }

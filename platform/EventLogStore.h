@@ -60,6 +60,12 @@ class LogAccess {
     DWORD error_;
 };
 
+// Takes every lock of the logs this process holds open, and lets them go
+// again: around a fork, so that the child inherits none that a thread it
+// does not have was holding (it would wait for it for ever).
+void HoldForFork();
+void ReleaseAfterFork();
+
 // How long a call waits for another process's lock (tests shorten it).
 void SetLockWait(std::chrono::milliseconds wait);
 

@@ -303,30 +303,6 @@ int AddCodeOfModule(dl_phdr_info* info, std::size_t, void* data) {
 }
 
 // Parses "start-end perms offset device inode   path" lines of the memory map.
-bool LineHolds(const char* line, std::uintptr_t address, const char*& path) {
-    std::uintptr_t begin = 0, end = 0;
-    const char* p = line;
-    auto hex = [&p](std::uintptr_t& value) {
-        int digits = 0;
-        for (;; ++p, ++digits) {
-            const char c = *p;
-            int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-            if (d < 0) break;
-            value = value << 4 | static_cast<std::uintptr_t>(d);
-        }
-        return digits > 0;
-    };
-    if (!hex(begin) || *p++ != '-' || !hex(end)) return false;
-    if (address < begin || address >= end) return false;
-    for (int field = 0; field < 4; ++field) {  // perms, offset, device, inode
-        while (*p == ' ') ++p;
-        while (*p != ' ' && *p != '\0') ++p;
-    }
-    while (*p == ' ') ++p;
-    path = p;
-    return true;
-}
-
 }  // namespace
 
 void InstallFaultHandlers(TFaultThrower thrower) {
@@ -404,35 +380,6 @@ TFaultReportingScope::TFaultReportingScope() {
 
 TFaultReportingScope::~TFaultReportingScope() {
     --threadState.Reporting;
-}
-
-void ModuleNameAt(const void* address, char* name, std::size_t size) {
-    if (size == 0) return;
-    name[0] = '\0';
-    const int fd = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return;
-    char line[1024];
-    std::size_t used = 0;
-    char chunk[4096];
-    ssize_t n;
-    bool found = false;
-    while (!found && (n = read(fd, chunk, sizeof chunk)) > 0) {
-        for (ssize_t i = 0; i < n && !found; ++i) {
-            if (chunk[i] != '\n') {
-                if (used + 1 < sizeof line) line[used++] = chunk[i];
-                continue;
-            }
-            line[used] = '\0';
-            used = 0;
-            const char* path = nullptr;
-            if (LineHolds(line, reinterpret_cast<std::uintptr_t>(address), path)) {
-                std::strncpy(name, path, size - 1);
-                name[size - 1] = '\0';
-                found = true;
-            }
-        }
-    }
-    close(fd);
 }
 
 }  // namespace zr::os

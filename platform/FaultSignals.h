@@ -89,8 +89,4 @@ class TFaultReportingScope {
     TFaultReportingScope& operator=(const TFaultReportingScope&) = delete;
 };
 
-// The file name of the module that holds `address`, read from the process's
-// memory map with async-signal-safe calls; "" when none does.
-void ModuleNameAt(const void* address, char* name, std::size_t size);
-
 }  // namespace zr::os

@@ -35,8 +35,42 @@ DWORD ErrorFromErrno(int error) {
             return ERROR_ALREADY_EXISTS;
         case EINVAL:
             return ERROR_INVALID_PARAMETER;
+        case ENOTDIR:
+            return ERROR_PATH_NOT_FOUND;
+        case EISDIR:
+            return ERROR_DIRECTORY;
+        case ENAMETOOLONG:
+            return ERROR_FILENAME_EXCED_RANGE;
+        case ENOTEMPTY:
+            return ERROR_DIR_NOT_EMPTY;
+        case ENOSPC:
+            return ERROR_DISK_FULL;
+        case EDQUOT:
+            return ERROR_DISK_QUOTA_EXCEEDED;
+        case EFBIG:
+            return ERROR_FILE_TOO_LARGE;
+        case EROFS:
+            return ERROR_WRITE_PROTECT;
+        case EXDEV:
+            return ERROR_NOT_SAME_DEVICE;
+        case EBUSY:
+        case ETXTBSY:
+            return ERROR_BUSY;
+        case EPIPE:
+            return ERROR_BROKEN_PIPE;
+        case EIO:
+            return ERROR_IO_DEVICE;
+        case EAGAIN:
+            return ERROR_LOCK_VIOLATION;
+        case ETIMEDOUT:
+            return ERROR_TIMEOUT;
+        case ENOSYS:
+        case EOPNOTSUPP:
+            return ERROR_NOT_SUPPORTED;
         default:
-            return static_cast<DWORD>(error);
+            // Never the errno itself: as a host code it would mean something
+            // else (ENOTEMPTY, 39, reads as "the disk is full").
+            return ERROR_GEN_FAILURE;
     }
 }
 
@@ -97,6 +131,34 @@ const char* SystemErrorText(DWORD code) {
             return "Not enough quota is available to process this command";
         case ERROR_RESOURCE_LANG_NOT_FOUND:
             return "The specified resource language ID cannot be found in the image file";
+        case ERROR_NOT_SAME_DEVICE:
+            return "The system cannot move the file to a different disk drive";
+        case ERROR_WRITE_PROTECT:
+            return "The media is write protected";
+        case ERROR_GEN_FAILURE:
+            return "A device attached to the system is not functioning";
+        case ERROR_NOT_SUPPORTED:
+            return "The request is not supported";
+        case ERROR_BROKEN_PIPE:
+            return "The pipe has been ended";
+        case ERROR_DISK_FULL:
+            return "There is not enough space on the disk";
+        case ERROR_DIR_NOT_EMPTY:
+            return "The directory is not empty";
+        case ERROR_BUSY:
+            return "The requested resource is in use";
+        case ERROR_FILENAME_EXCED_RANGE:
+            return "The filename or extension is too long";
+        case ERROR_FILE_TOO_LARGE:
+            return "The file size exceeds the limit allowed and cannot be saved";
+        case ERROR_IO_DEVICE:
+            return "The request could not be performed because of an I/O device error";
+        case ERROR_DISK_QUOTA_EXCEEDED:
+            return "Disk quota exceeded";
+        case ERROR_NO_SYSTEM_RESOURCES:
+            return "Insufficient system resources exist to complete the requested service";
+        case ERROR_TIMEOUT:
+            return "This operation returned because the timeout period expired";
         default:
             return "";
     }

@@ -204,22 +204,31 @@ bool FindText(DWORD flags, const void* source, DWORD messageId, DWORD language, 
 
 }  // namespace
 
-HMODULE LoadLibraryExA(const char* fileName, HANDLE file, DWORD flags) {
-    const DWORD asData = LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE |
-                         LOAD_LIBRARY_AS_DATAFILE_EXCLUSIVE;
-    if (!fileName || file || !(flags & asData)) return Fail(ERROR_INVALID_PARAMETER), nullptr;
+const std::string* MessageText(const MessageTable& table, DWORD messageId, DWORD languageId) {
+    auto found = table.messages.find(messageId);
+    return found == table.messages.end() ? nullptr : PickLanguage(found->second, languageId);
+}
+
+DWORD LoadMessageTable(const char* fileName, MessageTable& table) {
     // Without blocking, so that a FIFO is refused rather than waited on; the
     // file's type and size are checked before anything is read (a device
     // such as /dev/zero never ends).
     const privstore::TFd opened(::open(fileName, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    if (!opened.Valid())
-        return Fail(errno == ENOENT ? ERROR_MOD_NOT_FOUND : ErrorFromErrno(errno)), nullptr;
+    if (!opened.Valid()) return errno == ENOENT ? ERROR_MOD_NOT_FOUND : ErrorFromErrno(errno);
     std::string source;
     const DWORD status = privstore::ReadStoreFile(opened.Get(), MaxMessageFileSize, source);
-    if (status == ERROR_NOT_ENOUGH_MEMORY) return Fail(ERROR_BAD_FORMAT), nullptr;
-    if (status != ERROR_SUCCESS) return Fail(status), nullptr;
+    if (status == ERROR_NOT_ENOUGH_MEMORY) return ERROR_BAD_FORMAT;
+    if (status != ERROR_SUCCESS) return status;
+    return ParseMessageFile(source, table) ? ERROR_SUCCESS : ERROR_BAD_FORMAT;
+}
+
+HMODULE LoadLibraryExA(const char* fileName, HANDLE file, DWORD flags) {
+    const DWORD asData = LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE |
+                         LOAD_LIBRARY_AS_DATAFILE_EXCLUSIVE;
+    if (!fileName || file || !(flags & asData)) return Fail(ERROR_INVALID_PARAMETER), nullptr;
     auto table = std::make_shared<MessageTable>();
-    if (!ParseMessageFile(source, *table)) return Fail(ERROR_BAD_FORMAT), nullptr;
+    if (const DWORD status = LoadMessageTable(fileName, *table); status != ERROR_SUCCESS)
+        return Fail(status), nullptr;
     // Every loaded file gets an address of its own, which no other handle has.
     HMODULE module = new char;
     std::lock_guard lock(modulesMutex);

@@ -60,6 +60,10 @@ struct MessageTable {
 // `error` (when given) for text that is not one.
 bool ParseMessageFile(std::string_view source, MessageTable& table, std::string* error = nullptr);
 
+// Reads the message file `fileName` into `table`: ERROR_SUCCESS, or the
+// error LoadLibraryExA fails with for that file.
+DWORD LoadMessageTable(const char* fileName, MessageTable& table);
+
 // Loads a message file as data; only the data-file flags are accepted
 // (ERROR_INVALID_PARAMETER otherwise, or with a file handle). A missing file
 // fails with ERROR_MOD_NOT_FOUND, one that is no message file (or larger
@@ -67,6 +71,10 @@ bool ParseMessageFile(std::string_view source, MessageTable& table, std::string*
 // device) with ERROR_ACCESS_DENIED before anything is read. Null on failure.
 HMODULE LoadLibraryExA(const char* fileName, HANDLE file, DWORD flags);
 BOOL FreeLibrary(HMODULE module);
+
+// The text of a table's message in the language asked for (0: the neutral
+// text, else US English, else the first there is); null when it has none.
+const std::string* MessageText(const MessageTable& table, DWORD messageId, DWORD languageId);
 
 // Formats message `messageId` of the module (FROM_HMODULE), of the system's
 // error texts (FROM_SYSTEM) or the text `source` itself (FROM_STRING). Language

@@ -8,6 +8,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -220,6 +225,79 @@ DWORD LockFile(int fd, int operation, std::chrono::milliseconds wait) {
             std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
         pause = std::min(pause * 2, std::chrono::milliseconds(10));
     }
+}
+
+namespace {
+
+// A wait on a lock that a thread of its own does on a duplicate descriptor.
+struct TLockWait {
+    std::mutex Guard;
+    std::condition_variable Done;
+    bool Finished = false;
+    bool GivenUp = false;  // the caller's wait ran out
+    int Error = 0;         // errno of the flock; 0 when the lock was taken
+};
+
+// Waiting threads still blocked after their caller gave up, e.g. on a lock a
+// stuck process holds for ever. Past this many, waits fall back to trying
+// again and again rather than leave more threads behind.
+constexpr int MaxBlockedWaits = 8;
+std::atomic<int> blockedWaits{0};
+
+}  // namespace
+
+DWORD LockFileWaiting(int fd, int operation, std::chrono::milliseconds wait) {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        if (::flock(fd, operation | LOCK_NB) == 0) return ERROR_SUCCESS;
+        if (errno != EINTR) break;
+    }
+    if (errno != EWOULDBLOCK) return LastStoreError();
+    if (wait.count() <= 0) return ERROR_LOCK_VIOLATION;
+    if (blockedWaits.fetch_add(1) >= MaxBlockedWaits) {
+        --blockedWaits;
+        return LockFile(fd, operation, wait);
+    }
+    TFd duplicate(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+    if (!duplicate.Valid()) {
+        --blockedWaits;
+        return LastStoreError();
+    }
+    auto state = std::make_shared<TLockWait>();
+    try {
+        std::thread([state, operation, held = std::move(duplicate)]() mutable {
+            int result;
+            do {
+                result = ::flock(held.Get(), operation);
+            } while (result != 0 && errno == EINTR);
+            const int error = result == 0 ? 0 : errno;
+            {
+                std::lock_guard hold(state->Guard);
+                // The caller's descriptor holds the lock now; a caller that
+                // gave up never learns of it, so it is let go here (closing
+                // alone would leave it with a copy a fork made).
+                if (result == 0 && state->GivenUp) ::flock(held.Get(), LOCK_UN);
+                held.Reset();
+                state->Finished = true;
+                state->Error = error;
+            }
+            state->Done.notify_one();
+            --blockedWaits;
+        }).detach();
+    } catch (const std::system_error&) {
+        --blockedWaits;
+        return LockFile(fd, operation,
+                        std::chrono::duration_cast<std::chrono::milliseconds>(
+                            deadline - std::chrono::steady_clock::now()));
+    }
+    std::unique_lock hold(state->Guard);
+    if (!state->Done.wait_until(hold, deadline, [&] { return state->Finished; })) {
+        state->GivenUp = true;
+        return ERROR_LOCK_VIOLATION;
+    }
+    if (state->Error == 0) return ERROR_SUCCESS;
+    errno = state->Error;
+    return LastStoreError();
 }
 
 }  // namespace zr::os::privstore

@@ -95,6 +95,16 @@ DWORD ReadStoreFile(int file, std::size_t limit, std::string& text);
 // while another holds it; ERROR_LOCK_VIOLATION when it stays held.
 DWORD LockFile(int fd, int operation, std::chrono::milliseconds wait = DefaultLockWait);
 
+// The same for a descriptor opened for this one lock (no other descriptor
+// shares its open file description: a dup or a fork's copy would hold the
+// lock with it), waiting on the lock itself rather than trying again and
+// again, so that the lock passes to the waiter the moment it is free, even
+// while others keep taking it. The wait is done by a thread of its own on a
+// duplicate; a wait that runs out leaves it there, and the lock it may get
+// later goes as soon as it does, with the last descriptor. A call that is
+// cancelled or ends early is the same: closing `fd` is all it takes.
+DWORD LockFileWaiting(int fd, int operation, std::chrono::milliseconds wait = DefaultLockWait);
+
 // The Windows code for the current errno of a failed store call.
 DWORD LastStoreError();
 

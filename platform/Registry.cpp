@@ -1,6 +1,7 @@
 #include "platform/Registry.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,6 +63,32 @@ TKeyTable& KeyTable() {
     static auto* table = new TKeyTable;  // outlives every static destructor
     return *table;
 }
+
+// Around a fork every lock of the registry calls is held by the forking
+// thread (the handle table's, each key's cache's, the folder locks' table),
+// so that the child inherits none held by a thread it does not have.
+void HoldForFork() {
+    KeyTable().Lock.lock();
+    for (auto& [handle, key] : KeyTable().Keys) key.State->Cache.HoldForFork();
+    HoldFolderLocksForFork();
+}
+
+void ReleaseAfterFork(bool child) {
+    ReleaseFolderLocksAfterFork(child);
+    for (auto& [handle, key] : KeyTable().Keys) key.State->Cache.ReleaseAfterFork();
+    KeyTable().Lock.unlock();
+}
+
+void ReleaseInParent() {
+    ReleaseAfterFork(false);
+}
+
+void ReleaseInChild() {
+    ReleaseAfterFork(true);
+}
+
+[[maybe_unused]] const bool forkSafe =
+    ::pthread_atfork(&HoldForFork, &ReleaseInParent, &ReleaseInChild) == 0;
 
 REGSAM Normalise(REGSAM desired) {
     if (desired & (MAXIMUM_ALLOWED | GENERIC_ALL)) desired |= KEY_ALL_ACCESS;
@@ -146,7 +173,7 @@ LSTATUS FindOrMake(TWalk& walk, const std::string& name, bool& created) {
     if (status != ERROR_FILE_NOT_FOUND) return status;
     TFolderLock lock(walk.Folder.Get());
     if (lock.Status() != ERROR_SUCCESS) return lock.Status();
-    if (IsDeleted(walk.Folder.Get())) return ERROR_KEY_DELETED;
+    if (IsGone(walk.Folder.Get())) return ERROR_KEY_DELETED;
     status = Step(walk, name);
     if (status != ERROR_FILE_NOT_FOUND) return status;
     TFd made;
@@ -191,7 +218,7 @@ LSTATUS ChangeValues(HKEY key, Change change) {
     if (!Allows(open, KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
     TFolderLock lock(open.Folder());
     if (lock.Status() != ERROR_SUCCESS) return lock.Status();
-    if (IsDeleted(open.Folder())) return ERROR_KEY_DELETED;
+    if (IsGone(open.Folder())) return ERROR_KEY_DELETED;
     // Once a handle: a key with many subkeys is not listed on every write.
     if (!open.State->Swept.exchange(true)) RemoveLeftovers(open.Folder());
     std::shared_ptr<const TValueSnapshot> current;
@@ -199,6 +226,9 @@ LSTATUS ChangeValues(HKEY key, Change change) {
         return status;
     std::optional<TValueSnapshot> next = change(*current);
     if (!next) return ERROR_FILE_NOT_FOUND;
+    // A file no reader would take would make the key unreadable and
+    // undeletable for good: the change is refused and nothing is written.
+    if (next->Text().size() > MaxValuesFileSize) return ERROR_NO_SYSTEM_RESOURCES;
     return open.State->Cache.Replace(open.Folder(), std::move(*next));
 }
 

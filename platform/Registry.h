@@ -20,7 +20,10 @@
 // A values file is replaced as a whole (written beside, flushed, renamed over),
 // under a lock on its key's folder, so concurrent writers never lose each
 // other's values and readers never see half a file. A lock another process
-// holds is awaited a few seconds; then the call fails with ERROR_LOCK_VIOLATION.
+// holds is waited on (the call gets it the moment it is free) for a few
+// seconds at most; then the call fails with ERROR_LOCK_VIOLATION. A child of
+// fork may use the calls and its parent's handles, whatever other threads
+// were doing at the fork.
 #pragma once
 
 #include <cstdint>
@@ -100,6 +103,9 @@ LSTATUS RegCreateKeyEx(HKEY key, const char* subKey, DWORD reserved, char* keyCl
                        REGSAM desired, void* securityAttributes, HKEY* result, DWORD* disposition);
 // Closing a key signals the events of its pending change notifications.
 LSTATUS RegCloseKey(HKEY key);
+// A change that would make the key's values file larger than a reader takes
+// (64 MiB of text; bytes take three characters each) fails with
+// ERROR_NO_SYSTEM_RESOURCES and changes nothing.
 LSTATUS RegSetValueEx(HKEY key, const char* valueName, DWORD reserved, DWORD type, const BYTE* data,
                       DWORD size);
 // With `data` null only the type and size are returned.

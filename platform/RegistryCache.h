@@ -40,6 +40,9 @@ class TKeyCache {
     // The subkeys of the key folder `folder`, as listed now or before;
     // ERROR_KEY_DELETED when the folder was deleted.
     LSTATUS Subkeys(int folder, std::shared_ptr<const TSubkeySnapshot>& subkeys);
+    // Held around a fork, so that the child never inherits it held.
+    void HoldForFork() { lock_.lock(); }
+    void ReleaseAfterFork() { lock_.unlock(); }
 
   private:
     struct TStamp {

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdio>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -193,11 +195,20 @@ struct TFolderLock::TLocal {
 
 namespace {
 
+struct TLocalLocks {
+    std::mutex Guard;
+    std::map<std::pair<dev_t, ino_t>, std::weak_ptr<TFolderLock::TLocal>> Locks;
+};
+
+TLocalLocks& LocalLocks() {
+    static auto* locks = new TLocalLocks;  // outlives every static destructor
+    return *locks;
+}
+
 // The threads' lock of the key folder `st` in this process. Folders no lock
 // holds any more are forgotten as others are added.
 std::shared_ptr<TFolderLock::TLocal> LocalLock(const struct stat& st) {
-    static std::mutex guard;
-    static std::map<std::pair<dev_t, ino_t>, std::weak_ptr<TFolderLock::TLocal>> locks;
+    auto& [guard, locks] = LocalLocks();
     std::lock_guard hold(guard);
     if (auto lock = locks[{st.st_dev, st.st_ino}].lock()) return lock;
     std::erase_if(locks, [](const auto& entry) { return entry.second.expired(); });
@@ -207,6 +218,18 @@ std::shared_ptr<TFolderLock::TLocal> LocalLock(const struct stat& st) {
 }
 
 }  // namespace
+
+void HoldFolderLocksForFork() {
+    LocalLocks().Guard.lock();
+}
+
+void ReleaseFolderLocksAfterFork(bool child) {
+    // The child has none of the threads that held or awaited a folder's
+    // lock: its own threads start afresh (the file locks, which other
+    // processes see, are the parent's and are let go with its descriptors).
+    if (child) LocalLocks().Locks.clear();
+    LocalLocks().Guard.unlock();
+}
 
 TFolderLock::TFolderLock(int folder)
     : fd_(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
@@ -228,11 +251,16 @@ TFolderLock::TFolderLock(int folder)
     local_ = std::move(local);
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
-    status_ = privstore::LockFile(fd_.Get(), LOCK_EX, std::max(left, std::chrono::milliseconds(0)));
+    status_ = privstore::LockFileWaiting(fd_.Get(), LOCK_EX,
+                                         std::max(left, std::chrono::milliseconds(0)));
 }
 
 TFolderLock::~TFolderLock() {
-    fd_.Reset();  // the flock first, so the next thread finds it free
+    // The flock first, so the next thread finds it free; let go explicitly,
+    // as a child forked meanwhile holds a copy of the descriptor, which
+    // would keep the lock for as long as the child lives.
+    if (fd_.Valid()) ::flock(fd_.Get(), LOCK_UN);
+    fd_.Reset();
     if (!local_) return;
     {
         std::lock_guard hold(local_->Guard);
@@ -265,12 +293,37 @@ LSTATUS WriteValues(int folder, const std::string& text, TFd& written) {
     return ERROR_SUCCESS;
 }
 
+namespace {
+
+// Removes everything inside `folder` (the store's own: a key moved aside,
+// with what killed deleters left in it), never following a link. The depth
+// is bounded, so that no planted nest of folders can exhaust the stack.
+void RemoveContents(int folder, int depth = 0) {
+    std::vector<std::string> files, folders;
+    ForEachEntry(folder, [&](std::string_view entry, bool isFolder) {
+        (isFolder ? folders : files).emplace_back(entry);
+        return true;
+    });
+    for (const auto& file : files) ::unlinkat(folder, file.c_str(), 0);
+    if (depth >= 32) return;
+    for (const auto& name : folders) {
+        TFd inner;
+        if (privstore::OpenFolderAt(folder, name, false, inner) != ERROR_SUCCESS) continue;
+        RemoveContents(inner.Get(), depth + 1);
+        ::unlinkat(folder, name.c_str(), AT_REMOVEDIR);
+    }
+}
+
+constexpr std::string_view MovedAsidePrefix = "%deleted.";
+
+}  // namespace
+
 void RemoveLeftovers(int folder) {
     std::vector<std::string> files, folders;
     ForEachEntry(folder, [&](std::string_view entry, bool isFolder) {
         if (!isFolder && entry.starts_with("%values."))
             files.emplace_back(entry);
-        else if (isFolder && entry.starts_with("%deleted."))
+        else if (isFolder && entry.starts_with(MovedAsidePrefix))
             folders.emplace_back(entry);
         return true;
     });
@@ -278,14 +331,23 @@ void RemoveLeftovers(int folder) {
     for (const auto& name : folders) {
         TFd hidden;
         if (privstore::OpenFolderAt(folder, name, false, hidden) != ERROR_SUCCESS) continue;
-        std::vector<std::string> inside;
-        ForEachEntry(hidden.Get(), [&](std::string_view entry, bool isFolder) {
-            if (!isFolder) inside.emplace_back(entry);
-            return true;
-        });
-        for (const auto& file : inside) ::unlinkat(hidden.Get(), file.c_str(), 0);
+        RemoveContents(hidden.Get());
         ::unlinkat(folder, name.c_str(), AT_REMOVEDIR);
     }
+}
+
+bool IsGone(int folder) {
+    if (IsDeleted(folder)) return true;
+    // The kernel follows a folder through renames: its path now tells
+    // whether a deleter moved it aside (and was killed before removing it).
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", folder);
+    char path[PATH_MAX + 1];
+    const ssize_t length = ::readlink(link, path, sizeof path - 1);
+    if (length <= 0) return false;
+    const std::string_view now(path, static_cast<std::size_t>(length));
+    const std::size_t slash = now.rfind('/');
+    return slash != std::string_view::npos && now.substr(slash + 1).starts_with(MovedAsidePrefix);
 }
 
 LSTATUS MakeKeyFolder(int parent, const std::string& diskName, TFd& made) {
@@ -294,18 +356,15 @@ LSTATUS MakeKeyFolder(int parent, const std::string& diskName, TFd& made) {
 }
 
 LSTATUS RemoveKeyFolder(int parent, const std::string& diskName, int folder) {
-    std::string hidden = "%deleted." + UniqueSuffix();
+    std::string hidden = std::string(MovedAsidePrefix) + UniqueSuffix();
     if (::renameat(parent, diskName.c_str(), parent, hidden.c_str()) != 0) return LastStoreError();
-    // No subkey is left (the caller checked, holding the lock creators take):
-    // what remains is the store's, the values file and a killed writer's
-    // temporary ones among them.
-    std::vector<std::string> files;
-    ForEachEntry(folder, [&](std::string_view entry, bool isFolder) {
-        if (!isFolder) files.emplace_back(entry);
-        return true;
-    });
-    for (const auto& file : files) ::unlinkat(folder, file.c_str(), 0);
-    if (::unlinkat(parent, hidden.c_str(), AT_REMOVEDIR) != 0) return LastStoreError();
+    // The key is deleted now: no name reaches it, and handles that hold it
+    // see it moved aside. No subkey is left (the caller checked, holding the
+    // lock creators take): what remains is the store's, the values file,
+    // killed writers' temporary files and killed deleters' folders among it.
+    // What cannot be removed now goes with the parent's next sweep.
+    RemoveContents(folder);
+    ::unlinkat(parent, hidden.c_str(), AT_REMOVEDIR);
     return ERROR_SUCCESS;
 }
 

@@ -61,12 +61,17 @@ bool HasSubkeys(int folder);
 
 // The key folder was deleted (removed while a handle held it open).
 bool IsDeleted(int folder);
+// The same, or moved aside by a deleter that was killed before it removed
+// the folder: nothing may be written into it. One more system call than
+// IsDeleted; writers and creators ask it under the folder's lock.
+bool IsGone(int folder);
 
 // An exclusive lock on a key folder, held while the folder's values or
 // subkeys change: a flock on a descriptor of its own for other processes,
 // and, taken first, a mutex per folder for the threads of this one (they
 // would otherwise poll for the flock and starve each other). A lock held
-// elsewhere is awaited a few seconds, then the call fails with
+// elsewhere is waited on itself (LockFileWaiting), so it passes here the
+// moment it is free, for a few seconds at most; then the call fails with
 // ERROR_LOCK_VIOLATION.
 class TFolderLock {
   public:
@@ -84,21 +89,29 @@ class TFolderLock {
     LSTATUS status_ = ERROR_SUCCESS;
 };
 
+// Around a fork: the child starts with no folder held by a thread of this
+// process (it has none of them).
+void HoldFolderLocksForFork();
+void ReleaseFolderLocksAfterFork(bool child);
+
 // Replaces the values file with `text` (write beside, flush, rename); the
 // caller holds the folder's lock. `written` is left holding the new file.
 LSTATUS WriteValues(int folder, const std::string& text, TFd& written);
 
 // Removes what killed writers and deleters left in a key folder: temporary
 // values files (also those of older versions, named "%values.<pid>.<n>") and
-// key folders moved aside for deletion. The caller holds the folder's lock,
-// which every writer and deleter of this folder holds while its files exist.
+// key folders moved aside for deletion, with everything in them. The caller
+// holds the folder's lock, which every writer and deleter of this folder
+// holds while its files exist.
 void RemoveLeftovers(int folder);
 
 // Makes the key folder `diskName` in `parent` (locked by the caller).
 LSTATUS MakeKeyFolder(int parent, const std::string& diskName, TFd& made);
 // Moves the key folder out of sight under its parent, then removes it and
-// everything of the store's in it. `folder` is the key folder itself, locked
-// by the caller and checked to hold no subkeys.
+// everything of the store's in it (a killed deleter's folders too). `folder`
+// is the key folder itself, locked by the caller and checked to hold no
+// subkeys. Once moved aside the key is deleted: what cannot be removed at
+// once is left for the parent's next sweep, and the call succeeds.
 LSTATUS RemoveKeyFolder(int parent, const std::string& diskName, int folder);
 
 }  // namespace zr::os::regstore

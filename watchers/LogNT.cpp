@@ -4,9 +4,8 @@
 #include <cstring>
 
 #include "framework/Exceptions.h"
-#include "framework/Registry.h"
 #include "framework/TypeInfo.h"
-#include "platform/MessageFiles.h"
+#include "platform/EventMessageText.h"
 
 namespace zr {
 
@@ -20,10 +19,6 @@ ZR_REGISTER_CLASS(TKVNTEventLog, c) {
 namespace {
 
 constexpr os::DWORD SeekFlags = os::EVENTLOG_SEEK_READ;
-constexpr os::DWORD MessageFlags = os::FORMAT_MESSAGE_ALLOCATE_BUFFER |
-                                   os::FORMAT_MESSAGE_FROM_HMODULE |
-                                   os::FORMAT_MESSAGE_ARGUMENT_ARRAY;
-constexpr std::size_t ExpandedNameSize = 260;
 constexpr std::size_t WriteBufferSize = 512;
 
 const char* ServerName(const std::string& server) {
@@ -172,52 +167,7 @@ TDateTime TKVNTEventLog::GetEventTime() const {
 
 std::string TKVNTEventLog::GetEventMessageText() const {
     if (!Record()) return "";
-    std::string files;
-    try {
-        TRegistry registry(os::KEY_READ);
-        registry.SetRootKey(os::HKEY_LOCAL_MACHINE);
-        if (registry.OpenKey(
-                "SYSTEM\\CurrentControlSet\\Services\\EventLog\\" + log_ + "\\" + GetEventSource(),
-                false))
-            files = registry.ReadString("EventMessageFile");
-    } catch (const ERegistryException&) {
-        return "";  // a value of another type is no list of files
-    }
-    for (std::size_t begin = 0; begin <= files.size();) {
-        std::size_t end = files.find(';', begin);
-        if (end == std::string::npos) end = files.size();
-        const std::string message = MessageFromFile(files.substr(begin, end - begin));
-        if (!message.empty()) return message;
-        begin = end + 1;
-    }
-    return "";
-}
-
-std::string TKVNTEventLog::MessageFromFile(const std::string& fileName) const {
-    char expanded[ExpandedNameSize];
-    const os::DWORD size =
-        os::ExpandEnvironmentStringsA(fileName.c_str(), expanded, sizeof expanded);
-    if (size == 0 || size > sizeof expanded) return "";  // the name did not fit: not loaded
-    os::HMODULE module = os::LoadLibraryExA(expanded, nullptr, os::LOAD_LIBRARY_AS_DATAFILE);
-    if (!module) return "";
-    const auto strings = InsertionStrings();
-    std::vector<os::DWORD_PTR> arguments;
-    for (const char* s : strings) arguments.push_back(reinterpret_cast<os::DWORD_PTR>(s));
-    char* text = nullptr;
-    const os::DWORD length =
-        os::FormatMessageA(MessageFlags, module, GetEventID(), 0, reinterpret_cast<char*>(&text), 0,
-                           arguments.data(), static_cast<os::DWORD>(arguments.size()));
-    std::string message;
-    if (length > 0) {
-        message.assign(text, length);
-        // Only the line break that ends a message file's text is cut: a text
-        // ended by %0 has none, and its last characters are the message's own.
-        if (message.size() >= 2 && message.compare(message.size() - 2, 2, "\r\n") == 0)
-            message.resize(message.size() - 2);
-        os::LocalFree(text);
-    }
-    os::FreeLibrary(module);
-    return message;
+    return os::EventMessageText(log_, GetEventSource(), GetEventID(), InsertionStrings());
 }
 
 void TKVNTEventLog::WriteToEventLog(const std::string& text, std::uint16_t eventType,

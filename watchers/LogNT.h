@@ -87,7 +87,6 @@ class TKVNTEventLog : public TKVLogBase {
     // The record's name that follows the fixed part (0: source, 1: computer).
     std::string RecordName(int which) const;
     std::vector<const char*> InsertionStrings() const;
-    std::string MessageFromFile(const std::string& fileName) const;
     // Closes, stores the value and reopens when it was active.
     void Reopen(std::string& field, const std::string& value);
 

@@ -459,3 +459,79 @@ TEST_F(KVMapFileTest, MalformedLinesNeverBreakTheReader) {
 
 }  // namespace
 }  // namespace zr
+
+namespace zr {
+namespace {
+
+// ---- inlined calls and code of no unit ----
+
+// The section sits where a reader of the classic layout never looks: the
+// classic answers stay those of the same map without it, and damaged lines of
+// the section are passed over one by one.
+TEST_F(KVMapFileTest, InlinedCallsAreReadAheadOfTheSegmentsAndChangeNoClassicAnswer) {
+    std::vector<std::string> lines = {
+        "Inlined calls",
+        "",
+        "Inline name 0 std::vector<int>::at(unsigned long)",
+        "Inline name 1 stl_vector",
+        "Inline name 7 out of turn",  // never numbered: its uses are refused
+        "Inline name 2 Main",
+        "Inline name 3 Line numbers for Main(Main.cpp) segment .text",  // only a name here
+        "Inline code 0001:00000040 00000010 0@1:1175 3@2:15",
+        "Inline code 0001:00000044 00000004 0@1:1",      // overlaps: the first keeps it
+        "Inline code 0001:00000060 00000008 7@1:3",      // a name never given
+        "Inline code 0001:00000070 00000008 0@1:x",      // no line number
+        "Inline code 0001:00000078 00000000 0@1:3",      // empty
+        "Inline code 0001:FFFFFFF0 00000020 0@1:3",      // beyond 32 bits
+        "Inline code 0001:00000010 00000008 0@1:5 trailing",
+        "Inline code 0001:00000020 00000008 0@1:9999999",  // more than six digits
+    };
+    std::string deep = "Inline code 0001:00000030 00000008";
+    for (int i = 0; i < 65; ++i) deep += " 0@1:1";
+    lines.push_back(deep);
+    const std::vector<std::string> classic = TwoUnits().Lines();
+    lines.insert(lines.end(), classic.begin(), classic.end());
+
+    TKVMapFile plain;
+    plain.SetMapFileName(WriteMap(classic, "plain.map"));
+    plain.LoadMapFile();
+    map_.SetMapFileName(WriteMap(lines));
+    map_.LoadMapFile();
+    for (std::uint32_t offset = 0; offset < 0x200; ++offset) {
+        const auto with = map_.Resolve(offset), without = plain.Resolve(offset);
+        ASSERT_EQ(with.Unit, without.Unit) << offset;
+        ASSERT_EQ(with.Procedure, without.Procedure) << offset;
+        ASSERT_EQ(with.Line, without.Line) << offset;
+        const bool inlined = offset >= 0x40 && offset < 0x50;
+        ASSERT_EQ(map_.Inlined(offset).Count(), inlined ? 2u : 0u) << offset;
+    }
+    const TKVMapInlined::TChain chain = map_.Inlined(0x4F);
+    EXPECT_EQ(chain[0].Procedure, "std::vector<int>::at(unsigned long)");
+    EXPECT_EQ(chain[0].Unit, "stl_vector");
+    EXPECT_EQ(chain[0].Line, 1175);
+    EXPECT_EQ(chain[1].Unit, "Main");
+    EXPECT_EQ(chain[1].Line, 15);
+    EXPECT_EQ(chain[2].Procedure, "");  // past the end: nothing, never a crash
+    EXPECT_EQ(map_.Inlined(0x0FFFFFFF).Count(), 0u);
+}
+
+// A segment marked as a gap ends the unit before it: its code (a function
+// compiled without line information) belongs to no unit, and the unit list
+// leaves it out. An unmarked segment without a unit is listed as ever.
+TEST_F(KVMapFileTest, AGapSegmentEndsTheUnitBeforeIt) {
+    TMapText t = TwoUnits();
+    t.Segments = {Segment(0x0000, 0x100, "Main"),
+                  " 0001:00000100 00000040 C=CODE     S=.text    G=(gap)    M= ACBP=A9",
+                  Segment(0x0140, 0x80, "Tools")};
+    TKVMapFile& map = Reader(t);
+    map.LoadMapFile();
+    EXPECT_EQ(map.Resolve(0x0FF).Unit, "Main");
+    EXPECT_EQ(map.Resolve(0x120).Unit, "");
+    EXPECT_EQ(map.Resolve(0x140).Unit, "Tools");
+    TStringList names;
+    map.LoadUnitNames(&names);
+    EXPECT_EQ(names.ToVector(), (std::vector<std::string>{"Main", "Tools"}));
+}
+
+}  // namespace
+}  // namespace zr

@@ -118,7 +118,7 @@ TEST(Package, DescriptionVersionAndIcon) {
     const auto version = FindResource(Package(), "VERSION");
     EXPECT_EQ(std::string(version.begin(), version.end()), "1.5.0.0");
     const std::string library = ModuleFileName(Package());
-    EXPECT_NE(library.find("libVEDevE2006.so.1.5"), std::string::npos) << library;
+    EXPECT_NE(library.find("libVEDevE2006.so.0"), std::string::npos) << library;
 
     // One 32 x 32 image of 16 colours.
     const auto icon = FindResource(Package(), "MAINICON");

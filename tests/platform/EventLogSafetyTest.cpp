@@ -9,10 +9,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 #include <vector>
 
 #include "EventLogTestSupport.h"
@@ -202,9 +204,11 @@ TEST_F(EventLogSafety, ARecordWhoseNumberIsDamagedHidesNoOther) {
 }
 
 TEST_F(EventLogSafety, ADamagedButCompleteLastRecordIsKept) {
-    // Only an incomplete record (a killed writer's) may be cut; this one is
-    // whole in length, with its signature damaged.
+    // Only an incomplete record (a killed writer's: its length runs past the
+    // end of the file) may be cut; these are whole in length, with one byte
+    // of the signature or of the closing length damaged, or two records so.
     std::vector<std::uint8_t> bytes;
+    std::vector<std::size_t> ends;
     for (DWORD number = 1; number <= 3; ++number) {
         eventlog::RecordFields fields;
         fields.number = number;
@@ -212,18 +216,74 @@ TEST_F(EventLogSafety, ADamagedButCompleteLastRecordIsKept) {
         fields.strings = {"entry"};
         const auto record = eventlog::ComposeRecord(fields);
         bytes.insert(bytes.end(), record.begin(), record.end());
+        ends.push_back(bytes.size());
     }
-    bytes[bytes.size() / 3 * 2 + 4] ^= 0x01;
+    const std::size_t third = ends[1];
+    struct Damage {
+        const char* what;
+        std::vector<std::size_t> bytes;
+        std::vector<DWORD> left;
+    };
+    const Damage damages[] = {
+        {"signature of the last", {third + 4}, {1, 2, 4}},
+        {"closing length of the last", {ends[2] - 4}, {1, 2, 4}},
+        {"closing lengths of the last two", {ends[1] - 4, ends[2] - 4}, {1, 4}},
+    };
     std::filesystem::create_directories(dir_ + "/events");
-    std::ofstream(LogPath("Tail"), std::ios::binary)
+    int n = 0;
+    for (const Damage& damage : damages) {
+        std::vector<std::uint8_t> damaged = bytes;
+        for (std::size_t at : damage.bytes) damaged[at] ^= 0x01;
+        const std::string name = "Tail" + std::to_string(++n);
+        std::ofstream(LogPath(name), std::ios::binary)
+            .write(reinterpret_cast<const char*>(damaged.data()),
+                   static_cast<std::streamsize>(damaged.size()));
+        ASSERT_TRUE(Report(name.c_str(), 4)) << damage.what;
+        const auto after = Contents(LogPath(name));
+        ASSERT_GT(after.size(), damaged.size()) << damage.what;
+        EXPECT_EQ(after.compare(0, damaged.size(), std::string(damaged.begin(), damaged.end())), 0)
+            << damage.what;
+        HANDLE log = OpenEventLogA(nullptr, name.c_str());
+        EXPECT_EQ(Numbers(log, EVENTLOG_FORWARDS_READ), damage.left) << damage.what;
+        CloseEventLog(log);
+    }
+}
+
+TEST_F(EventLogSafety, AHostileFileKeepsNoWriterWaiting) {
+    // Every 8 bytes a plausible length and the signature: nothing in it is a
+    // record, but every position looks like the start of one. Reading it
+    // costs what reading a file costs, so a writer that meets it first does
+    // not hold the lock for long, and the next writer does not give up.
+    std::vector<std::uint8_t> bytes(1 << 20);
+    for (std::size_t at = 0; at < bytes.size(); at += 8) {
+        const DWORD words[2] = {0x40000, ELF_LOG_SIGNATURE};
+        std::memcpy(bytes.data() + at, words, sizeof words);
+    }
+    std::filesystem::create_directories(dir_ + "/events");
+    std::ofstream(LogPath("Hostile"), std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
-    ASSERT_TRUE(Report("Tail", 4));
-    const auto after = Contents(LogPath("Tail"));
-    ASSERT_GT(after.size(), bytes.size());
-    EXPECT_EQ(after.compare(0, bytes.size(), std::string(bytes.begin(), bytes.end())), 0);
-    HANDLE log = OpenEventLogA(nullptr, "Tail");
-    EXPECT_EQ(Numbers(log, EVENTLOG_FORWARDS_READ), (std::vector<DWORD>{1, 2, 4}));
+    int started[2];
+    ASSERT_EQ(::pipe(started), 0);
+    const pid_t first = ::fork();
+    ASSERT_GE(first, 0);
+    if (first == 0) {
+        (void)!::write(started[1], "s", 1);
+        _exit(Report("Hostile", 1) ? 0 : 1);
+    }
+    char signal = 0;
+    ASSERT_EQ(::read(started[0], &signal, 1), 1);
+    ::close(started[0]);
+    ::close(started[1]);
+    ::usleep(100 * 1000);
+    eventlog::SetLockWait(std::chrono::milliseconds(500));
+    EXPECT_TRUE(Report("Hostile", 2)) << GetLastError();
+    eventlog::SetLockWait(privstore::DefaultLockWait);
+    int status = 0;
+    ::waitpid(first, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    HANDLE log = OpenEventLogA(nullptr, "Hostile");
+    EXPECT_EQ(Numbers(log, EVENTLOG_FORWARDS_READ).size(), 2u);
     CloseEventLog(log);
 }
 
@@ -252,4 +312,43 @@ TEST_F(EventLogSafety, AChildOfAWriterDoesNotShareItsLock) {
     eventlog::SetLockWait(privstore::DefaultLockWait);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_TRUE(Report("Forked", 3));
+}
+
+TEST_F(EventLogSafety, AChildForkedWhileAnotherThreadWritesCanWrite) {
+    // Another thread is inside the store's calls (holding its locks) at
+    // fork: the child has no such thread, so nothing it inherited may stay
+    // held.
+    ASSERT_TRUE(Report("Busy", 1));
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        HANDLE log = OpenEventLogA(nullptr, "Busy");
+        DWORD count = 0;
+        while (!stop) {
+            Report("Busy", 2);
+            GetNumberOfEventLogRecords(log, &count);
+        }
+        CloseEventLog(log);
+    });
+    int hung = 0, failed = 0;
+    for (int i = 0; i < 20; ++i) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::alarm(5);  // a child that hangs ends here
+            HANDLE log = OpenEventLogA(nullptr, "Busy");
+            DWORD count = 0;
+            const bool ok = Report("Busy", 3) && GetNumberOfEventLogRecords(log, &count);
+            _exit(ok ? 0 : 1);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        if (WIFSIGNALED(status))
+            ++hung;
+        else if (WEXITSTATUS(status) != 0)
+            ++failed;
+    }
+    stop = true;
+    writer.join();
+    EXPECT_EQ(hung, 0);
+    EXPECT_EQ(failed, 0);
 }

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <optional>
@@ -137,6 +138,20 @@ TEST_F(PrivateStoreTest, ALockHeldByAnotherProcessFailsTheCallInBoundedTime) {
         EXPECT_LT(waited, std::chrono::seconds(3));
     }
     EXPECT_EQ(LockFile(fd_.Get(), LOCK_EX, std::chrono::milliseconds(300)), ERROR_SUCCESS);
+}
+
+TEST(StoreErrors, EveryErrnoBecomesAHostCodeNeverItsOwnNumber) {
+    // An errno passed through reads as a host code of another meaning
+    // (EFBIG 27 is "sector not found", ENOTEMPTY 39 "disk full").
+    EXPECT_EQ(ErrorFromErrno(EFBIG), ERROR_FILE_TOO_LARGE);
+    EXPECT_EQ(ErrorFromErrno(ENOTEMPTY), ERROR_DIR_NOT_EMPTY);
+    EXPECT_EQ(ErrorFromErrno(ENOSPC), ERROR_DISK_FULL);
+    for (int error = 1; error < 134; ++error) {
+        errno = error;
+        const DWORD store = LastStoreError();
+        EXPECT_STRNE(SystemErrorText(ErrorFromErrno(error)), "") << error;
+        EXPECT_STRNE(SystemErrorText(store), "") << error;
+    }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The registry store against another local user, planted links and files,
 // killed writers and odd key names.
 #include <fcntl.h>
+#include <signal.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -8,12 +9,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/Registry.h"
@@ -51,7 +54,6 @@ LSTATUS QueryText(HKEY key, const char* name, std::string& text) {
     text = status == ERROR_SUCCESS && size ? std::string(buffer, size - 1) : "";
     return status;
 }
-
 
 std::vector<std::string> Entries(const std::string& folder) {
     std::vector<std::string> names;
@@ -218,6 +220,124 @@ TEST_F(RegistryHostile, AKilledWritersTemporaryFilesGoWithTheNextWriteOrTheKey) 
     ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "Software", software), ERROR_SUCCESS);
     EXPECT_EQ(RegDeleteKey(software.handle, "Killed"), ERROR_SUCCESS);
     EXPECT_TRUE(fs::is_empty(store_ + "/HKEY_LOCAL_MACHINE/Software")) << "nothing left behind";
+}
+
+TEST_F(RegistryHostile, AKilledDeletersFolderGoesWithTheParentAndTakesNoWrites) {
+    const std::string parent = store_ + "/HKEY_LOCAL_MACHINE/Software/Parent";
+    MakeKey("Software\\Parent\\Child");
+    Key child;
+    ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "Software\\Parent\\Child", child), ERROR_SUCCESS);
+    ASSERT_EQ(SetText(child.handle, "a", "1"), ERROR_SUCCESS);
+    // A deleter killed after moving the key aside, before it emptied it; the
+    // key it moved held a leftover of its own.
+    fs::rename(parent + "/Child", parent + "/%deleted.4242.0");
+    fs::create_directories(parent + "/%deleted.4242.0/%deleted.4242.1");
+    std::ofstream(parent + "/%deleted.4242.0/%deleted.4242.1/%values") << "\"x\"=sz:\"y\"\n";
+    EXPECT_EQ(SetText(child.handle, "b", "2"), ERROR_KEY_DELETED)
+        << "a handle opened before must not write into the hidden folder";
+    Key software;
+    ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "Software", software), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteKey(software.handle, "Parent"), ERROR_SUCCESS);
+    EXPECT_TRUE(fs::is_empty(store_ + "/HKEY_LOCAL_MACHINE/Software")) << "nothing left behind";
+    EXPECT_EQ(SetText(child.handle, "c", "3"), ERROR_KEY_DELETED);
+}
+
+TEST_F(RegistryHostile, AWriteThatWouldMakeTheKeyUnreadableIsRefusedAndChangesNothing) {
+    Key key;
+    ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "Software\\Big", key), ERROR_SUCCESS);
+    ASSERT_EQ(SetText(key.handle, "kept", "old"), ERROR_SUCCESS);
+    const std::string values = store_ + "/HKEY_LOCAL_MACHINE/Software/Big/%values";
+    const auto before = fs::file_size(values);
+    // 25 MB of bytes are 75 MB of text in the values file, past what a
+    // reader takes.
+    const std::vector<BYTE> blob(25'000'000, 0xAB);
+    EXPECT_EQ(RegSetValueEx(key.handle, "blob", 0, REG_BINARY, blob.data(),
+                            static_cast<DWORD>(blob.size())),
+              ERROR_NO_SYSTEM_RESOURCES);
+    EXPECT_EQ(fs::file_size(values), before);
+    Key again;
+    ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "Software\\Big", again), ERROR_SUCCESS);
+    std::string text;
+    EXPECT_EQ(QueryText(again.handle, "kept", text), ERROR_SUCCESS);
+    EXPECT_EQ(text, "old");
+    EXPECT_EQ(RegQueryValueEx(again.handle, "blob", nullptr, nullptr, nullptr, nullptr),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegDeleteValue(again.handle, "kept"), ERROR_SUCCESS);
+}
+
+TEST_F(RegistryHostile, TheLockPassesToAWaiterAsSoonAsItIsFree) {
+    // Another process holds the key's lock, lets it go for 4 ms and takes it
+    // again for longer than a call waits: a waiter that sleeps up to 10 ms
+    // between tries misses the gap most times, one that waits on the lock
+    // itself gets it unless the machine keeps it off a processor that long.
+    Key key;
+    ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "Software\\Busy", key), ERROR_SUCCESS);
+    const std::string folder = store_ + "/HKEY_LOCAL_MACHINE/Software/Busy";
+    int got = 0;
+    constexpr int Rounds = 5;
+    for (int round = 0; round < Rounds; ++round) {
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        const pid_t hog = ::fork();
+        ASSERT_GE(hog, 0);
+        if (hog == 0) {
+            const int fd = ::open(folder.c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd < 0 || ::flock(fd, LOCK_EX) != 0) _exit(1);
+            (void)!::write(ready[1], "y", 1);
+            ::usleep(300 * 1000);
+            ::flock(fd, LOCK_UN);
+            ::usleep(4 * 1000);
+            if (::flock(fd, LOCK_EX | LOCK_NB) == 0) ::usleep(4000 * 1000);
+            _exit(0);
+        }
+        char answer = 0;
+        ASSERT_EQ(::read(ready[0], &answer, 1), 1);
+        ::close(ready[0]);
+        ::close(ready[1]);
+        if (SetText(key.handle, "round", std::to_string(round)) == ERROR_SUCCESS) ++got;
+        ::kill(hog, SIGKILL);
+        ::waitpid(hog, nullptr, 0);
+    }
+    EXPECT_GE(got, Rounds - 1) << "the lock went to the waiter in " << got << " of " << Rounds;
+}
+
+TEST_F(RegistryHostile, AChildForkedWhileAnotherThreadWritesCanUseTheKey) {
+    // Another thread is inside the calls (holding their locks) at fork: the
+    // child has no such thread, so nothing it inherited may stay held.
+    Key key;
+    ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "Software\\Forked", key), ERROR_SUCCESS);
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        for (int i = 0; !stop; ++i) {
+            SetText(key.handle, "busy", std::to_string(i));
+            std::string text;
+            QueryText(key.handle, "busy", text);
+        }
+    });
+    int hung = 0, failed = 0;
+    for (int i = 0; i < 20; ++i) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::alarm(10);  // a child that hangs ends here
+            std::string text;
+            Key again;
+            const bool ok = SetText(key.handle, "child", "1") == ERROR_SUCCESS &&
+                            QueryText(key.handle, "child", text) == ERROR_SUCCESS &&
+                            Create(HKEY_LOCAL_MACHINE, "Software\\Forked", again) == ERROR_SUCCESS;
+            _exit(ok ? 0 : 1);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        if (WIFSIGNALED(status))
+            ++hung;
+        else if (WEXITSTATUS(status) != 0)
+            ++failed;
+    }
+    stop = true;
+    writer.join();
+    EXPECT_EQ(hung, 0);
+    EXPECT_EQ(failed, 0);
 }
 
 TEST_F(RegistryHostile, AHandleSeesWhatAnotherProcessChangedSinceItLastRead) {

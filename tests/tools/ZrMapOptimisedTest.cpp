@@ -2,9 +2,11 @@
 // reported at the line of the programmer's own function that runs it.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
+#include <fstream>
 #include <random>
 #include <sstream>
 #include <string>
@@ -105,6 +107,37 @@ TEST(ZrMapOptimised, AgreesWithTheOutermostFrameAlmostEverywhere) {
     }
     ASSERT_GE(withLine, 300);
     EXPECT_GE(agreeing * 100, withLine * 97) << agreeing << " of " << withLine << disagreements;
+}
+
+// The raise inside the lambda that std::for_each runs: both commands name the
+// lambda and the algorithm, inlined, before the function that holds them.
+TEST(ZrMapOptimised, LookupAndAnnotateShowTheInlinedFunctions) {
+    std::istringstream report(Output(std::string("'") + ZR_MAP_THROWER_OPTIMISED + "'"));
+    std::string kind, address;
+    int line = 0;
+    ASSERT_TRUE(report >> kind >> address >> line);
+    ASSERT_EQ(kind, "algorithm");
+    const std::string map = ChangeFileExt(ZR_MAP_THROWER_OPTIMISED, ".map");
+    const std::string lookup = Output("'" + std::string(ZR_ZRMAP) + "' --lookup '" + map + "' " + address);
+    EXPECT_NE(lookup.find("SumOfPositives(std::vector<int, std::allocator<int> > const&)::{lambda}"
+                          "::operator() line " + std::to_string(line - 3) + "\nInlined: stl_algo std::for_each<"),
+              std::string::npos) << lookup;
+    EXPECT_NE(lookup.find("\nUnit: MapThrowerOptimised\n"), std::string::npos) << lookup;
+
+    const std::string input = ::testing::TempDir() + "annotate-inlined-" + std::to_string(getpid());
+    std::ofstream(input, std::ios::binary) << "Call stack:\r\n  " << address.substr(2) << "\r\n";
+    const std::string annotated =
+        Output("'" + std::string(ZR_ZRMAP) + "' --annotate '" + map + "' < '" + input + "'");
+    std::remove(input.c_str());
+    const size_t lambda = annotated.find(" [inlined] MapThrowerOptimised maptest::SumOfPositives("
+                                         "std::vector<int> const&)::{lambda}::operator() line " +
+                                         std::to_string(line - 3) + "\r\n");
+    const size_t algorithm = annotated.find(" [inlined] stl_algo std::for_each<");
+    const size_t function = annotated.find(" MapThrowerOptimised maptest::SumOfPositives("
+                                           "std::vector<int> const&) line " + std::to_string(line) + "\r\n");
+    EXPECT_LT(lambda, algorithm) << annotated;
+    EXPECT_LT(algorithm, function) << annotated;
+    EXPECT_NE(function, std::string::npos) << annotated;
 }
 
 TEST(ZrMapNames, TheCompilersCopiesOfAFunctionGoByItsName) {

@@ -14,7 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "exception/CallStackText.h"
 #include "exception/KVMapFile.h"
+#include "framework/FaultExceptions.h"
 #include "framework/SysUtils.h"
 #include "tools/zrmap/MapLayout.h"
 #include "tools/zrmap/MapText.h"
@@ -349,14 +351,15 @@ TEST_F(ZrMapLayoutTest, CodeOutsideAnyFunctionsLinesHasNoLine) {
     Load(image);
     Expect(0x02F, "Unit", "first()", 6);
     Expect(0x035, "Unit", "first()", 0);    // padding
-    Expect(0x045, "Unit", "_start", 0);     // code without lines
+    Expect(0x045, "", "_start", 0);         // a function without lines: no unit's code
     Expect(0x07F, "Unit", "second()", 21);  // the last function's body
-    // A segment map cannot say where a unit ends, so the unit stays.
+    // No function starts past it: nothing there to take from the unit.
     Expect(0x080, "Unit", "_etext", 0);
     Expect(0x081, "Unit", "", 0);
     TStringList units;
     map_->LoadUnitNames(&units);
-    EXPECT_EQ(units.ToVector(), (std::vector<std::string>{"Unit", "Unit"}));  // two stretches
+    // Two stretches; the code of no unit between them is no unit of the list.
+    EXPECT_EQ(units.ToVector(), (std::vector<std::string>{"Unit", "Unit"}));
 }
 
 TEST_F(ZrMapLayoutTest, OneNamePerAddressAndOneUnitPerBaseName) {
@@ -389,6 +392,51 @@ TEST_F(ZrMapLayoutTest, FunctionsWithoutALineTableHaveNoUnit) {
     TStringList units;
     map.LoadUnitNames(&units);
     EXPECT_EQ(units.ToVector(), std::vector<std::string>{"Unit"});
+}
+
+// Written, read back and printed: each frame's inlined functions come
+// before it, innermost first, at the return address less one like the frame
+// itself; plumbing folds into one line, or shows whole when asked.
+TEST_F(ZrMapLayoutTest, InlinedFramesComeBeforeTheirFunctionAndPlumbingFolds) {
+    TProgramImage image;
+    image.CodeSize = 0x100;
+    image.Files = {"/src/Main.cpp", "/usr/include/c++/12/bits/std_function.h",
+                   "/usr/include/c++/12/bits/stl_vector.h", "/usr/include/c++/12/bits/invoke.h"};
+    image.Functions = {Function(0x00, 0x40, "main"),
+                       Function(0x40, 0x20, "std::_Function_handler<void (), F>::_M_invoke("
+                                            "std::_Any_data const&)"),
+                       Function(0x80, 0x10, "no_lines()")};
+    image.Rows = {Row(0x00, 0, 10), Row(0x20, 0, 12), Row(0x40, 1, 290), Row(0x60, 0, 0, true)};
+    image.Names = {"std::vector<int, std::allocator<int> >::at(unsigned long)",
+                   "Run()::{lambda()#1}::operator()() const",
+                   "std::__invoke_impl<void, F&>(std::__invoke_other, F&)"};
+    image.Inlined = {{0x10, 0x18, {{0, 2, 1175}}}, {0x48, 0x50, {{1, 0, 30}, {2, 3, 61}}}};
+    TKVMapFile& map = Load(image);
+    map.LoadMapFile();
+    Expect(0x85, "", "no_lines()", 0);  // code of no unit: not Main's
+
+    const std::uintptr_t frames[] = {0x401010, 0x401049};
+    auto print = [&](TFrameStyle style) {
+        std::string buffer(4096, '\0');
+        TFixedText text(buffer.data(), buffer.size());
+        AddMapFrameLines(text, map, frames, 2, true, style);
+        buffer.resize(text.Length());
+        return buffer;
+    };
+    EXPECT_EQ(print(TFrameStyle::Readable),
+              "\r\n  00401010 [inlined] stl_vector std::vector<int>::at(unsigned long) line 1175"
+              "\r\n  00401010 Main main line 10"
+              "\r\n  00401049 [inlined] Main Run()::{lambda()#1}::operator()() const line 30"
+              "\r\n  (2 frames of call plumbing folded)");
+    EXPECT_EQ(print(TFrameStyle::Whole),
+              "\r\n  00401010 [inlined] stl_vector std::vector<int, std::allocator<int> >::at("
+              "unsigned long) line 1175"
+              "\r\n  00401010 Main main line 10"
+              "\r\n  00401049 [inlined] Main Run()::{lambda()#1}::operator()() const line 30"
+              "\r\n  00401049 [inlined] invoke std::__invoke_impl<void, F&>(std::__invoke_other, "
+              "F&) line 61"
+              "\r\n  00401049 std_function std::_Function_handler<void (), F>::_M_invoke("
+              "std::_Any_data const&) line 290");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/EventJournal.h"
 #include "tests/platform/EventLogTestSupport.h"
 
 namespace {
@@ -40,7 +41,8 @@ TResult Zrevent(const std::vector<std::string>& args) {
 TEST_F(ZreventTool, WritesRegistersAndListsWithMessageTexts) {
     const auto help = Zrevent({"--help"});
     EXPECT_EQ(help.Status, 0);
-    for (const char* word : {"write LOG SOURCE", "list LOG", "register SOURCE", "--log LOG"})
+    for (const char* word :
+         {"write LOG SOURCE", "list LOG", "register SOURCE", "--log LOG", "catalog SOURCE"})
         EXPECT_NE(help.Output.find(word), std::string::npos) << word;
 
     const std::string file = dir_ + "/tool.mc";
@@ -65,19 +67,34 @@ TEST_F(ZreventTool, WritesRegistersAndListsWithMessageTexts) {
               std::string::npos)
         << list.Output;
 
+    // The catalog finds the log that registered the source.
+    const auto catalog = Zrevent({"catalog", "Mailer"});
+    EXPECT_EQ(catalog.Status, 0);
+    EXPECT_EQ(catalog.Output, "-- " + zr::os::eventlog::EventMessageId("Mailer", 0x80000020) +
+                                  "\nSubject: Mailer event 2147483680: Queue %1 is %2 full.\n"
+                                  "Defined-By: Mailer\n\nQueue %1 is %2 full.\n\n");
+
     // A bad command line exits with 2 and the usage.
     for (const std::vector<std::string>& bad : {std::vector<std::string>{},
                                                 {"write", "Mail", "Mailer", "fatal", "1"},
                                                 {"write", "Mail", "Mailer", "error", "-1"},
                                                 {"list"},
                                                 {"register", "Only"},
+                                                {"catalog"},
+                                                {"catalog", "Mailer", "--log"},
                                                 {"erase", "Mail"}}) {
         const auto result = Zrevent(bad);
         EXPECT_EQ(result.Status, 2) << result.Output;
         EXPECT_NE(result.Output.find("usage:"), std::string::npos);
     }
-    // A log the store cannot hold exits with 1.
+    // A log the store cannot hold exits with 1, as a catalog of a source
+    // without a message file that can be read.
     EXPECT_EQ(Zrevent({"write", "..", "Mailer", "error", "1"}).Status, 1);
+    const auto none = Zrevent({"catalog", "Unregistered"});
+    EXPECT_EQ(none.Status, 1);
+    EXPECT_EQ(none.Output,
+              "zrevent: source Unregistered of log Application names no message file "
+              "that can be read\n");
 }
 
 TEST_F(ZreventTool, ListShowsControlCharactersEscaped) {
@@ -106,4 +123,30 @@ TEST_F(ZreventTool, ListGoesOnPastADamagedRecord) {
     EXPECT_NE(list.Output.find("  one\n2  (damaged record, skipped)\n3  "), std::string::npos)
         << list.Output;
     EXPECT_NE(list.Output.find("  three\n"), std::string::npos) << list.Output;
+}
+
+TEST_F(ZreventTool, ListNamesRecordsByTheirNumbersAndEscapesC1Controls) {
+    // Record 1 damaged: record 2 must be listed as 2, and 1 marked.
+    for (const char* text : {"one", "two"})
+        ASSERT_EQ(Zrevent({"write", "Application", "Src", "error", "1", text}).Status, 0);
+    {
+        std::fstream file(dir_ + "/events/Application.evtlog",
+                          std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(4);  // the signature of record 1
+        file.put('\x00');
+    }
+    // U+009B (CSI) as UTF-8 and as a raw byte, both obeyed by terminals.
+    ASSERT_EQ(Zrevent({"write", "Application", "Src", "error", "1",
+                       "a\xc2\x9b"
+                       "2Jb\x9b"
+                       "2Jc\xc3\xa9"})
+                  .Status,
+              0);
+    const auto list = Zrevent({"list", "Application"});
+    EXPECT_EQ(list.Status, 0) << list.Output;
+    EXPECT_EQ(list.Output.rfind("1  (damaged record, skipped)\n2  ", 0), 0u) << list.Output;
+    EXPECT_NE(list.Output.find("  two\n3  "), std::string::npos) << list.Output;
+    EXPECT_NE(list.Output.find("  a\\xc2\\x9b2Jb\\x9b2Jc\xc3\xa9\n"), std::string::npos)
+        << list.Output;
+    EXPECT_EQ(list.Output.find('\x9b'), std::string::npos);
 }

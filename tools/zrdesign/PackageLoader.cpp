@@ -12,7 +12,9 @@ namespace zr::design {
 std::string DefaultPackagePath() {
     const std::string runtime =
         ModuleFileName(ModuleOfAddress(reinterpret_cast<const void*>(&zr_RuntimeInterface)));
-    return ExtractFilePath(runtime) + "libVEDevE2006.so";
+    // By its SONAME: the development link libVEDevE2006.so is not there where
+    // only the run-time libraries are installed.
+    return ExtractFilePath(runtime) + ZR_PACKAGE_SONAME;
 }
 
 TPackage LoadPackage(const std::string& path) {

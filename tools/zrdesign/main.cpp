@@ -11,6 +11,7 @@
 #include "tools/zrdesign/FormDesign.h"
 #include "tools/zrdesign/PackageLoader.h"
 #include "tools/zrdesign/PalettePicture.h"
+#include "tools/common/Version.h"
 
 namespace {
 
@@ -36,9 +37,10 @@ const char kUsage[] =
     "  list <form file>\n"
     "      lists the form's components and their classes\n"
     "\n"
-    "  --package <library>  the package to load (default: libVEDevE2006.so beside the\n"
-    "                       run-time)\n"
+    "  --package <library>  the package to load (default: libVEDevE2006.so.0 beside\n"
+    "                       the run-time)\n"
     "  --help               this text\n"
+    "  --version            the suite's version\n"
     "\n"
     "Exit status: 0 on success, 1 on a failure (said on standard error), 2 for a\n"
     "command line that cannot be followed.\n";
@@ -121,6 +123,7 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return 0;
     }
+    if (args.size() == 1 && args[0] == "--version") return tools::PrintVersion("zrdesign");
     if (args.size() >= 2 && args[0] == "--package") {
         packagePath = args[1];
         args.erase(args.begin(), args.begin() + 2);

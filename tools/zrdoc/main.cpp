@@ -9,6 +9,7 @@
 #include "framework/TypeInfo.h"
 #include "tools/zrdoc/ReferencePages.h"
 #include "tools/zrdoc/ReferenceTables.h"
+#include "tools/common/Version.h"
 
 extern "C" void Register();
 
@@ -22,7 +23,8 @@ const char kUsage[] =
     "  check <docs folder> exits 1, naming each page that is missing or whose\n"
     "                      generated part differs from the type information (the\n"
     "                      components) or from the tool's --help (the tools)\n"
-    "  update <docs folder> rewrites the generated part of every page\n";
+    "  update <docs folder> rewrites the generated part of every page\n"
+    "  --help | --version\n";
 
 int Usage() {
     std::fputs(kUsage, stderr);
@@ -37,6 +39,7 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return 0;
     }
+    if (args.size() == 1 && args[0] == "--version") return zr::tools::PrintVersion("zrdoc");
     if (args.size() != 2) return Usage();
     try {
         // The palette (which classes get a page, in which order) is what the

@@ -9,9 +9,12 @@
 
 #include "framework/DateUtils.h"
 #include "framework/Exceptions.h"
+#include "platform/EventJournal.h"
 #include "platform/EventLog.h"
+#include "platform/EventMessageText.h"
 #include "platform/Registry.h"
 #include "tools/common/EscapedText.h"
+#include "tools/common/Version.h"
 #include "watchers/LogNT.h"
 
 namespace {
@@ -25,12 +28,26 @@ const char* const Usage =
     "usage: zrevent write LOG SOURCE (error|warning|information) ID [STRING...]\n"
     "       zrevent list LOG\n"
     "       zrevent register SOURCE MESSAGEFILE[;MESSAGEFILE...] [--log LOG]\n"
+    "       zrevent catalog SOURCE [--log LOG]\n"
+    "       zrevent --help | --version\n"
     "\n"
     "write appends one entry with the STRINGs as its insertion strings; ID is the\n"
     "full event identifier, decimal or 0x hexadecimal. list shows each record's\n"
     "number, time (UTC), type, source, id and message text, oldest first. register\n"
     "names the message files whose texts belong to SOURCE's entries in LOG\n"
     "(Application when not given); a file name may hold %VARIABLE%s.\n"
+    "catalog prints a journal catalog of SOURCE's messages (LOG: the log whose\n"
+    "registration lists SOURCE, else Application), one entry per message keyed by\n"
+    "the MESSAGE_ID its journal entries carry. Run it as the user who registered\n"
+    "SOURCE (the registry store is per user) and install it as root:\n"
+    "  zrevent catalog SOURCE | sudo tee /usr/lib/systemd/catalog/SOURCE.catalog\n"
+    "  sudo journalctl --update-catalog\n"
+    "then journalctl -x shows the text beside each entry.\n"
+    "\n"
+    "Each entry written also goes to the system journal with its fields (MESSAGE,\n"
+    "PRIORITY, SYSLOG_IDENTIFIER=SOURCE, MESSAGE_ID, ZR_LOG, ZR_EVENT_ID, ZR_EVENT_TYPE,\n"
+    "ZR_CATEGORY, ZR_RECORD_NUMBER, ZR_INSERT...) when a journal is listening, else\n"
+    "to syslog as one line.\n"
     "\n"
     "The event log store is $ZORIRIVE_EVENTLOG, else $XDG_STATE_HOME/zoririve/eventlog\n"
     "($XDG_STATE_HOME is ~/.local/state when unset; without HOME the home folder comes\n"
@@ -66,26 +83,9 @@ DWORD ParseId(const std::string& text) {
     return static_cast<DWORD>(id);
 }
 
-std::string TypeName(WORD type) {
-    switch (type) {
-        case EVENTLOG_SUCCESS:
-            return "success";
-        case EVENTLOG_ERROR_TYPE:
-            return "error";
-        case EVENTLOG_WARNING_TYPE:
-            return "warning";
-        case EVENTLOG_INFORMATION_TYPE:
-            return "information";
-        case EVENTLOG_AUDIT_SUCCESS:
-            return "audit success";
-        case EVENTLOG_AUDIT_FAILURE:
-            return "audit failure";
-        default:
-            return "type " + std::to_string(type);
-    }
-}
-
 using zr::tools::Escaped;
+
+constexpr const char* Damaged = "  (damaged record, skipped)\n";
 
 std::string IdText(DWORD id) {
     char text[16];
@@ -117,21 +117,33 @@ void List(const std::vector<std::string>& args) {
     log.SetLog(args[0]);
     try {
         log.Open();
-        for (std::uint32_t i = 0, count = log.GetEventCount(); i < count; ++i) {
+        // Records are listed by their numbers: a damaged one keeps its
+        // number (and is marked), also before the oldest whole record.
+        DWORD oldest = 0;
+        const std::uint32_t count = log.GetEventCount();
+        if (count > 0 && !GetOldestEventLogRecord(log.EventLogHandle(), &oldest))
+            throw TFailure{"cannot read log " + args[0] + ": " + ErrorText(GetLastError())};
+        for (DWORD number = 1; count > 0 && number < oldest; ++number)
+            std::cout << number << Damaged;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const DWORD number = oldest + i;
             try {
                 log.ReadEvent(i);
             } catch (const zr::EOSError& e) {
                 if (e.ErrorCode() != ERROR_EVENTLOG_FILE_CORRUPT) throw;
-                std::cout << i + 1 << "  (damaged record, skipped)\n";
+                std::cout << number << Damaged;
                 continue;
             }
-            std::string text = log.GetEventMessageText();
-            if (text.empty())  // no message file has it: the strings as they are
-                for (std::uint16_t s = 0; s < log.GetEventStringCount(); ++s)
-                    text += (s ? " " : "") + log.GetEventString(s);
-            std::cout << i + 1 << "  "
+            std::vector<std::string> inserts;
+            for (std::uint16_t s = 0; s < log.GetEventStringCount(); ++s)
+                inserts.push_back(log.GetEventString(s));
+            std::vector<const char*> strings;
+            for (const std::string& insert : inserts) strings.push_back(insert.c_str());
+            const std::string text =
+                EventEntryText(args[0], log.GetEventSource(), log.GetEventID(), strings);
+            std::cout << number << "  "
                       << zr::FormatDateTime("yyyy-mm-dd hh:nn:ss", log.GetEventTime()) << "  "
-                      << TypeName(log.GetEventType()) << "  " << Escaped(log.GetEventSource())
+                      << EventTypeName(log.GetEventType()) << "  " << Escaped(log.GetEventSource())
                       << "  " << IdText(log.GetEventID()) << "  " << Escaped(text) << "\n";
         }
     } catch (const zr::EOSError& e) {
@@ -139,8 +151,8 @@ void List(const std::vector<std::string>& args) {
     }
 }
 
-void Register(const std::vector<std::string>& args) {
-    std::string logName = "Application";
+// The arguments other than "--log LOG"; `logName` receives LOG when given.
+std::vector<std::string> TakeLogOption(const std::vector<std::string>& args, std::string& logName) {
     std::vector<std::string> rest;
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--log") {
@@ -150,6 +162,12 @@ void Register(const std::vector<std::string>& args) {
             rest.push_back(args[i]);
         }
     }
+    return rest;
+}
+
+void Register(const std::vector<std::string>& args) {
+    std::string logName = "Application";
+    const std::vector<std::string> rest = TakeLogOption(args, logName);
     if (rest.size() != 2) throw TUsageError{"register takes SOURCE and MESSAGEFILE"};
     const std::string path =
         "SYSTEM\\CurrentControlSet\\Services\\EventLog\\" + logName + "\\" + rest[0];
@@ -168,6 +186,19 @@ void Register(const std::vector<std::string>& args) {
         throw TFailure{"cannot register " + rest[0] + ": " + ErrorText(status)};
 }
 
+void Catalog(const std::vector<std::string>& args) {
+    std::string logName;
+    const std::vector<std::string> rest = TakeLogOption(args, logName);
+    if (rest.size() != 1) throw TUsageError{"catalog takes one SOURCE"};
+    const std::string& source = rest[0];
+    if (logName.empty()) logName = LogOfEventSource(source);
+    std::string catalog;
+    if (!eventlog::EventCatalog(logName, source, catalog))
+        throw TFailure{"source " + source + " of log " + logName +
+                       " names no message file that can be read"};
+    std::cout << catalog;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -176,6 +207,7 @@ int main(int argc, char** argv) {
         std::cout << Usage;
         return 0;
     }
+    if (args.size() == 1 && args[0] == "--version") return zr::tools::PrintVersion("zrevent");
     try {
         if (args.empty()) throw TUsageError{"no command given"};
         const std::string command = args[0];
@@ -186,6 +218,8 @@ int main(int argc, char** argv) {
             List(args);
         else if (command == "register")
             Register(args);
+        else if (command == "catalog")
+            Catalog(args);
         else
             throw TUsageError{"unknown command '" + command + "'"};
         return 0;

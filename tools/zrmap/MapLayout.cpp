@@ -185,6 +185,51 @@ std::vector<TMapLineBlock> OrderBlocks(std::vector<TMapLineBlock> blocks) {
     return ordered;
 }
 
+// Code between two units' segments, or after the last, that holds a function
+// of its own belongs to neither: a segment without a unit says where the unit
+// before it ends. Code without lines inside a function (padding, line 0)
+// stays with the function's unit.
+void AddSegmentsWithoutUnit(std::vector<TMapSegment>& segments,
+                            const std::vector<TCodeRange>& ranges, std::uint64_t codeSize) {
+    std::vector<TMapSegment> gaps;
+    auto addGap = [&](std::uint64_t from, std::uint64_t to) {
+        auto f = std::lower_bound(ranges.begin(), ranges.end(), from,
+                                  [](const TCodeRange& r, std::uint64_t o) { return r.Start < o; });
+        if (f != ranges.end() && f->Start < to)
+            gaps.push_back({f->Start, static_cast<std::uint32_t>(to - f->Start), ""});
+    };
+    for (size_t i = 0; i < segments.size(); ++i) {
+        const std::uint64_t end = std::uint64_t{segments[i].Start} + segments[i].Length;
+        const std::uint64_t next = i + 1 < segments.size() ? segments[i + 1].Start
+                                   : codeSize > 0 ? std::min<std::uint64_t>(codeSize, UINT32_MAX)
+                                                  : UINT32_MAX;
+        if (end < next) addGap(end, next);
+    }
+    segments.insert(segments.end(), gaps.begin(), gaps.end());
+    std::stable_sort(segments.begin(), segments.end(),
+                     [](const auto& a, const auto& b) { return a.Start < b.Start; });
+}
+
+void BuildInlined(const TProgramImage& image, TMapLayout& layout) {
+    std::map<std::string, std::uint32_t> index;
+    auto intern = [&](const std::string& name) {
+        auto [it, added] =
+            index.try_emplace(name, static_cast<std::uint32_t>(layout.InlineNames.size()));
+        if (added) layout.InlineNames.push_back(name);
+        return it->second;
+    };
+    std::vector<std::uint32_t> unitOfFile(image.Files.size());
+    for (size_t i = 0; i < image.Files.size(); ++i) unitOfFile[i] = intern(UnitNameOf(image.Files[i]));
+    for (const TInlinedStretch& stretch : image.Inlined) {
+        TMapInlinedStretch out{stretch.Start, stretch.End - stretch.Start, {}};
+        for (const TInlinedFrame& frame : stretch.Frames)
+            out.Frames.push_back({intern(image.Names[frame.Procedure]),
+                                  frame.File < unitOfFile.size() ? unitOfFile[frame.File] : intern(""),
+                                  frame.Line >= 0 && frame.Line <= kLargestMapLine ? frame.Line : 0});
+        layout.Inlined.push_back(std::move(out));
+    }
+}
+
 }  // namespace
 
 std::string UnitNameOf(const std::string& path) {
@@ -217,7 +262,10 @@ TMapLayout BuildMapLayout(const TProgramImage& image) {
     const std::vector<TStretch> stretches = LineStretches(image);
     layout.LineBlocks = OrderBlocks(BuildLineBlocks(stretches));
     layout.Segments = BuildSegments(stretches);
-    layout.Publics = BuildPublics(UniqueRanges(image.Functions));
+    const std::vector<TCodeRange> ranges = UniqueRanges(image.Functions);
+    AddSegmentsWithoutUnit(layout.Segments, ranges, image.CodeSize);
+    layout.Publics = BuildPublics(ranges);
+    BuildInlined(image, layout);
     return layout;
 }
 

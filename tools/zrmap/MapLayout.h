@@ -18,7 +18,9 @@
 
 namespace zr::zrmap {
 
-// A stretch of code that belongs to one unit. A unit whose code is spread
+// A stretch of code that belongs to one unit. An empty unit marks code that
+// belongs to none (a function compiled without line information, start-up
+// code): the unit before it ends there. A unit whose code is spread
 // over the executable (main in the start-up section, cold paths at the far
 // end, inlined into other units' functions) gets one segment per stretch.
 struct TMapSegment {
@@ -44,12 +46,28 @@ struct TMapLineBlock {
     std::vector<TMapLineEntry> Entries;
 };
 
+// A frame of inlined code: indices into TMapLayout::InlineNames.
+struct TMapInlinedFrame {
+    std::uint32_t Procedure = 0;
+    std::uint32_t Unit = 0;
+    int Line = 0;
+};
+
+// A stretch of code and the inlined calls it runs, innermost first.
+struct TMapInlinedStretch {
+    std::uint32_t Start = 0;
+    std::uint32_t Length = 0;
+    std::vector<TMapInlinedFrame> Frames;
+};
+
 struct TMapLayout {
     std::uint64_t CodeStart = 0;
     std::uint64_t CodeSize = 0;
     std::vector<TMapSegment> Segments;      // by start
     std::vector<TMapPublic> Publics;        // by offset, one per offset
     std::vector<TMapLineBlock> LineBlocks;  // in the order they must be written
+    std::vector<std::string> InlineNames;   // procedures and units of inlined frames
+    std::vector<TMapInlinedStretch> Inlined;  // by start
 };
 
 // Line numbers are written in six columns.

@@ -10,9 +10,16 @@
 #include <cstdio>
 #include <cstring>
 
+#include "exception/KVMapInlined.h"
+
 namespace zr::zrmap {
 
 namespace {
+
+using mapinlined::kInlineCodePrefix;
+using mapinlined::kInlineNamePrefix;
+using mapinlined::kInlineSectionEnd;
+using mapinlined::kInlineSectionHeader;
 
 constexpr std::uint32_t kCodeBase = 0x00401000;
 
@@ -28,11 +35,41 @@ void AppendSegmentTable(std::string& out, const TMapLayout& layout) {
            "H .text                   CODE\n\n";
 }
 
+// A segment without a unit is marked as a gap, so that a list of the units
+// can leave it out; a reader of the classic layout sees an empty unit.
 void AppendDetailedSegments(std::string& out, const TMapLayout& layout) {
     out += "\nDetailed map of segments\n\n";
     for (const TMapSegment& segment : layout.Segments)
         out += " 0001:" + Hex8(segment.Start) + " " + Hex8(segment.Length) +
-               " C=CODE     S=.text    G=(none)   M=" + segment.Unit + " ACBP=A9\n";
+               (segment.Unit.empty() ? " C=CODE     S=.text    G=(gap)    M="
+                                     : " C=CODE     S=.text    G=(none)   M=") +
+               segment.Unit + " ACBP=A9\n";
+}
+
+// A name goes on one line and must never read as the header the classic
+// reader looks for, which this section comes before.
+std::string OneLine(std::string name) {
+    std::replace_if(name.begin(), name.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+    for (size_t at; (at = name.find(kInlineSectionEnd)) != std::string::npos;) name[at] = 'd';
+    return name;
+}
+
+void AppendInlinedCalls(std::string& out, const TMapLayout& layout) {
+    if (layout.Inlined.empty()) return;
+    out += "\n";
+    out += kInlineSectionHeader;
+    out += "\n\n";
+    for (size_t i = 0; i < layout.InlineNames.size(); ++i)
+        out += std::string(kInlineNamePrefix) + std::to_string(i) + " " +
+               OneLine(layout.InlineNames[i]) + "\n";
+    for (const TMapInlinedStretch& stretch : layout.Inlined) {
+        out += std::string(kInlineCodePrefix) + "0001:" + Hex8(stretch.Start) + " " +
+               Hex8(stretch.Length);
+        for (const TMapInlinedFrame& frame : stretch.Frames)
+            out += " " + std::to_string(frame.Procedure) + "@" + std::to_string(frame.Unit) + ":" +
+                   std::to_string(frame.Line);
+        out += "\n";
+    }
 }
 
 // The name begins in column 22: six columns of segment, eight of offset and
@@ -69,6 +106,7 @@ int WriteAll(int fd, const std::string& text) {
 std::string FormatMapText(const TMapLayout& layout) {
     std::string out;
     AppendSegmentTable(out, layout);
+    AppendInlinedCalls(out, layout);
     AppendDetailedSegments(out, layout);
 
     std::vector<TMapPublic> byName = layout.Publics;

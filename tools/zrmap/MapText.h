@@ -4,6 +4,12 @@
 //   Publics by Name / Value    " 0001:OOOOOOOO       <name>"   (the name from column 22)
 //   Line numbers for <unit>    four entries a line, each "LLLLLL 0001:OOOOOOOO"
 //
+//   Inlined calls              before the segments, where a classic reader never
+//                              looks: "Inline name N <text>" numbers the names,
+//                              "Inline code 0001:SSSSSSSS LLLLLLLL P@U:L ..."
+//                              gives a stretch's inlined frames, innermost first
+//                              (procedure and unit by number, line)
+//
 // Offsets count from the code base 0x00401000, which stands for the start of
 // the executable's first code segment.
 #pragma once

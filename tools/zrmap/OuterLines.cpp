@@ -10,11 +10,6 @@ namespace zr::zrmap {
 
 namespace {
 
-struct TInterval {
-    std::uint32_t Start = 0;
-    std::uint32_t End = 0;  // one past the last byte
-};
-
 // A stretch of a function that runs code inlined at one of its own lines.
 struct TCallSite {
     TInterval Range;
@@ -30,15 +25,6 @@ struct TFunctionCode {
 bool RowBefore(const TLineRow& a, const TLineRow& b) {
     if (a.Offset != b.Offset) return a.Offset < b.Offset;
     return a.EndSequence && !b.EndSequence;
-}
-
-void CodeRanges(Dwarf_Die* die, std::uint64_t codeStart, std::vector<TInterval>& out) {
-    Dwarf_Addr base = 0, start = 0, end = 0;
-    for (ptrdiff_t at = 0; (at = dwarf_ranges(die, at, &base, &start, &end)) > 0;) {
-        if (start < codeStart || end <= start || end - codeStart > UINT32_MAX) continue;
-        out.push_back({static_cast<std::uint32_t>(start - codeStart),
-                       static_cast<std::uint32_t>(end - codeStart)});
-    }
 }
 
 std::optional<Dwarf_Word> UnsignedAttribute(Dwarf_Die* die, unsigned name) {
@@ -179,6 +165,15 @@ bool Inside(const std::vector<TInterval>& sorted, std::uint32_t offset) {
 }
 
 }  // namespace
+
+void CodeRanges(Dwarf_Die* die, std::uint64_t codeStart, std::vector<TInterval>& out) {
+    Dwarf_Addr base = 0, start = 0, end = 0;
+    for (ptrdiff_t at = 0; (at = dwarf_ranges(die, at, &base, &start, &end)) > 0;) {
+        if (start < codeStart || end <= start || end - codeStart > UINT32_MAX) continue;
+        out.push_back({static_cast<std::uint32_t>(start - codeStart),
+                       static_cast<std::uint32_t>(end - codeStart)});
+    }
+}
 
 std::vector<TLineRow> OuterFrameRows(Dwarf_Die& unit, const std::vector<TLineRow>& rows,
                                      std::uint64_t codeStart, const TFileIndex& fileIndex) {

@@ -19,6 +19,15 @@ namespace zr::zrmap {
 // Gives a source path its number in the image's file list.
 using TFileIndex = std::function<std::uint32_t(const char* path)>;
 
+struct TInterval {
+    std::uint32_t Start = 0;
+    std::uint32_t End = 0;  // one past the last byte
+};
+
+// The code a DIE covers, as offsets from `codeStart`; ranges outside the
+// code or beyond 32 bits are left out.
+void CodeRanges(Dwarf_Die* die, std::uint64_t codeStart, std::vector<TInterval>& out);
+
 // `rows` are one compilation unit's rows, sorted by offset (an end row before
 // a row at the same offset). Inside the unit's functions they are replaced
 // by rows of the outermost frame; elsewhere they stay as they are.

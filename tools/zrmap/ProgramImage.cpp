@@ -1,5 +1,6 @@
 #include "tools/zrmap/ProgramImage.h"
 
+#include "tools/zrmap/InlineChains.h"
 #include "tools/zrmap/OuterLines.h"
 
 #include <cxxabi.h>
@@ -131,11 +132,11 @@ void ReadFunctions(Elf* elf, TProgramImage& image) {
     }
 }
 
-// Gives each distinct source path one number, so rows stay small.
+// Gives each distinct source path (or name) one number, so rows stay small.
 class TFileTable {
   public:
     explicit TFileTable(std::vector<std::string>& files) : files_(files) {}
-    std::uint32_t IndexOf(const char* path) {
+    std::uint32_t IndexOf(const std::string& path) {
         auto [it, added] = index_.try_emplace(path, static_cast<std::uint32_t>(files_.size()));
         if (added) files_.emplace_back(path);
         return it->second;
@@ -155,6 +156,17 @@ bool RowBefore(const TLineRow& a, const TLineRow& b) {
 // row must come first so the new sequence's row covers the address.
 void SortRows(std::vector<TLineRow>& rows) {
     std::stable_sort(rows.begin(), rows.end(), RowBefore);
+}
+
+// By start; where two units claim the same code (folded duplicates), the
+// first keeps it.
+void SortStretches(std::vector<TInlinedStretch>& stretches) {
+    std::stable_sort(stretches.begin(), stretches.end(),
+                     [](const auto& a, const auto& b) { return a.Start < b.Start; });
+    std::vector<TInlinedStretch> kept;
+    for (TInlinedStretch& s : stretches)
+        if (kept.empty() || s.Start >= kept.back().End) kept.push_back(std::move(s));
+    stretches = std::move(kept);
 }
 
 std::vector<TLineRow> ReadUnitLines(Dwarf_Die& unit, const TProgramImage& image,
@@ -190,6 +202,9 @@ void ReadLineTables(Elf* elf, TProgramImage& image) {
     if (!dwarf) return;
     image.HasLineTable = true;
     TFileTable files(image.Files);
+    TFileTable names(image.Names);
+    const TFileIndex fileIndex = [&](const char* path) { return files.IndexOf(path); };
+    const TNameIndex nameIndex = [&](const std::string& name) { return names.IndexOf(name); };
     Dwarf_CU* unit = nullptr;
     Dwarf_Die unitDie;
     std::uint8_t unitType = 0;
@@ -197,11 +212,13 @@ void ReadLineTables(Elf* elf, TProgramImage& image) {
         // Type units hold no code; skeleton and partial units may.
         if (unitType == DW_UT_type || unitType == DW_UT_split_type) continue;
         const std::vector<TLineRow> rows = ReadUnitLines(unitDie, image, files);
-        const std::vector<TLineRow> outer = OuterFrameRows(
-            unitDie, rows, image.CodeStart, [&](const char* path) { return files.IndexOf(path); });
+        const std::vector<TLineRow> outer =
+            OuterFrameRows(unitDie, rows, image.CodeStart, fileIndex);
         image.Rows.insert(image.Rows.end(), outer.begin(), outer.end());
+        ReadInlinedCalls(unitDie, rows, image.CodeStart, fileIndex, nameIndex, image.Inlined);
     }
     SortRows(image.Rows);
+    SortStretches(image.Inlined);
 }
 
 }  // namespace

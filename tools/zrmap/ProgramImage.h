@@ -31,6 +31,23 @@ struct TLineRow {
     bool EndSequence = false;
 };
 
+// One frame of code inlined into a function: the function that was inlined
+// (an index into TProgramImage::Names) and the source position it runs at.
+struct TInlinedFrame {
+    std::uint32_t Procedure = 0;
+    std::uint32_t File = 0;  // index into TProgramImage::Files
+    int Line = 0;            // 0: the line table names none
+    bool operator==(const TInlinedFrame&) const = default;
+};
+
+// A stretch of code that runs inside inlined calls, and their frames,
+// innermost first; the function the code lies in is not among them.
+struct TInlinedStretch {
+    std::uint32_t Start = 0;
+    std::uint32_t End = 0;  // one past the last byte
+    std::vector<TInlinedFrame> Frames;
+};
+
 struct TProgramImage {
     std::uint64_t CodeStart = 0;  // link-time address of the first code segment
     std::uint64_t CodeSize = 0;
@@ -40,6 +57,9 @@ struct TProgramImage {
     // rows of the outermost frame (see OuterLines.h).
     std::vector<TLineRow> Rows;
     bool HasLineTable = false;  // false when the executable carries no DWARF
+    // Code inlined from other functions, by start, stretches not overlapping.
+    std::vector<TInlinedStretch> Inlined;
+    std::vector<std::string> Names;  // the inlined functions' names, demangled
 };
 
 // A file that cannot be read as an executable with code.

@@ -3,7 +3,7 @@
 //
 //   zrmap <executable> [<map file>]
 //   zrmap --lookup <map file> <hex address>...
-//   zrmap --annotate <map file> < report
+//   zrmap --annotate [--whole] <map file> < report
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -13,11 +13,14 @@
 #include <string_view>
 #include <vector>
 
+#include "exception/CallStackText.h"
 #include "exception/KVMapFile.h"
+#include "framework/FaultExceptions.h"
 #include "framework/SysUtils.h"
 #include "tools/zrmap/MapLayout.h"
 #include "tools/zrmap/MapText.h"
 #include "tools/zrmap/ProgramImage.h"
+#include "tools/common/Version.h"
 
 namespace {
 
@@ -34,9 +37,14 @@ int Usage(std::FILE* out, int status) {
         "         prints the unit, procedure and line the map gives for each address in\n"
         "         map form (the code's run-time offset plus 0x00401000); exits 1 when\n"
         "         the map names none of them for some address\n"
-        "       zrmap --annotate <map file> < report\n"
+        "         (functions inlined there first, innermost first, as \"Inlined:\" lines)\n"
+        "       zrmap --annotate [--whole] <map file> < report\n"
         "         copies a log of exception reports, adding to every call-stack frame\n"
-        "         that names no source the unit, procedure and line the map gives\n",
+        "         that names no source the unit, procedure and line the map gives,\n"
+        "         with the functions inlined there on lines of their own before it;\n"
+        "         names are shortened and call plumbing folded as in a report, unless\n"
+        "         --whole is given\n"
+        "       zrmap --version\n",
         out);
     return status;
 }
@@ -87,6 +95,12 @@ int Lookup(const std::string& mapFile, const std::vector<std::string>& addressTe
             continue;
         }
         map.LoadExceptionData(reinterpret_cast<const void*>(address));
+        // Functions inlined there come first, innermost first, as in a report.
+        const zr::TKVMapInlined::TChain inlined = map.Inlined(map.CodeOffset());
+        for (size_t k = 0; address <= UINT32_MAX && k < inlined.Count(); ++k)
+            std::printf("Inlined: %.*s %.*s line %d\n", static_cast<int>(inlined[k].Unit.size()),
+                        inlined[k].Unit.data(), static_cast<int>(inlined[k].Procedure.size()),
+                        inlined[k].Procedure.data(), inlined[k].Line);
         std::printf("Unit: %s\nProcedure: %s\nLine: %d\n", map.UnitName().c_str(),
                     map.ProcedureName().c_str(), map.LineNumber());
         if (map.UnitName().empty() && map.ProcedureName().empty() && map.LineNumber() == 0)
@@ -105,39 +119,62 @@ bool BareFrame(const std::string& line, std::uintptr_t& address) {
     return rest.find(' ') == std::string_view::npos && ParseAddress(rest, address);
 }
 
-int Annotate(const std::string& mapFile) {
+// The lines a report gives `addresses`, each ended by `ending`.
+std::string NamedFrames(const zr::TKVMapFile& map, const std::vector<std::uintptr_t>& addresses,
+                        bool firstIsRaise, zr::TFrameStyle style, const std::string& ending) {
+    std::string buffer(addresses.size() * 4096 + 64, '\0');
+    zr::TFixedText text(buffer.data(), buffer.size());
+    zr::AddMapFrameLines(text, map, addresses.data(), static_cast<int>(addresses.size()),
+                         firstIsRaise, style);
+    buffer.resize(text.Length());
+    std::string lines;
+    for (size_t at = 0; (at = buffer.find("\r\n", at)) != std::string::npos;) {
+        at += 2;
+        const size_t next = buffer.find("\r\n", at);
+        lines += buffer.substr(at, next == std::string::npos ? std::string::npos : next - at);
+        lines += ending;
+    }
+    return lines;
+}
+
+int Annotate(const std::string& mapFile, zr::TFrameStyle style) {
     if (!MapExists(mapFile)) return kFailed;
     zr::TKVMapFile map;
     map.SetMapFileName(mapFile);
     map.LoadMapFile();
     int frame = -1;  // the frame's place in the call stack; -1 outside one
+    // Bare frames in a row are named together, so that a run of call
+    // plumbing folds into one line as in a report.
+    std::vector<std::uintptr_t> bare;
+    bool bareStartsStack = false;
+    std::string ending = "\n";
+    auto flush = [&] {
+        if (bare.empty()) return;
+        std::fputs(NamedFrames(map, bare, bareStartsStack, style, ending).c_str(), stdout);
+        bare.clear();
+    };
     for (std::string line; std::getline(std::cin, line);) {
         const bool ended = !std::cin.eof();
         std::string_view text(line);
         if (text.ends_with("\r")) text.remove_suffix(1);
         std::uintptr_t address = 0;
-        if (text == "Call stack:") {
-            frame = 0;
-        } else if (frame >= 0 && line.starts_with("  ")) {
-            // Every frame but the first is a return address: the call lies
-            // one byte back, perhaps on the line before.
-            if (BareFrame(line, address) && address <= UINT32_MAX) {
-                const auto offset =
-                    static_cast<std::uint32_t>(address) - map.CodeBase() - (frame > 0 ? 1 : 0);
-                const zr::TKVMapFile::TMapSourceView found = map.Resolve(offset);
-                std::string where;
-                if (!found.Unit.empty()) where += " " + std::string(found.Unit);
-                if (!found.Procedure.empty()) where += " " + std::string(found.Procedure);
-                if (found.Line > 0) where += " line " + std::to_string(found.Line);
-                line.insert(text.size(), where);
+        if (frame >= 0 && line.starts_with("  ")) {
+            if (BareFrame(line, address)) {
+                if (bare.empty()) bareStartsStack = frame == 0;
+                ending = (text.size() < line.size() ? "\r" : "") + std::string(ended ? "\n" : "");
+                bare.push_back(address);
+                ++frame;
+                continue;
             }
             ++frame;
         } else {
-            frame = -1;
+            frame = text == "Call stack:" ? 0 : -1;
         }
+        flush();
         std::fputs(line.c_str(), stdout);
         if (ended) std::fputc('\n', stdout);
     }
+    flush();
     return kFound;
 }
 
@@ -162,9 +199,15 @@ int main(int argc, char** argv) {
         if (argc == 2 &&
             (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h"))
             return Usage(stdout, 0);
+        if (argc == 2 && std::string_view(argv[1]) == "--version")
+            return zr::tools::PrintVersion("zrmap");
         if (argc >= 4 && std::string_view(argv[1]) == "--lookup")
             return Lookup(argv[2], std::vector<std::string>(argv + 3, argv + argc));
-        if (argc == 3 && std::string_view(argv[1]) == "--annotate") return Annotate(argv[2]);
+        if (argc == 3 && std::string_view(argv[1]) == "--annotate")
+            return Annotate(argv[2], zr::TFrameStyle::Readable);
+        if (argc == 4 && std::string_view(argv[1]) == "--annotate" &&
+            std::string_view(argv[2]) == "--whole")
+            return Annotate(argv[3], zr::TFrameStyle::Whole);
         if ((argc == 2 || argc == 3) && !std::string_view(argv[1]).starts_with("-"))
             return Write(argv[1], argc == 3 ? argv[2] : zr::ChangeFileExt(argv[1], ".map"));
         return Usage(stderr, kFailed);

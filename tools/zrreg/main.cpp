@@ -10,6 +10,7 @@
 
 #include "platform/Registry.h"
 #include "tools/common/EscapedText.h"
+#include "tools/common/Version.h"
 
 namespace {
 
@@ -24,6 +25,7 @@ const char* const Usage =
     "       zrreg set KEY NAME multi_sz [VALUE...]\n"
     "       zrreg query KEY [NAME]\n"
     "       zrreg delete KEY [NAME]\n"
+    "       zrreg --help | --version\n"
     "\n"
     "KEY is a root and a path, as in HKEY_CURRENT_USER\\Software\\Example; the roots\n"
     "may be shortened to HKLM, HKCU, HKCR, HKU and HKCC. An empty NAME (\"\") is the\n"
@@ -292,6 +294,7 @@ int Run(const std::vector<std::string>& args) {
         std::cout << Usage;
         return 0;
     }
+    if (command == "--version" && args.size() == 1) return zr::tools::PrintVersion("zrreg");
     if (args.size() < 2) throw TUsageError{"'" + command + "' needs a KEY"};
     TKeyName key = ParseKey(args[1]);
     if (command == "add" && args.size() == 2) {
