@@ -2,7 +2,7 @@
 # ships a library: the install's three parts become
 #   libzoririve0     the libraries, in the multiarch folder
 #   libzoririve-dev  headers, CMake package, pkg-config file, development links
-#   zoririve-tools   zrmap, zrdesign, zrreg, zrevent
+#   zoririve-tools   zrmap, zrdesign, zrreg, zrevent, zrsend
 # each with its copyright file and changelog under /usr/share/doc/<package>.
 
 set(ZR_PACKAGE_runtime libzoririve${PROJECT_VERSION_MAJOR})
@@ -31,7 +31,8 @@ zr_no_runpath_under_usr(runtime
   "${CMAKE_INSTALL_LIBDIR}/$<TARGET_FILE_NAME:VEDevE2006>")
 zr_no_runpath_under_usr(tools
   bin/$<TARGET_FILE_NAME:zrmap> bin/$<TARGET_FILE_NAME:zrdesign>
-  bin/$<TARGET_FILE_NAME:zrreg> bin/$<TARGET_FILE_NAME:zrevent>)
+  bin/$<TARGET_FILE_NAME:zrreg> bin/$<TARGET_FILE_NAME:zrevent>
+  bin/$<TARGET_FILE_NAME:zrsend>)
 
 # The copyright file in Debian's machine-readable form, around LICENSE.
 file(READ "${PROJECT_SOURCE_DIR}/LICENSE" zr_license)
@@ -81,7 +82,7 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION "libs")
 # the same without dpkg-dev; the lists are what the files link (scripts/test
 # compares them with the libraries each file needs).
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS
-    "libc6, libstdc++6, libgcc-s1, libsqlite3-0, libsystemd0, libjpeg62-turbo, libx11-6, libxrandr2")
+    "libc6, libstdc++6, libgcc-s1, libsqlite3-0, libsystemd0, libjpeg62-turbo, libx11-6, libxrandr2, libcurl4, zlib1g")
 # The shlibs file: a program linked against these libraries depends on this
 # package, at this version or later within the SONAME (only this package holds
 # shared libraries). The loader's cache learns of them through dpkg's trigger.
@@ -115,7 +116,8 @@ set(CPACK_COMPONENT_TOOLS_DESCRIPTION
 "components that watch a C++ application - tools
 zrmap writes map files that let exception reports name unit, procedure and
 line; zrdesign places components on form files; zrreg and zrevent change and
-read the registry and event log stores.")
+read the registry and event log stores; zrsend lists, sends and drops the
+reports waiting for a crash collector.")
 
 # Debug information stays out of the packages (it is most of their size).
 set(CPACK_STRIP_FILES ON)

@@ -32,6 +32,10 @@ ZR_REGISTER_CLASS(TKVLSendTo, c) {
     c.Property("Options", &TKVLSendTo::Options, &TKVLSendTo::SetOptions)
         .Default(KVLAllDialogOptions);
     c.Property("AdditionalFiles", &TKVLSendTo::AdditionalFiles, &TKVLSendTo::SetAdditionalFiles);
+    c.Property("Collector", &TKVLSendTo::Collector, &TKVLSendTo::SetCollector).Default("");
+    c.Property("CollectorScreenshot", &TKVLSendTo::CollectorScreenshot,
+               &TKVLSendTo::SetCollectorScreenshot)
+        .Default(false);
 }
 
 ZR_REGISTER_CLASS(TKVLogBase, c) {

@@ -67,6 +67,16 @@ class TKVLSendTo : public TPersistent {
     void SetResolveNames(bool value) { resolveNames_ = value; }
     TKVLDialogOptions Options() const { return options_; }
     void SetOptions(TKVLDialogOptions value) { options_ = value; }
+    // The crash collector that receives each exception report as it is
+    // written ("https://<public key>@<host>[:<port>]/<project id>"); empty:
+    // $ZORIRIVE_COLLECTOR, and none when that is unset too. Read when the
+    // log becomes active.
+    const std::string& Collector() const { return collector_; }
+    void SetCollector(const std::string& value) { collector_ = value; }
+    // Whether a picture of the screen goes to the collector with each report
+    // (off: what is on the screen stays on the machine).
+    bool CollectorScreenshot() const { return collectorScreenshot_; }
+    void SetCollectorScreenshot(bool value) { collectorScreenshot_ = value; }
     // Owned; the setter copies the given lines, so callers keep their list.
     TStrings* AdditionalFiles() const { return additionalFiles_; }
     void SetAdditionalFiles(TStrings* value) { additionalFiles_->Assign(value); }
@@ -83,6 +93,8 @@ class TKVLSendTo : public TPersistent {
     bool resolveNames_ = true;
     TStringList* additionalFiles_ = nullptr;
     TKVLDialogOptions options_ = KVLAllDialogOptions;
+    std::string collector_;
+    bool collectorScreenshot_ = false;
     // The log component that will free this object, if any: one object
     // cannot be given to two components, which would both free it.
     TKVLogBase* holder_ = nullptr;

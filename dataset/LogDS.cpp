@@ -1,5 +1,8 @@
 #include "dataset/LogDS.h"
 
+#include <algorithm>
+
+#include "framework/Application.h"
 #include "framework/DateUtils.h"
 #include "framework/Strings.h"
 #include "framework/SysUtils.h"
@@ -77,9 +80,10 @@ void AppendQuoted(std::string& out, const std::string& text) {
 }
 
 // A name stands bare unless it holds a blank (or a quote, which must be
-// doubled inside quotes to stay part of the name).
+// doubled inside quotes to stay part of the name). Looked for by hand: a
+// search for either of two characters costs a library call per character.
 void AppendFieldName(std::string& out, const std::string& name) {
-    if (name.find_first_of(" \"") == std::string::npos)
+    if (std::none_of(name.begin(), name.end(), [](char c) { return c == ' ' || c == '"'; }))
         out += name;
     else
         AppendQuoted(out, name);
@@ -139,10 +143,13 @@ void TKVDatasetLog::ComposeStatement() {
     const bool edit = ds->State() == dsEdit;
     if (!edit && ds->State() != dsInsert) return;
     // Edit: the assignments, then the old values that find the row.
-    // Insert: the names, then the new values.
-    std::string names, values;
-    names.reserve(128);
-    values.reserve(128);
+    // Insert: the names, then the new values. The names go straight into the
+    // statement, the values into a buffer kept from post to post.
+    std::string statement;
+    statement.reserve(256);
+    std::string& values = valuesBuffer_;
+    values.clear();
+    std::string& names = statement;
     for (int i = 0; i < ds->FieldCount(); ++i) {
         const TField* f = ds->Fields(i);
         const Variant& oldValue = ds->StoredValue(f->Index());
@@ -167,13 +174,11 @@ void TKVDatasetLog::ComposeStatement() {
     }
     if (names.empty()) return;
     const std::string table = TableName(ds);
-    std::string statement;
-    statement.reserve(table.size() + names.size() + values.size() + 32);
     if (edit) {
-        statement.append("UPDATE ").append(table).append("\r\nSET\r\n  ").append(names);
+        statement.insert(0, "\r\nSET\r\n  ").insert(0, table).insert(0, "UPDATE ");
         statement.append("\r\nWHERE\r\n  ").append(values);
     } else {
-        statement.append("INSERT INTO ").append(table).append("\r\n  (").append(names);
+        statement.insert(0, "\r\n  (").insert(0, table).insert(0, "INSERT INTO ");
         statement.append(")\r\nVALUES\r\n  (").append(values).append(")");
     }
     onSQLStatement_(this, statement);
@@ -185,12 +190,30 @@ void TKVDatasetLog::UpdateStatus(TKVLDBTypeEvent state, TField* field) {
     // The process code page is UTF-8, so the line needs no conversion.
     std::string logText;
     logText.reserve(64);
-    logText.append(timeStamp_.Text(Now())) += ' ';
-    logText += GetEnumName(EnumInfo<TKVLDBTypeEvent>(), state);
+    logText.append(timeStamp_.TextNow()) += ' ';
+    logText += EnumInfo<TKVLDBTypeEvent>().Names[static_cast<size_t>(state)];
     if (field) logText.append(" ").append(field->FieldName()).append(":").append(field->AsString());
     logText += "\r\n";
     if (onChange_) onChange_(this, state, field, logText);
-    if (!LogFile().empty()) WriteAsString(logText);
+    if (!LogFile().empty()) WriteLine(logText);
+}
+
+// A line that cannot be written (a missing folder, a full disk) must neither
+// make the post fail nor, as the data set closes in its destructor, end the
+// process. The failure goes to the application's exception handling once, and
+// again only after a line has been written meanwhile.
+void TKVDatasetLog::WriteLine(const std::string& text) {
+    try {
+        WriteAsString(text);
+        writeFailureReported_ = false;
+    } catch (...) {
+        if (writeFailureReported_) return;
+        writeFailureReported_ = true;
+        try {
+            if (Application != nullptr) Application->HandleException(this);
+        } catch (...) {
+        }
+    }
 }
 
 }  // namespace zr

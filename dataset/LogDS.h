@@ -2,7 +2,8 @@
 // line per data link notification (time, kind, and for a changed field its
 // name and text). When a record is about to be stored it can also compose
 // the INSERT or UPDATE statement of the fields that changed and hand it to
-// OnSQLStatement; statements never go to the log file.
+// OnSQLStatement; statements never go to the log file. A line that cannot be
+// written is dropped and reported to the application, never raised.
 #pragma once
 
 #include <string>
@@ -66,6 +67,7 @@ class TKVDatasetLog : public TKVLogBase {
 
   private:
     void ComposeStatement();
+    void WriteLine(const std::string& text);
     std::string TableName(const TDataSet* dataSet);
 
     TLogDataLink* dataLink_ = nullptr;
@@ -73,6 +75,9 @@ class TKVDatasetLog : public TKVLogBase {
     TKVLSQLStatementEvent onSQLStatement_;
     TKVLDBTypeEvents filterEvents_;
     TLogTimeStamp timeStamp_;
+    bool writeFailureReported_ = false;
+    // The WHERE or VALUES part of the statement being composed.
+    std::string valuesBuffer_;
     // The data set class last asked for its table, and where its TableName
     // and SQL properties are (looked up by name once per class, not per post).
     const TClassInfo* tableClass_ = nullptr;

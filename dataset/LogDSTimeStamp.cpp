@@ -1,5 +1,8 @@
 #include "dataset/LogDSTimeStamp.h"
 
+#include <time.h>
+
+#include <algorithm>
 #include <cmath>
 #include <string_view>
 
@@ -26,7 +29,25 @@ bool SameForTheWholeSecond(std::string_view format) {
     return true;
 }
 
+// Now() of the moment `clock` read.
+TDateTime LocalDateTime(const timespec& clock) {
+    tm local{};
+    localtime_r(&clock.tv_sec, &local);
+    return EncodeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) +
+           EncodeTime(local.tm_hour, local.tm_min, std::min(local.tm_sec, 59),
+                      static_cast<int>(clock.tv_nsec / 1000000));
+}
+
 }  // namespace
+
+const std::string& TLogTimeStamp::TextNow() {
+    timespec clock{};
+    clock_gettime(CLOCK_REALTIME, &clock);
+    if (valid_ && clock.tv_sec == clockSecond_ && SameFormats()) return text_;
+    Text(LocalDateTime(clock));
+    clockSecond_ = valid_ ? clock.tv_sec : -1;
+    return text_;
+}
 
 bool TLogTimeStamp::SameFormats() const {
     const TFormatSettings& s = FormatSettings;
@@ -44,6 +65,7 @@ const std::string& TLogTimeStamp::Text(TDateTime value) {
     const bool midnight = secondOfDay == 0;
     if (valid_ && !midnight && day == day_ && secondOfDay == second_ && SameFormats()) return text_;
     text_ = FormatDateTime("c", value);
+    clockSecond_ = -1;  // TextNow's second no longer goes with the text
     if (!SameFormats()) {
         const TFormatSettings& s = FormatSettings;
         shortDateFormat_ = s.ShortDateFormat;

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "exception/CallStackText.h"
+#include "exception/CollectorReports.h"
 #include "exception/LogError.h"
 #include "exception/MapReadAhead.h"
 #include "exception/ReportSections.h"
@@ -246,13 +247,19 @@ void AppendToLog(const std::string& logFile, const char* data, size_t length) {
 void WriteLastReports(const os::TFaultInfo& fault) {
     for (const TLastReportSlot& slot : slots) {
         const TKVExceptionLog* log = slot.Log.load();
-        if (log == nullptr || !log->Active() || log->LogFile().empty()) continue;
-        if (const std::string* pending = slot.Pending.load())
+        if (log == nullptr || !log->Active()) continue;
+        const bool writes = !log->LogFile().empty();
+        const TKVCollectorLink& collector = log->Collector();
+        if (!writes && !collector.Enabled()) continue;
+        if (const std::string* pending = slot.Pending.load(); pending != nullptr && writes)
             AppendToLog(log->LogFile(), pending->data(), pending->size());
         if (!IsFiltered(*log, fault.Kind)) continue;
         TFixedText text(reportBuffer, sizeof reportBuffer);
         Compose(text, slot, *log, fault);
-        AppendToLog(log->LogFile(), reportBuffer, text.Length());
+        if (writes) AppendToLog(log->LogFile(), reportBuffer, text.Length());
+        // No network here: the envelope waits in the outbox for the next start.
+        if (collector.Enabled())
+            collector.WriteFatal(fault, MapToResolve(slot, *log), reportBuffer, text.Length());
     }
 }
 

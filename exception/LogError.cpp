@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "exception/CallStackText.h"
+#include "exception/CollectorReports.h"
 #include "exception/LibraryFrames.h"
 #include "exception/LogDlg.h"
 #include "exception/LastReport.h"
@@ -18,7 +19,12 @@
 #include "framework/Graphics.h"
 #include "framework/SysUtils.h"
 #include "framework/TypeInfo.h"
+#include "framework/JpegWriter.h"
+#include "framework/ScreenShot.h"
+#include "platform/CollectorEnvelope.h"
+#include "platform/CollectorOutbox.h"
 #include "platform/FaultSignals.h"
+#include "platform/JsonText.h"
 
 namespace zr {
 
@@ -43,6 +49,8 @@ ZR_REGISTER_CLASS(TKVExceptionLog, c) {
     c.Property("OnException", &TKVExceptionLog::OnException, &TKVExceptionLog::SetOnException);
     c.Property("OnSaveException", &TKVExceptionLog::OnSaveException,
                &TKVExceptionLog::SetOnSaveException);
+    c.Property("OnCollectorEvent", &TKVExceptionLog::OnCollectorEvent,
+               &TKVExceptionLog::SetOnCollectorEvent);
 }
 
 // ---- the class filter ----------------------------------------------------------
@@ -120,7 +128,9 @@ bool TKVExceptionLog::IsLogged(const Exception& e) const {
 // ---- life --------------------------------------------------------------------
 
 TKVExceptionLog::TKVExceptionLog(TComponent* owner)
-    : TKVLogBase(owner), mapFile_(std::make_unique<TKVMapFile>()) {
+    : TKVLogBase(owner),
+      collector_(std::make_unique<TKVCollectorLink>()),
+      mapFile_(std::make_unique<TKVMapFile>()) {
     mapFile_->SetMapFileName(ChangeFileExt(Application->ExeName(), ".map"));
     if (!ComponentState().Contains(csDesigning)) {
         prevOnException_ = Application->OnException();
@@ -138,8 +148,35 @@ TKVExceptionLog::~TKVExceptionLog() {
 
 void TKVExceptionLog::SetActive(bool value) {
     TKVLogBase::SetActive(value);
+    if (collector_ != nullptr) {
+        if (value)
+            ConnectCollector();
+        else
+            collector_->Deactivate();
+    }
     UpdateCallStackRequest();
     ReadMapAheadWhenReported();
+}
+
+void TKVExceptionLog::Loaded() {
+    TKVLogBase::Loaded();
+    // Active came before SendTo in the form file: the collector is known now.
+    if (Active()) {
+        ConnectCollector();
+        ReadMapAheadWhenReported();
+    }
+}
+
+void TKVExceptionLog::ConnectCollector() {
+    const TComponentState state = ComponentState();
+    if (state.Contains(csDesigning) || state.Contains(csLoading)) return;
+    try {
+        collector_->Activate(*SendTo(), LogFile());
+    } catch (...) {
+        TKVLogBase::SetActive(false);
+        UpdateCallStackRequest();
+        throw;
+    }
 }
 
 void TKVExceptionLog::SetFormats(TKVLFormats value) {
@@ -166,7 +203,8 @@ void TKVExceptionLog::UpdateCallStackRequest() {
 // a thread of its own, for a log whose reports name source lines or call
 // stacks.
 void TKVExceptionLog::ReadMapAheadWhenReported() {
-    if (Active() && (formats_.Contains(lfSourceLine) || formats_.Contains(lfCallStack)))
+    if (Active() && (formats_.Contains(lfSourceLine) || formats_.Contains(lfCallStack) ||
+                     collector_->Enabled()))
         ReadMapAheadForLastReport(this);
 }
 
@@ -205,10 +243,11 @@ void TKVExceptionLog::HandleLogged(TObject* sender, Exception& e, std::string& u
     // own: it ends the process with a last report instead.
     std::optional<os::TFaultReportingScope> reporting(std::in_place);
     const bool writes = !LogFile().empty();
+    const bool collects = collector_->Enabled();
     if (options_.Contains(laShowSourceLine) || formats_.Contains(lfSourceLine) ||
-        formats_.Contains(lfCallStack) || (writes && Journal()))
+        formats_.Contains(lfCallStack) || collects || (writes && Journal()))
         LookUpSource();
-    if (writes) {
+    if (writes || collects) {
         std::string text = ComposeReport(e);
         unwritten = text;
         bool accept = true;
@@ -219,12 +258,18 @@ void TKVExceptionLog::HandleLogged(TObject* sender, Exception& e, std::string& u
         }
         if (accept) {
             unwritten = text;
-            if (Journal()) reportJournal_ = ReportJournalDetails(e);
-            struct Forget {
-                std::optional<TKVLJournalDetails>& details;
-                ~Forget() { details.reset(); }
-            } forget{reportJournal_};
-            WriteAsString(text);
+            // The journal's copy names the id the collector will know the
+            // report by, so the two can be found from each other.
+            collectorEventId_ = collects ? os::envelope::NewEventId() : std::string();
+            if (writes) {
+                if (Journal()) reportJournal_ = ReportJournalDetails(e);
+                struct Forget {
+                    std::optional<TKVLJournalDetails>& details;
+                    ~Forget() { details.reset(); }
+                } forget{reportJournal_};
+                WriteAsString(text);
+            }
+            if (collects) SendToCollector(sender, e, text);
         }
         unwritten.clear();
     }
@@ -318,6 +363,50 @@ std::string TKVExceptionLog::ComposeReport(const Exception& e) {
     if (f.Contains(lfSeparator)) report += report::Separator;
     report += "\r\n";
     return report;
+}
+
+// ---- the crash collector -------------------------------------------------------
+
+void TKVExceptionLog::SendToCollector(TObject* sender, Exception& e, const std::string& report) {
+    TEventFacts facts = collector_->CommonFacts();
+    facts.EventId = collectorEventId_.empty() ? os::envelope::NewEventId() : collectorEventId_;
+    facts.Timestamp = static_cast<double>(os::collector::NowMillis()) / 1000;
+    facts.ClassName = e.ClassName();
+    facts.Message = e.Message();
+    TCallStack stack = CallStackOf(e);
+    if (stack.Count == 0 && ExceptAddr() != nullptr)
+        stack.Frames[stack.Count++] = RuntimeAddress(ExceptAddr());
+    const TKVMapFile* map = mapFile_->MapLoaded() ? mapFile_.get() : nullptr;
+    facts.Frames = EventFrames(map, stack.Frames, stack.Count, collector_->Modules());
+    facts.Images = EventImages(facts.Frames, collector_->Modules());
+    std::string event = ComposeEvent(facts);
+    std::string text = report;
+    bool accept = true;
+    if (onCollectorEvent_) onCollectorEvent_(sender, e, event, text, accept);
+    if (!accept) return;
+    std::string eventId = facts.EventId;
+    if (onCollectorEvent_) {
+        // What the handler left must still be an event a collector takes.
+        os::json::TValue parsed;
+        std::string error;
+        if (!os::json::Parse(event, parsed, &error) || parsed.Kind != os::json::TValue::Object ||
+            parsed.StringAt("event_id").size() != 32 || event.size() > os::envelope::MaxEventBytes) {
+            collector_->Note("The event of report " + facts.EventId +
+                             " is no collector event after OnCollectorEvent (" +
+                             (error.empty() ? "no event_id, or too large" : error) + "); not sent.");
+            return;
+        }
+        eventId = parsed.StringAt("event_id");
+    }
+    std::vector<std::uint8_t> picture;
+    if (SendTo()->CollectorScreenshot()) {
+        TBitmap bitmap;
+        bitmap.SetSize(Screen->Width(), Screen->Height());
+        CaptureScreen(bitmap);
+        picture = EncodeJpeg(bitmap);
+    }
+    const std::string id = collector_->Queue(event, eventId, text, picture, "jpg");
+    if (!id.empty()) lastEventId_ = id;
 }
 
 // ---- the error dialog ----------------------------------------------------------

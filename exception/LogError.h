@@ -135,6 +135,15 @@ inline constexpr TKVLAOptions KVLDefaultAOptions{laShowSendEMail, laShowSupportL
 using TKVLSaveExceptionEvent =
     TClosure<TObject* /*Sender*/, Exception& /*E*/, std::string& /*LogText*/, bool& /*Accept*/>;
 
+// Raised with each event before it goes to the crash collector: the handler
+// may change the event (JSON) or the report text that travels with it
+// (scrub a path, a name), or clear Accept to keep the report on the machine.
+using TKVLCollectorEvent = TClosure<TObject* /*Sender*/, Exception& /*E*/,
+                                    std::string& /*EventJson*/, std::string& /*ReportText*/,
+                                    bool& /*Accept*/>;
+
+class TKVCollectorLink;
+
 class TKVExceptionLog : public TKVLogBase {
     ZR_CLASS(TKVExceptionLog, TKVLogBase)
   public:
@@ -213,6 +222,8 @@ class TKVExceptionLog : public TKVLogBase {
     void SetOnException(const TExceptionEvent& handler) { onException_ = handler; }
     const TKVLSaveExceptionEvent& OnSaveException() const { return onSaveException_; }
     void SetOnSaveException(const TKVLSaveExceptionEvent& handler) { onSaveException_ = handler; }
+    const TKVLCollectorEvent& OnCollectorEvent() const { return onCollectorEvent_; }
+    void SetOnCollectorEvent(const TKVLCollectorEvent& handler) { onCollectorEvent_ = handler; }
 
     // ---- state ----
     // Set while DoException handles an exception.
@@ -220,9 +231,17 @@ class TKVExceptionLog : public TKVLogBase {
     // The application's handler when this component installed its own.
     const TExceptionEvent& PrevOnException() const { return prevOnException_; }
     TKVMapFile* MapFile() const { return mapFile_.get(); }
+    // The id the crash collector knows the last report of this log by
+    // (32 hex digits); "" when none went to a collector.
+    const std::string& LastEventId() const { return lastEventId_; }
+    // The link to the crash collector (off without one).
+    const TKVCollectorLink& Collector() const { return *collector_; }
 
-    // Also starts reading the map ahead when the log reports source lines.
+    // Also starts reading the map ahead when the log reports source lines,
+    // and connects the crash collector: a malformed collector address
+    // raises ECollectorError and leaves the log inactive.
     void SetActive(bool value) override;
+    void Loaded() override;
 
   protected:
     // The journal entry of a report (Journal True): priority error,
@@ -239,11 +258,16 @@ class TKVExceptionLog : public TKVLogBase {
     void LookUpSource();
     void ShowErrorDialog(Exception& e);
     void ReportFailure(const Exception& original, const std::string& unwritten);
+    void ConnectCollector();
+    void SendToCollector(TObject* sender, Exception& e, const std::string& report);
 
     bool busy_ = false;
     TExceptionEvent prevOnException_;
     TExceptionEvent onException_;
     TKVLSaveExceptionEvent onSaveException_;
+    TKVLCollectorEvent onCollectorEvent_;
+    std::unique_ptr<TKVCollectorLink> collector_;
+    std::string lastEventId_;
     TKVLErrorDialog errorDialog_ = edExtended;
     TKVExceptionStandards filterStandard_ = KVLAllStandardExceptions;
     TKVExceptionClasses filterClasses_ = KVLAllClassExceptions;

@@ -44,6 +44,59 @@ bool SameValue(const Variant& a, const Variant& b) {
 }
 
 const char* const kRowChanged = "Record not found or changed by another user";
+const char* const kRowNotOne =
+    "The record matches more than one row of its table: nothing was changed";
+const char* const kNotStored =
+    "The database did not store the record (a constraint or trigger "
+    "ignored it)";
+
+// Which values as read are BLOBs, one letter per column ('b' for a BLOB), or
+// Null when none is: a BLOB must be bound as one to find its row again.
+Variant BlobMarks(const TSQLiteStatement& statement, int columns) {
+    std::string marks;
+    for (int i = 0; i < columns; ++i) {
+        if (!statement.ColumnIsBlob(i)) continue;
+        marks.resize(static_cast<size_t>(columns), '.');
+        marks[static_cast<size_t>(i)] = 'b';
+    }
+    return marks.empty() ? Null() : Variant(marks);
+}
+
+bool MarkedBlob(const Variant& marks, size_t column) {
+    if (marks.VarType() != varString) return false;
+    const std::string text = marks.AsString();
+    return column < text.size() && text[column] == 'b';
+}
+
+// An edit or delete finds its row by key and values; where they match other
+// rows too (no row id to go by, a key that may be NULL) the write must not
+// land on all of them. Everything written since the savepoint began is undone
+// unless Release is reached.
+class TSavepoint {
+  public:
+    explicit TSavepoint(TSQLiteDatabase& db) : db_(db) { db_.Execute("SAVEPOINT zr_record"); }
+    ~TSavepoint() {
+        if (released_) return;
+        try {
+            db_.Execute("ROLLBACK TO zr_record; RELEASE zr_record");
+        } catch (const EDatabaseError&) {
+        }
+    }
+    TSavepoint(const TSavepoint&) = delete;
+    TSavepoint& operator=(const TSavepoint&) = delete;
+
+    // Keeps the write, after checking that it changed exactly one row.
+    void Release(std::int64_t rowsChanged) {
+        if (rowsChanged == 0) throw EDatabaseError(kRowChanged);
+        if (rowsChanged != 1) throw EDatabaseError(kRowNotOne);
+        db_.Execute("RELEASE zr_record");
+        released_ = true;
+    }
+
+  private:
+    TSQLiteDatabase& db_;
+    bool released_ = false;
+};
 
 }  // namespace
 
@@ -77,7 +130,8 @@ std::string TDBDataSet::Target::Name() const {
 }
 
 // A record holds its field values, then the values as read (they tell a row
-// that someone else changed), then the row id when the table has them.
+// that someone else changed), then the row id when the table has them, then
+// which values as read are BLOBs (BlobMarks).
 void TDBDataSet::InternalOpen(std::vector<TFieldDef>& defs, std::vector<TRecord>& records) {
     TSQLiteDatabase& db = Database(false);
     const std::string sql = SelectText();
@@ -108,17 +162,19 @@ void TDBDataSet::InternalOpen(std::vector<TFieldDef>& defs, std::vector<TRecord>
     }
     const size_t keys = target.rowId.empty() ? 0 : 1;
     while (statement->Step()) {
-        TRecord row(static_cast<size_t>(2 * n) + keys);
+        TRecord row(static_cast<size_t>(2 * n) + keys + 1);
         for (int i = 0; i < n; ++i) {
             row[static_cast<size_t>(n + i)] = statement->Column(i);
             row[static_cast<size_t>(i)] =
                 FieldValue(types[static_cast<size_t>(i)], row[static_cast<size_t>(n + i)]);
         }
         if (keys) {
-            row.back() = statement->Column(n);
+            Variant& rowId = row[static_cast<size_t>(2 * n)];
+            rowId = statement->Column(n);
             // A view passes no row id on: its rows cannot be found again.
-            if (row.back().VarType() != varInteger) target = Target{};
+            if (rowId.VarType() != varInteger) target = Target{};
         }
+        row.back() = BlobMarks(*statement, n);
         records.push_back(std::move(row));
     }
     types_ = std::move(types);
@@ -207,11 +263,21 @@ std::string TDBDataSet::RowCondition() const {
     return where;
 }
 
+size_t TDBDataSet::BlobMarksSlot() const {
+    return 2 * types_.size() + (target_.rowId.empty() ? 0 : 1);
+}
+
 void TDBDataSet::BindRow(TSQLiteStatement& statement, const TRecord& stored, int firstParam) const {
     const size_t n = types_.size();
     if (!target_.rowId.empty()) statement.Bind(firstParam++, stored.at(2 * n));
-    for (size_t i = 0; i < n; ++i)
-        statement.Bind(firstParam + static_cast<int>(i), stored.at(n + i));
+    const Variant& marks = stored.at(BlobMarksSlot());
+    for (size_t i = 0; i < n; ++i) {
+        const int param = firstParam + static_cast<int>(i);
+        if (MarkedBlob(marks, i))
+            statement.BindBlob(param, stored.at(n + i).AsString());
+        else
+            statement.Bind(param, stored.at(n + i));
+    }
 }
 
 void TDBDataSet::PostEdit(const TRecord& stored, TRecord& record) {
@@ -224,20 +290,31 @@ void TDBDataSet::PostEdit(const TRecord& stored, TRecord& record) {
     for (size_t i : changed)
         set += (set.empty() ? "" : ", ") + QuoteIdentifier(target_.columns[i]) + " = ?";
     TSQLiteDatabase& db = Database(false);
-    // RETURNING tells the row id after the write: editing an INTEGER PRIMARY
-    // KEY column moves the row.
-    TSQLiteStatement update(db, "UPDATE " + target_.Name() + " SET " + set + " WHERE " +
-                                    RowCondition() + " RETURNING " +
-                                    (target_.rowId.empty() ? "1" : target_.rowId));
-    int param = 1;
-    for (size_t i : changed) update.Bind(param++, record[i]);
-    BindRow(update, stored, param);
-    if (!update.Step()) throw EDatabaseError(kRowChanged);
-    if (!target_.rowId.empty()) record.at(2 * n) = update.Column(0);
-    while (update.Step()) {
+    TSavepoint savepoint(db);
+    Variant rowId;
+    std::int64_t rows = 0;
+    {
+        // RETURNING tells the row id after the write: editing an INTEGER
+        // PRIMARY KEY column moves the row. One result row per changed row.
+        TSQLiteStatement update(db, "UPDATE " + target_.Name() + " SET " + set + " WHERE " +
+                                        RowCondition() + " RETURNING " +
+                                        (target_.rowId.empty() ? "1" : target_.rowId));
+        int param = 1;
+        for (size_t i : changed) update.Bind(param++, record[i]);
+        BindRow(update, stored, param);
+        for (; update.Step(); ++rows)
+            if (rows == 0) rowId = update.Column(0);
     }
-    // The row now holds what was written: that finds it next time.
-    for (size_t i : changed) record[n + i] = record[i];
+    savepoint.Release(rows);
+    if (!target_.rowId.empty()) record.at(2 * n) = rowId;
+    // The row now holds what was written (never a BLOB): that finds it next time.
+    Variant& marks = record.at(BlobMarksSlot());
+    std::string blobs = marks.VarType() == varString ? marks.AsString() : std::string();
+    for (size_t i : changed) {
+        record[n + i] = record[i];
+        if (i < blobs.size()) blobs[i] = '.';
+    }
+    if (!blobs.empty()) marks = Variant(blobs);
 }
 
 void TDBDataSet::PostInsert(TRecord& record) {
@@ -250,13 +327,19 @@ void TDBDataSet::PostInsert(TRecord& record) {
         columns += (columns.empty() ? "" : ", ") + QuoteIdentifier(target_.columns[i]);
         params += params.empty() ? "?" : ", ?";
     }
-    TSQLiteStatement insert(
-        Database(false),
-        "INSERT INTO " + target_.Name() +
-            (given.empty() ? " DEFAULT VALUES" : " (" + columns + ") VALUES (" + params + ")"));
-    int param = 1;
-    for (size_t i : given) insert.Bind(param++, record[i]);
-    insert.Step();
+    TSQLiteDatabase& db = Database(false);
+    {
+        TSQLiteStatement insert(
+            db,
+            "INSERT INTO " + target_.Name() +
+                (given.empty() ? " DEFAULT VALUES" : " (" + columns + ") VALUES (" + params + ")"));
+        int param = 1;
+        for (size_t i : given) insert.Bind(param++, record[i]);
+        insert.Step();
+    }
+    // An insert that a conflict clause or a trigger ignored stores nothing,
+    // and the last row id still names some other row.
+    if (db.Changes() == 0) throw EDatabaseError(kNotStored);
     ReadBack(record);
 }
 
@@ -266,8 +349,9 @@ void TDBDataSet::PostInsert(TRecord& record) {
 void TDBDataSet::ReadBack(TRecord& record) {
     const size_t n = types_.size();
     const bool byRowId = !target_.rowId.empty();
-    record.resize(2 * n + (byRowId ? 1 : 0));
+    record.resize(BlobMarksSlot() + 1);
     for (size_t i = 0; i < n; ++i) record[n + i] = record[i];
+    record.back() = Null();
     std::string columns, where;
     for (const std::string& column : target_.columns)
         columns += (columns.empty() ? "" : ", ") + QuoteIdentifier(column);
@@ -289,16 +373,20 @@ void TDBDataSet::ReadBack(TRecord& record) {
             record[n + i] = select.Column(static_cast<int>(i));
             record[i] = FieldValue(types_[i], record[n + i]);
         }
+        record.back() = BlobMarks(select, static_cast<int>(n));
     } catch (const EDatabaseError&) {
     }
 }
 
 void TDBDataSet::InternalDelete(const TRecord& stored) {
     TSQLiteDatabase& db = Database(false);
-    TSQLiteStatement remove(db, "DELETE FROM " + target_.Name() + " WHERE " + RowCondition());
-    BindRow(remove, stored, 1);
-    remove.Step();
-    if (db.Changes() == 0) throw EDatabaseError(kRowChanged);
+    TSavepoint savepoint(db);
+    {
+        TSQLiteStatement remove(db, "DELETE FROM " + target_.Name() + " WHERE " + RowCondition());
+        BindRow(remove, stored, 1);
+        remove.Step();
+    }
+    savepoint.Release(db.Changes());
 }
 
 // ---- TTable ------------------------------------------------------------------------

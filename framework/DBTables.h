@@ -3,7 +3,9 @@
 // to the database file at once. A row is found again by its row id (or, in a
 // table without row ids, by its primary key shown among the columns), read
 // with it, and by the values it was read with, so a row that someone else
-// changed meanwhile is reported, not overwritten. A result whose rows cannot
+// changed meanwhile is reported, not overwritten. An edit or delete changes
+// exactly one row or nothing (raising), and an insert the database ignored
+// raises. A result whose rows cannot
 // be found again so (a join, a view, grouping, DISTINCT) is read-only. SQLite's errors (a missing
 // table, a broken constraint, a locked database) raise EDatabaseError with SQLite's message, and a
 // record that could not be stored stays in edit or insert mode.
@@ -68,6 +70,8 @@ class TDBDataSet : public TDataSet {
     void PostEdit(const TRecord& stored, TRecord& record);
     void PostInsert(TRecord& record);
     std::string RowCondition() const;
+    // Where a record keeps which of its values as read are BLOBs.
+    size_t BlobMarksSlot() const;
     void BindRow(class TSQLiteStatement& statement, const TRecord& stored, int firstParam) const;
     void ReadBack(TRecord& record);
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "framework/ReceiverSnapshot.h"
+
 namespace zr {
 
 ZR_REGISTER_CLASS(TDataSource, c) {
@@ -63,8 +65,7 @@ void TDataSource::UpdateState() {
     const TDataSetState state = enabled_ && dataSet_ ? dataSet_->State() : dsInactive;
     if (state == state_) return;
     state_ = state;
-    const std::vector<TDataLink*> links = links_;
-    for (TDataLink* link : links)
+    for (TDataLink* link : TReceiverSnapshot(links_))
         if (Holds(links_, link)) link->UpdateState();
 }
 
@@ -72,8 +73,7 @@ void TDataSource::DataEvent(TDataEvent event, TField* field, int distance) {
     if (event == deUpdateState) return UpdateState();
     if (state_ == dsInactive) return;
     // A link may leave (or others with it) while it is told.
-    const std::vector<TDataLink*> links = links_;
-    for (TDataLink* link : links)
+    for (TDataLink* link : TReceiverSnapshot(links_))
         if (Holds(links_, link)) link->DataEvent(event, field, distance);
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "framework/DataLink.h"
+#include "framework/ReceiverSnapshot.h"
 #include "framework/SysUtils.h"
 
 namespace zr {
@@ -254,10 +255,8 @@ void TDataSet::SetState(TDataSetState value) {
 }
 
 void TDataSet::DataEvent(TDataEvent event, TField* field, int distance) {
-    // A receiver may let go of its source: the list is copied and each source
-    // still checked.
-    const std::vector<TDataSource*> sources = dataSources_;
-    for (TDataSource* source : sources)
+    // A receiver may let go of its source: each source is still checked.
+    for (TDataSource* source : TReceiverSnapshot(dataSources_))
         if (std::find(dataSources_.begin(), dataSources_.end(), source) != dataSources_.end())
             source->DataEvent(event, field, distance);
 }

@@ -57,11 +57,13 @@ constexpr int kNoDisplayHeight = 768;
 
 // Forms freed by Release wait here until their release message runs; a form
 // freed in between leaves the list, so the message never frees it twice.
+// Never freed: the application frees its forms as static objects go away at
+// exit, and each form's destructor still looks here.
 constexpr UINT CM_RELEASE = WM_USER + 1;
 
 std::vector<TCustomForm*>& PendingReleases() {
-    static std::vector<TCustomForm*> pending;
-    return pending;
+    static auto* pending = new std::vector<TCustomForm*>;
+    return *pending;
 }
 
 HWND ReleaseWindow() {

@@ -89,6 +89,12 @@ void TSQLiteStatement::Bind(int index, const Variant& value) {
     if (rc != SQLITE_OK) db_.Raise();
 }
 
+void TSQLiteStatement::BindBlob(int index, const std::string& bytes) {
+    if (sqlite3_bind_blob(stmt_, index, bytes.data(), static_cast<int>(bytes.size()),
+                          SQLITE_TRANSIENT) != SQLITE_OK)
+        db_.Raise();
+}
+
 bool TSQLiteStatement::Step() {
     const int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_ROW) return true;
@@ -139,6 +145,10 @@ Variant TSQLiteStatement::Column(int index) const {
             return Variant(std::string(bytes ? bytes : "", static_cast<size_t>(size)));
         }
     }
+}
+
+bool TSQLiteStatement::ColumnIsBlob(int index) const {
+    return sqlite3_column_type(stmt_, index) == SQLITE_BLOB;
 }
 
 std::string TSQLiteStatement::OriginDatabase(int index) const {

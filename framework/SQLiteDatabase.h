@@ -43,6 +43,8 @@ class TSQLiteStatement {
 
     // 1-based, as SQLite counts parameters.
     void Bind(int index, const Variant& value);
+    // The bytes as a BLOB: a BLOB compares equal to nothing but a BLOB.
+    void BindBlob(int index, const std::string& bytes);
     // True while a row is there to read.
     bool Step();
 
@@ -50,8 +52,9 @@ class TSQLiteStatement {
     std::string ColumnName(int index) const;
     // The declared type's kind (ftUnknown for expressions and untyped columns).
     TFieldType ColumnType(int index) const;
-    // The value as SQLite holds it.
+    // The value as SQLite holds it (a BLOB as text of its bytes).
     Variant Column(int index) const;
+    bool ColumnIsBlob(int index) const;
     // Where a result column comes from; empty for an expression.
     std::string OriginDatabase(int index) const;
     std::string OriginTable(int index) const;

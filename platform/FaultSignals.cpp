@@ -1,5 +1,6 @@
 #include "platform/FaultSignals.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <link.h>
 #include <pthread.h>
@@ -15,6 +16,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace zr::os {
 
@@ -60,6 +62,9 @@ struct TThreadFaultState {
     std::uintptr_t StackLow = 0;
     std::uintptr_t StackHigh = 0;
     void* AltStack = nullptr;
+    // Given as the thread started (StartWithAlternateStack), and kept until
+    // it ends, whatever the thread prepares and leaves meanwhile.
+    bool AltStackForLife = false;
 };
 // Initial-exec: in a library loaded with dlopen, the first use of ordinary
 // thread-local storage on a thread allocates, and the handler may run with
@@ -302,7 +307,67 @@ int AddCodeOfModule(dl_phdr_info* info, std::size_t, void* data) {
     return 1;
 }
 
-// Parses "start-end perms offset device inode   path" lines of the memory map.
+// The stack the handler runs on: without one, a fault on a thread whose stack
+// is used up cannot even enter the handler, and the process ends unreported.
+// Also learns the thread's stack, which tells an overflow from other faults.
+bool GiveAlternateStack(TThreadFaultState& state) {
+    if (state.AltStack != nullptr) return true;
+    void* stack =
+        mmap(nullptr, kAltStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (stack == MAP_FAILED) return false;
+    stack_t alternate{};
+    alternate.ss_sp = stack;
+    alternate.ss_size = kAltStackSize;
+    if (sigaltstack(&alternate, nullptr) != 0) {
+        munmap(stack, kAltStackSize);
+        return false;
+    }
+    state.AltStack = stack;
+    const TStackExtent extent = StackOfThisThread();
+    state.StackLow = extent.Low;
+    state.StackHigh = extent.High;
+    return true;
+}
+
+void TakeAlternateStack(TThreadFaultState& state) {
+    if (state.AltStack != nullptr) {
+        stack_t off{};
+        off.ss_flags = SS_DISABLE;
+        sigaltstack(&off, nullptr);
+        munmap(state.AltStack, kAltStackSize);
+    }
+    state = TThreadFaultState{};
+}
+
+// ---- threads started by anyone ------------------------------------------------------
+//
+// A thread the framework did not start (std::thread, a library's own pool)
+// never prepares itself, and a new thread has no alternate stack of its
+// parent's. Every thread created through pthread_create while the handlers
+// are installed starts on one: its faults then take the last-report path like
+// any other. A sanitizer's run-time reports faults itself and wraps thread
+// creation of its own, so the wrapping is left out there.
+
+struct TThreadStart {
+    void* (*Routine)(void*) = nullptr;
+    void* Argument = nullptr;
+};
+
+[[maybe_unused]] void* StartWithAlternateStack(void* raw) {
+    const TThreadStart start = *static_cast<TThreadStart*>(raw);
+    delete static_cast<TThreadStart*>(raw);
+    TThreadFaultState& state = threadState;
+    state.AltStackForLife = GiveAlternateStack(state);
+    // Also when the thread ends by pthread_exit or cancellation, which
+    // unwind through here.
+    struct TRelease {
+        ~TRelease() {
+            if (threadState.AltStackForLife) TakeAlternateStack(threadState);
+        }
+    } release;
+    return start.Routine(start.Argument);
+}
+
 }  // namespace
 
 void InstallFaultHandlers(TFaultThrower thrower) {
@@ -329,31 +394,18 @@ void SetLastReportWriter(TLastReportWriter writer) {
 void PrepareThreadForFaults() {
     TThreadFaultState& state = threadState;
     if (kSanitizerOwnsFaults || state.Prepared) return;
-    void* stack =
-        mmap(nullptr, kAltStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (stack == MAP_FAILED) return;
-    stack_t alternate{};
-    alternate.ss_sp = stack;
-    alternate.ss_size = kAltStackSize;
-    if (sigaltstack(&alternate, nullptr) != 0) {
-        munmap(stack, kAltStackSize);
-        return;
-    }
-    state.AltStack = stack;
-    const TStackExtent extent = StackOfThisThread();
-    state.StackLow = extent.Low;
-    state.StackHigh = extent.High;
+    if (!GiveAlternateStack(state)) return;
     state.Prepared = true;
 }
 
 void LeaveThreadForFaults() {
     TThreadFaultState& state = threadState;
     if (!state.Prepared) return;
-    stack_t off{};
-    off.ss_flags = SS_DISABLE;
-    sigaltstack(&off, nullptr);
-    munmap(state.AltStack, kAltStackSize);
-    state = TThreadFaultState{};
+    if (state.AltStackForLife) {
+        state.Prepared = false;
+        return;
+    }
+    TakeAlternateStack(state);
 }
 
 void RegisterUnwindableModule(const void* anyCode) {
@@ -383,3 +435,21 @@ TFaultReportingScope::~TFaultReportingScope() {
 }
 
 }  // namespace zr::os
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// In front of the C library's, as the throw hook is in front of the C++
+// run-time's __cxa_throw.
+extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attributes,
+                              void* (*routine)(void*), void* argument) noexcept {
+    using zr::os::TThreadStart;
+    using TCreate = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+    static const auto realCreate = reinterpret_cast<TCreate>(dlsym(RTLD_NEXT, "pthread_create"));
+    if (realCreate == nullptr) return EAGAIN;
+    auto* start =
+        zr::os::installed.load() ? new (std::nothrow) TThreadStart{routine, argument} : nullptr;
+    if (start == nullptr) return realCreate(thread, attributes, routine, argument);
+    const int result = realCreate(thread, attributes, zr::os::StartWithAlternateStack, start);
+    if (result != 0) delete start;
+    return result;
+}
+#endif

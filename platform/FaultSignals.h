@@ -66,6 +66,9 @@ void SetLastReportWriter(TLastReportWriter writer);
 // thread, its worker threads): faults on it become exceptions. Gives the
 // thread an alternate signal stack, without which a stack overflow could not
 // even be reported. Leave before the thread ends.
+// Threads created with pthread_create (std::thread too) once the handlers are
+// installed start with an alternate signal stack of their own, kept until
+// they end: a stack overflow there leaves a last report as well.
 void PrepareThreadForFaults();
 void LeaveThreadForFaults();
 

@@ -8,9 +8,18 @@
 // screenshot). So the attachments are first copied to a staging folder of
 // their own that outlives the call; stale staging folders are removed on a
 // later send.
+//
+// Some clients take the whole message as one compose string, into which
+// xdg-email pastes the addresses and attachment paths between quotes, after
+// its shell has read backslash escapes in every field more than once. A
+// quote, comma or backslash there would end a value and start fields of its
+// own (an attachment of any file the user can read). So an address or path
+// holding one is refused, an attachment's name has them replaced, and a
+// backslash in the subject or body becomes a look-alike that no shell reads.
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -64,10 +73,42 @@ std::string NewStagingFolder() {
     return ::mkdtemp(pattern.data()) ? pattern : std::string();
 }
 
-// The name the receiver sees, never a path that could leave the folder.
+bool SpecialInComposeString(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return c == '\'' || c == '"' || c == ',' || c == '\\' || u < 0x20 || u == 0x7F;
+}
+
+bool SafeInComposeString(const std::string& text) {
+    return std::none_of(text.begin(), text.end(), SpecialInComposeString);
+}
+
+// A path the client is given, and the one xdg-email makes of it by resolving
+// its links.
+bool SafePath(const std::string& path) {
+    std::error_code ec;
+    const fs::path resolved = fs::canonical(path, ec);
+    return SafeInComposeString(path) && !ec && SafeInComposeString(resolved.string());
+}
+
+// FULLWIDTH REVERSE SOLIDUS: reads as a backslash, escapes nothing.
+std::string WithoutBackslashes(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c == '\\')
+            out += "\xEF\xBC\xBC";
+        else
+            out += c;
+    }
+    return out;
+}
+
+// The name the receiver sees, never a path that could leave the folder nor
+// a character that could leave its place in a compose string.
 std::string SafeFileName(const TMailAttachment& file) {
     std::string name = fs::path(file.FileName).filename().string();
     if (name.empty() || name == "." || name == "..") name = fs::path(file.Path).filename().string();
+    std::replace_if(name.begin(), name.end(), SpecialInComposeString, '_');
     return name.empty() ? "attachment" : name;
 }
 
@@ -139,12 +180,17 @@ class TMailClientProvider : public TMailProvider {
         try {
             const std::string program = FindProgram("xdg-email");
             if (program.empty()) return MAPI_E_FAILURE;
+            for (const TMailRecipient& recipient : message.Recipients)
+                if (!SafeInComposeString(recipient.Address)) return MAPI_E_INVALID_RECIPS;
             std::vector<std::string> attachments;
             std::string staging;
             if (!message.Attachments.empty()) staging = NewStagingFolder();
-            const std::uint32_t staged = staging.empty()
-                                             ? ListOriginals(message, attachments)
-                                             : StageAttachments(message, staging, attachments);
+            std::uint32_t staged = staging.empty()
+                                       ? ListOriginals(message, attachments)
+                                       : StageAttachments(message, staging, attachments);
+            if (staged == SUCCESS_SUCCESS &&
+                !std::all_of(attachments.begin(), attachments.end(), SafePath))
+                staged = MAPI_E_ATTACHMENT_OPEN_FAILURE;
             if (staged != SUCCESS_SUCCESS) {
                 RemoveFolder(staging);
                 return staged;
@@ -193,8 +239,10 @@ class TMailClientProvider : public TMailProvider {
                 args.push_back(recipient.Address);
             }
         }
-        if (!message.Subject.empty()) args.insert(args.end(), {"--subject", message.Subject});
-        if (!message.Body.empty()) args.insert(args.end(), {"--body", message.Body});
+        if (!message.Subject.empty())
+            args.insert(args.end(), {"--subject", WithoutBackslashes(message.Subject)});
+        if (!message.Body.empty())
+            args.insert(args.end(), {"--body", WithoutBackslashes(message.Body)});
         for (const std::string& path : attachments) args.insert(args.end(), {"--attach", path});
         args.push_back("mailto:" + to);
         return args;

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "core/LogTestSupport.h"
+#include "framework/Application.h"
 #include "framework/DBTables.h"
 #include "framework/FormReader.h"
 #include "framework/FormatSettings.h"
@@ -315,4 +316,23 @@ TEST(DatasetLogTimeStamp, KeptTextIsAlwaysTheFormattedMoment) {
     same(day + EncodeTime(10, 45, 12, 100));
     same(day + EncodeTime(10, 45, 12, 900));
     FormatSettings = saved;
+}
+
+// A log whose file cannot be written must not make posts fail, nor end the
+// process when the data set is freed; the application hears of it once.
+TEST_F(DatasetLog, UnwritableLogFileIsReportedOnceAndNeverFailsAPost) {
+    std::vector<std::string> reports;
+    const TExceptionEvent saved = Application->OnException();
+    Application->SetOnException(TExceptionEvent::FromFunction(
+        [&reports](TObject*, Exception& e) { reports.push_back(e.ClassName()); }));
+    log->SetLogFile(Path("missing/ds.log"));
+    log->SetDataSource(source);
+    EXPECT_NO_THROW(table->Append());
+    table->FieldByName("Name")->SetAsString("Cy");
+    EXPECT_NO_THROW(table->Post());
+    EXPECT_EQ(table->State(), dsBrowse);
+    EXPECT_NO_THROW(delete table);
+    Application->SetOnException(saved);
+    EXPECT_EQ(reports.size(), 1u);
+    EXPECT_EQ(statements.size(), 1u);
 }

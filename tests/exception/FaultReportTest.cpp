@@ -99,14 +99,18 @@ TEST_F(FaultReport, CtrlCReachesTheExceptionHandlerAndEndsTheLoop) {
     EXPECT_NE(run.Output.find("loop ended"), std::string::npos);
 }
 
-// Where the process cannot go on, one last report and the original signal.
+// Where the process cannot go on, one last report and the original signal:
+// on the main thread and on a thread the framework did not start.
 TEST_F(FaultReport, AStackOverflowLeavesALastReportAndEndsByItsSignal) {
-    const TRun run = Run("recursion");
-    ASSERT_TRUE(WIFSIGNALED(run.Status)) << run.Output;
-    EXPECT_EQ(WTERMSIG(run.Status), SIGSEGV);
-    EXPECT_EQ(Count(run.Log, "Classname: EStackOverflow"), 1) << run.Log;
-    EXPECT_NE(run.Log.find("Stack overflow."), std::string::npos) << run.Log;
-    EXPECT_NE(run.Log.find("EXE file name: "), std::string::npos) << run.Log;
+    for (const char* mode : {"recursion", "thread-recursion"}) {
+        SCOPED_TRACE(mode);
+        const TRun run = Run(mode);
+        ASSERT_TRUE(WIFSIGNALED(run.Status)) << run.Output;
+        EXPECT_EQ(WTERMSIG(run.Status), SIGSEGV);
+        EXPECT_EQ(Count(run.Log, "Classname: EStackOverflow"), 1) << run.Log;
+        EXPECT_NE(run.Log.find("Stack overflow."), std::string::npos) << run.Log;
+        EXPECT_NE(run.Log.find("EXE file name: "), std::string::npos) << run.Log;
+    }
 }
 
 // The report the handler was looking at is not lost: it comes first, then

@@ -8,6 +8,7 @@
 //     thread         a read fault in a worker thread
 //     interrupt      Ctrl+C while the message loop runs
 //     recursion      a stack overflow: the process ends with a last report
+//     thread-recursion  the same on a thread of no framework's making
 //     in-report      a fault while the report is being written
 //     together       four threads of no framework's fault at the same moment
 //     uncaught       a fault on the main thread that nothing catches
@@ -132,6 +133,8 @@ int main(int argc, char** argv) {
         std::printf("loop ended\n");
     } else if (mode == "recursion") {
         std::printf("depth %d\n", faults::Recurse(0));
+    } else if (mode == "thread-recursion") {
+        std::thread([] { std::printf("depth %d\n", faults::Recurse(0)); }).join();
     } else if (mode == "in-report") {
         log->SetOnSaveException(
             TKVLSaveExceptionEvent(handlers, &faults::THandlers::SaveException));

@@ -261,3 +261,78 @@ TEST_F(SQLiteFile, DatesBeforeAndAfterTheEpochReadBackAsWritten) {
         t->Next();
     }
 }
+
+// A conflict clause or a trigger that drops the new row stores nothing: the
+// post says so instead of showing, and later editing, some other row.
+TEST_F(SQLiteFile, InsertTheDatabaseIgnoresIsNotReportedAsPosted) {
+    Exec(
+        "CREATE TABLE Code (Id INTEGER PRIMARY KEY, Tag TEXT UNIQUE ON CONFLICT IGNORE);"
+        "INSERT INTO Code (Tag) VALUES ('a');"
+        "CREATE TRIGGER NoB BEFORE INSERT ON Code WHEN new.Tag = 'b' BEGIN "
+        "SELECT RAISE(IGNORE); END;");
+    TTable* t = Table("Code");
+    t->Open();
+    for (const char* tag : {"a", "b"}) {
+        t->Append();
+        t->FieldByName("Tag")->SetAsString(tag);
+        EXPECT_THROW(t->Post(), EDatabaseError) << tag;
+        EXPECT_EQ(t->State(), dsInsert) << tag;
+        t->Cancel();
+    }
+    EXPECT_EQ(t->RecordCount(), 1);
+    t->Append();
+    t->FieldByName("Tag")->SetAsString("c");
+    t->Post();
+    EXPECT_EQ(t->FieldByName("Id")->AsInteger(), 2);
+}
+
+// Columns that take every name of the row id leave the key, which may be
+// NULL in a rowid table, and the values: two rows alike must not both change.
+TEST_F(SQLiteFile, EditAndDeleteChangeExactlyOneRowOrNothing) {
+    Exec(
+        "CREATE TABLE Odd (rowid TEXT, oid TEXT, _rowid_ TEXT, Code TEXT PRIMARY KEY, Note TEXT);"
+        "INSERT INTO Odd VALUES ('r', 'o', '_', NULL, 'twin'), ('r', 'o', '_', NULL, 'twin');");
+    TTable* t = Table("Odd");
+    t->Open();
+    ASSERT_TRUE(t->CanModify());
+    t->Edit();
+    t->FieldByName("Note")->SetAsString("one");
+    EXPECT_THROW(t->Post(), EDatabaseError);
+    EXPECT_EQ(t->State(), dsEdit);
+    t->Cancel();
+    EXPECT_THROW(t->Delete(), EDatabaseError);
+    EXPECT_EQ(t->RecordCount(), 2);
+    TQuery check(nullptr);
+    check.SetDatabaseName(db);
+    check.SQL()->SetText("SELECT count(*) FROM Odd WHERE Note = 'twin'");
+    check.Open();
+    EXPECT_EQ(check.Fields(0)->AsInteger(), 2);
+}
+
+TEST_F(SQLiteFile, RowHoldingABlobCanBeEditedAndDeleted) {
+    Exec(
+        "CREATE TABLE Picture (Name TEXT, Data BLOB); INSERT INTO Picture VALUES ('p', "
+        "x'00ff41');");
+    TTable* t = Table("Picture");
+    t->Open();
+    EXPECT_EQ(t->FieldByName("Data")->AsString(), std::string("\0\xff"
+                                                              "A",
+                                                              3));
+    t->Edit();
+    t->FieldByName("Name")->SetAsString("q");
+    t->Post();
+    t->Edit();  // found again by the BLOB it still holds
+    t->FieldByName("Name")->SetAsString("r");
+    t->Post();
+    TQuery check(nullptr);
+    check.SetDatabaseName(db);
+    check.SQL()->SetText("SELECT Name, hex(Data), typeof(Data) FROM Picture");
+    check.Open();
+    EXPECT_EQ(
+        check.Fields(0)->AsString() + check.Fields(1)->AsString() + check.Fields(2)->AsString(),
+        "r00FF41blob");
+    t->Delete();
+    check.Close();
+    check.Open();
+    EXPECT_TRUE(check.IsEmpty());
+}

@@ -208,6 +208,37 @@ TEST_F(MailProviders, TheClientGetsEveryFieldAsAnArgumentOfItsOwn) {
     EXPECT_EQ(Content(args[10]), "picture");
 }
 
+// A client that takes one compose string gets the addresses and attachment
+// paths between quotes, after xdg-email's shell read backslash escapes: no
+// quote, comma or backslash may reach it there, nor a backslash anywhere.
+TEST_F(MailProviders, NothingTheClientGetsCanEndItsPlaceInAComposeString) {
+    StandIn("xdg-email", 0);
+    auto client = MakeMailClientProvider();
+    const std::string shot = Write("shot.bmp", "picture");
+    for (const char* address : {"x',attachment='/etc/passwd", "x\\047@example.org",
+                                "\"x\"@example.org", "a@x.org,b@x.org", "a@x.org\nb"}) {
+        TMailMessage message;
+        message.Recipients = {{MAPI_CC, "x", address}};
+        fs::remove(Path("xdg-email.args"));
+        EXPECT_EQ(client->Send(message, MAPI_DIALOG), MAPI_E_INVALID_RECIPS) << address;
+        EXPECT_FALSE(fs::exists(Path("xdg-email.args"))) << address;
+    }
+    TMailMessage message;
+    message.Recipients = {{MAPI_TO, "a", "anna@example.org"}};
+    message.Subject = "x\\054attachment=\\047/etc/passwd\\047";
+    message.Body = "C:\\temp";
+    message.Attachments = {{shot, "a',attachment='\\etc\"passwd,.bmp"}};
+    ASSERT_EQ(client->Send(message, MAPI_DIALOG), SUCCESS_SUCCESS);
+    const auto args = ArgumentsOf("xdg-email");
+    ASSERT_EQ(args.size(), 8u);
+    const std::string lookAlike = "\xEF\xBC\xBC";  // a backslash no shell reads
+    EXPECT_EQ(args[2], "x" + lookAlike + "054attachment=" + lookAlike + "047/etc/passwd" +
+                           lookAlike + "047");
+    EXPECT_EQ(args[4], "C:" + lookAlike + "temp");
+    EXPECT_EQ(fs::path(args[6]).filename(), "a__attachment=__etc_passwd_.bmp");
+    EXPECT_EQ(Content(args[6]), "picture");
+}
+
 TEST_F(MailProviders, TheClientsFailuresBecomeSimpleMapiCodes) {
     auto client = MakeMailClientProvider();
     ScopedEnv path("PATH", Path("bin"));
