@@ -39,7 +39,7 @@ ZR_REGISTER_CLASS(TKVLSendTo, c) {
 }
 
 ZR_REGISTER_CLASS(TKVLogBase, c) {
-    c.Property("Active", &TKVLogBase::Active, &TKVLogBase::SetActive).NoDefault();
+    c.Property("Active", &TKVLogBase::Active, &TKVLogBase::SetActive);
     c.Property("LogFile", &TKVLogBase::LogFile, &TKVLogBase::SetLogFile)
         .Default(std::string(KVLDefaultLogFile));
     c.Property("SendTo", &TKVLogBase::SendTo, &TKVLogBase::SetSendTo);

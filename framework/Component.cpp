@@ -22,7 +22,7 @@ namespace zr {
 ZR_REGISTER_CLASS(TPersistent, c) {}
 
 ZR_REGISTER_CLASS(TComponent, c) {
-    c.Property("Name", &TComponent::Name, &TComponent::SetName).NoDefault().Stored(false);
+    c.Property("Name", &TComponent::Name, &TComponent::SetName).Stored(false);
     c.Property("Tag", &TComponent::Tag, &TComponent::SetTag).Default(0);
 }
 

@@ -16,33 +16,26 @@
 namespace zr {
 
 ZR_REGISTER_CLASS(TControl, c) {
-    c.Property("Left", &TControl::Left, &TControl::SetLeft).NoDefault();
-    c.Property("Top", &TControl::Top, &TControl::SetTop).NoDefault();
+    c.Property("Left", &TControl::Left, &TControl::SetLeft);
+    c.Property("Top", &TControl::Top, &TControl::SetTop);
     c.Property("Width", &TControl::Width, &TControl::SetWidth)
-        .NoDefault()
         .Stored(&TControl::SizeStored);
     c.Property("Height", &TControl::Height, &TControl::SetHeight)
-        .NoDefault()
         .Stored(&TControl::SizeStored);
     c.Property("Color", &TControl::Color, &TControl::SetColor)
-        .NoDefault()
         .Stored(&TControl::ColorStored);
     c.Property("Enabled", &TControl::Enabled, &TControl::SetEnabled).Default(true);
     c.Property("Font", &TControl::Font, &TControl::SetFont)
-        .NoDefault()
         .Stored(&TControl::FontStored);
     c.Property("Hint", &TControl::Hint, &TControl::SetHint).Default("");
     c.Property("ParentColor", &TControl::ParentColor, &TControl::SetParentColor).Default(false);
     c.Property("ParentFont", &TControl::ParentFont, &TControl::SetParentFont)
-        .NoDefault()
         .Stored(&TControl::ParentFontStored);
     c.Property("ParentShowHint", &TControl::ParentShowHint, &TControl::SetParentShowHint)
         .Default(true);
     c.Property("ShowHint", &TControl::ShowHint, &TControl::SetShowHint)
-        .NoDefault()
         .Stored(&TControl::ShowHintStored);
     c.Property("Visible", &TControl::Visible, &TControl::SetVisible)
-        .NoDefault()
         .Stored(&TControl::VisibleStored);
     c.Property("OnClick", &TControl::OnClick, &TControl::SetOnClick);
 }
@@ -50,7 +43,6 @@ ZR_REGISTER_CLASS(TControl, c) {
 ZR_REGISTER_CLASS(TWinControl, c) {
     c.Property("TabOrder", &TWinControl::TabOrder, &TWinControl::SetTabOrder).Default(-1);
     c.Property("TabStop", &TWinControl::TabStop, &TWinControl::SetTabStop)
-        .NoDefault()
         .Stored(&TWinControl::TabStopStored);
     c.Property("OnEnter", &TWinControl::OnEnter, &TWinControl::SetOnEnter);
     c.Property("OnExit", &TWinControl::OnExit, &TWinControl::SetOnExit);

@@ -65,8 +65,9 @@ using TBorderStyle = TFormBorderStyle;  // bsNone or bsSingle only
 enum TAlignment { taLeftJustify, taRightJustify, taCenter };
 ZR_ENUM(TAlignment, taLeftJustify, taRightJustify, taCenter);
 
-using TKeyEvent = TClosure<TObject*, std::uint16_t&, TShiftState>;
-using TKeyPressEvent = TClosure<TObject*, char&>;
+using TKeyEvent =
+    TClosure<TObject* /*Sender*/, std::uint16_t& /*Key*/, TShiftState /*Shift*/>;
+using TKeyPressEvent = TClosure<TObject* /*Sender*/, char& /*Key*/>;
 
 // ---- TControl ---------------------------------------------------------------
 

@@ -83,6 +83,6 @@ class TClosure {
     std::string name_;
 };
 
-using TNotifyEvent = TClosure<TObject*>;
+using TNotifyEvent = TClosure<TObject* /*Sender*/>;
 
 }  // namespace zr

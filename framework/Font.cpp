@@ -9,10 +9,10 @@ namespace zr {
 ZR_REGISTER_CLASS(TFont, c) {
     c.Property("Charset", &TFont::Charset, &TFont::SetCharset).Default(DEFAULT_CHARSET);
     c.Property("Color", &TFont::Color, &TFont::SetColor).Default(clWindowText);
-    c.Property("Height", &TFont::Height, &TFont::SetHeight).NoDefault();
-    c.Property("Name", &TFont::Name, &TFont::SetName).NoDefault();
+    c.Property("Height", &TFont::Height, &TFont::SetHeight);
+    c.Property("Name", &TFont::Name, &TFont::SetName);
     c.Property("Pitch", &TFont::Pitch, &TFont::SetPitch).Default(fpDefault);
-    c.Property("Style", &TFont::Style, &TFont::SetStyle).NoDefault();
+    c.Property("Style", &TFont::Style, &TFont::SetStyle);
 }
 
 const std::vector<std::pair<std::string, std::int64_t>>& ColorIdents() {

@@ -25,19 +25,16 @@ ZR_REGISTER_CLASS(TCustomForm, c) {
     c.Property("BorderStyle", &TCustomForm::BorderStyle, &TCustomForm::SetBorderStyle)
         .Default(bsSizeable);
     c.Property("Caption", &TCustomForm::Caption, &TCustomForm::SetCaption).Default("");
-    c.Property("ClientHeight", &TCustomForm::ClientHeight, &TCustomForm::SetClientHeight)
-        .NoDefault();
-    c.Property("ClientWidth", &TCustomForm::ClientWidth, &TCustomForm::SetClientWidth).NoDefault();
+    c.Property("ClientHeight", &TCustomForm::ClientHeight, &TCustomForm::SetClientHeight);
+    c.Property("ClientWidth", &TCustomForm::ClientWidth, &TCustomForm::SetClientWidth);
     c.Property("Icon", &TCustomForm::Icon, &TCustomForm::SetIcon)
-        .NoDefault()
         .Stored(&TCustomForm::IconStored);
     c.Property("KeyPreview", &TCustomForm::KeyPreview, &TCustomForm::SetKeyPreview).Default(false);
     c.Property("OldCreateOrder", &TCustomForm::OldCreateOrder, &TCustomForm::SetOldCreateOrder)
         .Default(false);
-    c.Property("PixelsPerInch", &TCustomForm::PixelsPerInch, &TCustomForm::SetPixelsPerInch)
-        .NoDefault();
+    c.Property("PixelsPerInch", &TCustomForm::PixelsPerInch, &TCustomForm::SetPixelsPerInch);
     c.Property("Position", &TCustomForm::Position, &TCustomForm::SetPosition).Default(poDesigned);
-    c.Property("TextHeight", &TCustomForm::TextHeight, &TCustomForm::SetTextHeight).NoDefault();
+    c.Property("TextHeight", &TCustomForm::TextHeight, &TCustomForm::SetTextHeight);
     c.Property("OnActivate", &TCustomForm::OnActivate, &TCustomForm::SetOnActivate);
     c.Property("OnClose", &TCustomForm::OnClose, &TCustomForm::SetOnClose);
     c.Property("OnCloseQuery", &TCustomForm::OnCloseQuery, &TCustomForm::SetOnCloseQuery);

@@ -34,8 +34,8 @@ ZR_ENUM(TPosition, poDesigned, poDefault, poDefaultPosOnly, poDefaultSizeOnly, p
 enum TCloseAction { caNone, caHide, caFree, caMinimize };
 ZR_ENUM(TCloseAction, caNone, caHide, caFree, caMinimize);
 
-using TCloseEvent = TClosure<TObject*, TCloseAction&>;
-using TCloseQueryEvent = TClosure<TObject*, bool&>;
+using TCloseEvent = TClosure<TObject* /*Sender*/, TCloseAction& /*Action*/>;
+using TCloseQueryEvent = TClosure<TObject* /*Sender*/, bool& /*CanClose*/>;
 
 class TCustomForm : public TWinControl {
     ZR_CLASS(TCustomForm, TWinControl)

@@ -6,7 +6,7 @@
 // Publishing a class takes a few lines in its source file:
 //
 //   ZR_REGISTER_CLASS(TKVLogBase, c) {
-//       c.Property("Active", &TKVLogBase::Active, &TKVLogBase::SetActive).NoDefault();
+//       c.Property("Active", &TKVLogBase::Active, &TKVLogBase::SetActive);
 //       c.Property("LogFile", &TKVLogBase::LogFile,
 //       &TKVLogBase::SetLogFile).Default("kvevents.log");
 //   }
@@ -126,6 +126,9 @@ struct TPropInfo {
 
     TPropDefault Default;  // monostate: no declared default, always stored
     std::function<bool(const TObject*)> StoredTest;  // empty: stored
+    // tkInteger: the name a reader knows a value by (a registry root key
+    // rather than its number), or nullptr; for reference pages and designers.
+    const char* (*IntegerName)(std::int64_t) = nullptr;
 
     bool HasDefault() const { return !std::holds_alternative<std::monostate>(Default); }
     bool ReadOnly() const;
@@ -366,8 +369,6 @@ class TClassBuilder {
     // 1899-12-30) or a currency value, which a double alone cannot tell.
     TClassBuilder& AsDateTime() { return SetFloatType(TFloatType::DateTime); }
     TClassBuilder& AsCurrency() { return SetFloatType(TFloatType::Currency); }
-    // No declared default: always stored (the default state of a property).
-    TClassBuilder& NoDefault() { return SetDefault(std::monostate{}); }
     // A stored test for the property published last.
     TClassBuilder& Stored(bool (T::*test)() const) {
         info_.Properties.back().StoredTest = [test](const TObject* o) {
@@ -377,6 +378,11 @@ class TClassBuilder {
     }
     TClassBuilder& Stored(bool stored) {
         info_.Properties.back().StoredTest = [stored](const TObject*) { return stored; };
+        return *this;
+    }
+    // Names for the integer property published last (see TPropInfo::IntegerName).
+    TClassBuilder& NamedBy(const char* (*name)(std::int64_t)) {
+        info_.Properties.back().IntegerName = name;
         return *this;
     }
 

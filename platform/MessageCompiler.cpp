@@ -5,8 +5,9 @@
 // "Keyword=value" pairs may share a line, blanks may stand around "=" and
 // ":", and a list's "(" may open on the line after its keyword. A message
 // text begins on the line after its Language keyword and ends at a line
-// holding only ".". A source in UTF-16 (with its byte-order mark) is read as
-// such; texts come out as UTF-8.
+// holding only ".". A source in UTF-16 is read as such, with its byte-order
+// mark or without one (the compiler's Unicode switch reads little-endian
+// files that have none); texts come out as UTF-8.
 #include <strings.h>
 
 #include <cctype>
@@ -99,6 +100,12 @@ std::string SourceText(std::string_view bytes) {
     if (bytes.size() >= 2 && bytes[0] == '\xFE' && bytes[1] == '\xFF')
         return Utf16ToUtf8(bytes.substr(2), true);
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    // Text of ours never holds a NUL; a source beginning with a character and
+    // a NUL is UTF-16 without its mark, a NUL and a character the other order.
+    if (bytes.size() >= 2 && bytes[0] != '\0' && bytes[1] == '\0')
+        return Utf16ToUtf8(bytes, false);
+    if (bytes.size() >= 2 && bytes[0] == '\0' && bytes[1] != '\0')
+        return Utf16ToUtf8(bytes, true);
     return std::string(bytes);
 }
 

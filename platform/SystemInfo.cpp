@@ -22,6 +22,7 @@
 #endif
 
 #include "platform/FileContent.h"
+#include "platform/ProcessUsage.h"
 #include "platform/X11Errors.h"
 
 namespace zr::os {
@@ -38,19 +39,6 @@ std::string SystemProbe::UserName() {
     if (const passwd* pw = getpwuid(geteuid()); pw && pw->pw_name) return pw->pw_name;
     if (const char* user = std::getenv("USER"); user && *user) return user;
     return {};
-}
-
-// The process's virtual size from /proc/self/status, in bytes.
-static std::uint64_t ProcessVirtualSize() {
-    std::string content;
-    ReadFileContent("/proc/self/status", content);
-    std::istringstream status(content);
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmSize:", 0) == 0)
-            return std::strtoull(line.c_str() + 7, nullptr, 10) * 1024;
-    }
-    return 0;
 }
 
 SystemProbe::Memory SystemProbe::MemoryStatus() {
@@ -75,7 +63,7 @@ SystemProbe::Memory SystemProbe::MemoryStatus() {
     }
     // The user part of the address space: 47 bits on x86-64.
     m.totalVirtual = sizeof(void*) == 8 ? (std::uint64_t{1} << 47) : (std::uint64_t{3} << 30);
-    m.usedVirtual = ProcessVirtualSize();
+    m.usedVirtual = CurrentProcessUsage().VirtualBytes;
     return m;
 }
 

@@ -10,9 +10,10 @@ namespace zr {
 
 ZR_REGISTER_CLASS(TKVRegistryLog, c) {
     c.Property("RootKey", &TKVRegistryLog::RootKey, &TKVRegistryLog::SetRootKey)
-        .Default(os::HKEY_LOCAL_MACHINE);
-    c.Property("Key", &TKVRegistryLog::Key, &TKVRegistryLog::SetKey).NoDefault();
-    c.Property("Options", &TKVRegistryLog::Options, &TKVRegistryLog::SetOptions).NoDefault();
+        .Default(os::HKEY_LOCAL_MACHINE)
+        .NamedBy([](std::int64_t key) { return os::RegRootKeyName(static_cast<os::HKEY>(key)); });
+    c.Property("Key", &TKVRegistryLog::Key, &TKVRegistryLog::SetKey);
+    c.Property("Options", &TKVRegistryLog::Options, &TKVRegistryLog::SetOptions);
     c.Property("OnRegistryNotification", &TKVRegistryLog::OnRegistryNotification,
                &TKVRegistryLog::SetOnRegistryNotification);
 }

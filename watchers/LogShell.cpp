@@ -55,11 +55,10 @@ std::uint32_t KVLShellEventCode(TKVLNotificationEvent value) {
 }
 
 ZR_REGISTER_CLASS(TKVShellLog, c) {
-    c.Property("Path", &TKVShellLog::Path, &TKVShellLog::SetPath).NoDefault();
-    c.Property("Active", &TKVShellLog::GetActive, &TKVShellLog::SetActive).NoDefault();
-    c.Property("WatchSubTree", &TKVShellLog::WatchSubTree, &TKVShellLog::SetWatchSubTree)
-        .NoDefault();
-    c.Property("Options", &TKVShellLog::Options, &TKVShellLog::SetOptions).NoDefault();
+    c.Property("Path", &TKVShellLog::Path, &TKVShellLog::SetPath);
+    c.Property("Active", &TKVShellLog::GetActive, &TKVShellLog::SetActive);
+    c.Property("WatchSubTree", &TKVShellLog::WatchSubTree, &TKVShellLog::SetWatchSubTree);
+    c.Property("Options", &TKVShellLog::Options, &TKVShellLog::SetOptions);
     c.Property("OnAssociationChange", &TKVShellLog::OnAssociationChange,
                &TKVShellLog::SetOnAssociationChange);
     c.Property("OnAttributesChange", &TKVShellLog::OnAttributesChange,

@@ -70,11 +70,21 @@ void ServeReports() {
     while (std::chrono::steady_clock::now() < end) TThread::CheckSynchronize(10);
 }
 
+// The example's folder (its log, its outbox) goes when the example ends.
+struct TScratchFolder {
+    std::string path;
+    ~TScratchFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+};
+
 }  // namespace
 
 int main() {
     std::string desk = (std::filesystem::temp_directory_path() / "orders-XXXXXX").string();
     if (::mkdtemp(desk.data()) == nullptr) return 1;
+    const TScratchFolder removedAtTheEnd{desk};
     const std::string inbox = desk + "/inbox";
     std::filesystem::create_directory(inbox);
 

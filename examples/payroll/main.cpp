@@ -85,12 +85,22 @@ void PrintFile(const std::string& file) {
     }
 }
 
+// The example's folder (its log, its outbox) goes when the example ends.
+struct TScratchFolder {
+    std::string path;
+    ~TScratchFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+};
+
 }  // namespace
 
 int main() {
     // Each run keeps its log and its outbox in a folder of its own.
     std::string scratch = (std::filesystem::temp_directory_path() / "payroll-XXXXXX").string();
     if (::mkdtemp(scratch.data()) == nullptr) return 1;
+    const TScratchFolder removedAtTheEnd{scratch};
     const std::string outbox = scratch + "/outbox";
     ::setenv("ZORIRIVE_MAIL", ("outbox:" + outbox).c_str(), 1);
 

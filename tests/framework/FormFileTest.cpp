@@ -185,7 +185,7 @@ ZR_REGISTER_CLASS(TFormTestWidget, c) {
     c.Property("Size", &W::Size, &W::SetSize).Default(0);
     c.Property("Color", &W::Color, &W::SetColor).Default(ftRed);
     c.Property("Colors", &W::Colors, &W::SetColors).Default(TFormTestColors{ftRed});
-    c.Property("Active", &W::Active, &W::SetActive).NoDefault();
+    c.Property("Active", &W::Active, &W::SetActive);
     c.Property("Settings", &W::Settings, nullptr);
     c.Property("Items", &W::Items, nullptr);
     c.Property("Lines", &W::Lines, &W::SetLines);
@@ -226,7 +226,7 @@ class TFormTestForm : public TComponent {
 };
 
 ZR_REGISTER_CLASS(TFormTestForm, c) {
-    c.Property("Caption", &TFormTestForm::Caption, &TFormTestForm::SetCaption).NoDefault();
+    c.Property("Caption", &TFormTestForm::Caption, &TFormTestForm::SetCaption);
     c.Method("ButtonClick", &TFormTestForm::ButtonClick);
     c.Method("OtherClick", &TFormTestForm::OtherClick);
 }

@@ -12,20 +12,32 @@ extern const char kBeginMarker[];
 extern const char kEndMarker[];
 
 struct TPage {
-    std::string ClassName;
-    std::string File;  // relative to the docs folder
+    std::string ClassName;  // or the tool's name
+    std::string File;       // relative to the docs folder
     std::string Generated;
+    std::string BeginMarker = kBeginMarker;
 };
 
-// The log base, then the registered palette in palette order.
-std::vector<TPage> ComponentPages();
+// The line above a tool page's generated part, which is the tool's --help.
+std::string ToolBeginMarker(const std::string& tool);
+
+// The framework classes an application touches (docs/framework/): their
+// published properties and public members, from the type information and
+// the headers beside `docsDir`.
+std::vector<TPage> FrameworkPages(const std::string& docsDir);
+// The tools' pages: each one's usage as its --help prints it.
+std::vector<TPage> ToolPages();
+// The log base, then the registered palette in palette order; event
+// parameters named as the headers beside `docsDir` declare them.
+std::vector<TPage> ComponentPages(const std::string& docsDir);
 
 // `page` with its generated part replaced by `generated`. Raises
 // EParserError when the markers are missing or out of order: the hand
 // written text around them must never be overwritten by guesswork.
-std::string SpliceGenerated(const std::string& page, const std::string& generated);
+std::string SpliceGenerated(const std::string& page, const std::string& generated,
+                            const std::string& beginMarker = kBeginMarker);
 
-// Problems with the checked-in pages, one line each ("" when current).
+// Problems with the checked-in pages (components and tools), one line each.
 std::vector<std::string> CheckPages(const std::string& docsDir);
 // Rewrites the generated part of each page (a missing page is started with
 // its heading); returns the files that changed.

@@ -1,6 +1,7 @@
 #include "tools/zrdoc/ReferenceTables.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "framework/Component.h"
 #include "framework/SysUtils.h"
@@ -62,10 +63,38 @@ std::string TypeText(const TPropInfo& prop) {
     }
 }
 
-std::string DefaultText(const TPropInfo& prop) {
+std::string IntegerText(const TPropInfo& prop, std::int64_t number) {
+    const char* name = prop.IntegerName ? prop.IntegerName(number) : nullptr;
+    return name ? name : std::to_string(number);
+}
+
+// What a property of a component just made holds, for one that declares
+// no default; empty where the value says nothing on a page (an object).
+std::string StartingText(const TPropInfo& prop, const TObject* instance) {
+    if (instance == nullptr) return {};
+    switch (prop.Kind) {
+        case tkInteger:
+            return Code(IntegerText(prop, prop.GetOrd(instance)));
+        case tkEnumeration:
+            return prop.EnumType
+                       ? Code(GetEnumName(*prop.EnumType, static_cast<int>(prop.GetOrd(instance))))
+                       : std::string();
+        case tkSet:
+            return Code(SetText(prop.EnumType, static_cast<std::uint64_t>(prop.GetOrd(instance))));
+        case tkString:
+            return Code("'" + prop.GetStr(instance) + "'");
+        case tkFloat:
+            return Code(FloatToStr(prop.GetFloat(instance)));
+        default:
+            return {};
+    }
+}
+
+std::string DefaultText(const TPropInfo& prop, const TObject* instance) {
     if (const auto* number = std::get_if<std::int64_t>(&prop.Default)) {
         if (prop.Kind == tkEnumeration && prop.EnumType)
             return Code(GetEnumName(*prop.EnumType, *number));
+        if (prop.Kind == tkInteger && prop.IntegerName) return Code(IntegerText(prop, *number));
         if (prop.Kind == tkSet) {
             const auto mask = static_cast<std::uint64_t>(*number);
             const size_t count = prop.EnumType ? prop.EnumType->Names.size() : 0;
@@ -78,7 +107,18 @@ std::string DefaultText(const TPropInfo& prop) {
     }
     if (const auto* real = std::get_if<double>(&prop.Default)) return Code(FloatToStr(*real));
     if (const auto* text = std::get_if<std::string>(&prop.Default)) return Code("'" + *text + "'");
-    return "none, always stored";
+    const std::string starts = StartingText(prop, instance);
+    return starts.empty() ? "none, always stored" : "none, always stored; starts " + starts;
+}
+
+// A component of `cls` as the designer makes it (it starts nothing), whose
+// properties tell the starting values; null for what is no component.
+std::unique_ptr<TComponent> DesignedInstance(const TClassInfo& cls) {
+    if (!cls.CreateComponent) return nullptr;
+    auto designer = std::make_unique<TComponent>(nullptr);
+    designer->SetComponentStateFlag(csDesigning, true);
+    cls.CreateComponent(designer.get());
+    return designer;
 }
 
 // The class that publishes `prop` first, walking up from `cls`.
@@ -98,7 +138,26 @@ bool ListsSubProperties(const TPropInfo& prop) {
            !prop.ClassType->AllProperties().empty();
 }
 
+// `cls` and the classes it derives from, most derived first.
+std::vector<std::string> Lineage(const TClassInfo& cls) {
+    std::vector<std::string> names;
+    for (const TClassInfo* c = &cls; c != nullptr; c = c->Parent) names.push_back(c->Name);
+    return names;
+}
+
+// "(TObject* Sender, long ResidentKb)": the types from the type information,
+// each followed by the name its declaration gives it.
+std::string HandlerParams(const TPropInfo& prop, const std::vector<std::string>& names) {
+    std::string params;
+    for (size_t i = 0; i < prop.EventParams.size(); ++i) {
+        params += (i == 0 ? "" : ", ") + prop.EventParams[i];
+        if (names.size() == prop.EventParams.size() && !names[i].empty()) params += " " + names[i];
+    }
+    return "(" + params + ")";
+}
+
 struct Tables {
+    const THeaderText& headers;
     std::string properties;
     std::string events;
     std::vector<const TEnumInfo*> enums;
@@ -110,25 +169,24 @@ struct Tables {
             enums.push_back(prop.EnumType);
     }
 
-    void Add(const TClassInfo& cls, const std::string& prefix) {
+    void Add(const TClassInfo& cls, const std::string& prefix, const TObject* instance) {
         for (const TPropInfo* prop : cls.AllProperties()) {
             const std::string name = prefix + prop->Name;
             const std::string declaredBy = DeclaringClass(cls, *prop);
             if (prop->Kind == tkMethod) {
-                std::string params;
-                for (const std::string& param : prop->EventParams)
-                    params += (params.empty() ? "" : ", ") + param;
-                events +=
-                    "| " + name + " | " + Code("(" + params + ")") + " | " + declaredBy + " |\n";
+                const auto names = headers.EventParamNames(Lineage(cls), prop->Name);
+                events += "| " + name + " | " + Code(HandlerParams(*prop, names)) + " | " +
+                          declaredBy + " |\n";
                 continue;
             }
             NoteEnum(*prop);
-            properties += "| " + name + " | " + TypeText(*prop) + " | " + DefaultText(*prop) +
-                          " | " + declaredBy + " |\n";
+            properties += "| " + name + " | " + TypeText(*prop) + " | " +
+                          DefaultText(*prop, instance) + " | " + declaredBy + " |\n";
             // An inherited sub-object's properties are listed on the page of
             // the class that publishes it (SendTo on the log base's page).
             const bool ownProperty = !prefix.empty() || declaredBy == cls.Name;
-            if (ownProperty && ListsSubProperties(*prop)) Add(*prop->ClassType, name + ".");
+            if (ownProperty && ListsSubProperties(*prop))
+                Add(*prop->ClassType, name + ".", instance ? prop->GetObject(instance) : nullptr);
         }
     }
 
@@ -150,7 +208,8 @@ struct Tables {
 }  // namespace
 
 std::string ReferenceTables(const TClassInfo& cls,
-                            const std::vector<const TClassInfo*>& alsoClasses) {
+                            const std::vector<const TClassInfo*>& alsoClasses,
+                            const THeaderText& headers, bool startingValues) {
     std::vector<const TEnumInfo*> enums;
     std::string text;
     for (const TClassInfo* one : [&] {
@@ -158,9 +217,11 @@ std::string ReferenceTables(const TClassInfo& cls,
              all.insert(all.end(), alsoClasses.begin(), alsoClasses.end());
              return all;
          }()) {
-        Tables tables;
+        Tables tables{headers, {}, {}, {}};
         tables.enums = enums;
-        tables.Add(*one, "");
+        const std::unique_ptr<TComponent> designer =
+            startingValues ? DesignedInstance(*one) : nullptr;
+        tables.Add(*one, "", designer ? designer->Components(0) : nullptr);
         enums = tables.enums;
         text += (text.empty() ? "" : "\n") + tables.Text(one->Name);
     }
@@ -171,6 +232,15 @@ std::string ReferenceTables(const TClassInfo& cls,
             for (const std::string& name : names->Names) list += (list.empty() ? "" : ", ") + name;
             text += "- " + names->Name + ": " + list + "\n";
         }
+    }
+    return text;
+}
+
+std::string MemberList(const std::string& className, const THeaderText& headers) {
+    std::string text = "## " + className + ": public members\n\n";
+    for (const THeaderMember& member : headers.PublicMembers(className)) {
+        text += "- " + Code(member.Declaration) + "\n";
+        if (!member.Comment.empty()) text += "  " + member.Comment + "\n";
     }
     return text;
 }

@@ -1,5 +1,6 @@
 // zrdoc: generates the tables of the component reference pages from the
-// type information, and checks that the checked-in pages still match it.
+// type information and the usage of the tool pages from each tool's --help,
+// and checks that the checked-in pages still match both.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -19,8 +20,9 @@ const char kUsage[] =
     "\n"
     "commands:\n"
     "  print <class>       prints the generated tables of a class's page\n"
-    "  check <docs folder> exits 1, naming each page that is missing or whose tables\n"
-    "                      differ from the type information\n"
+    "  check <docs folder> exits 1, naming each page that is missing or whose\n"
+    "                      generated part differs from the type information (the\n"
+    "                      components) or from the tool's --help (the tools)\n"
     "  update <docs folder> rewrites the generated part of every page\n"
     "  --help | --version\n";
 
@@ -44,7 +46,9 @@ int main(int argc, char** argv) {
         // package registers, exactly as the designer sees it.
         Register();
         if (args[0] == "print") {
-            std::fputs(zr::doc::ReferenceTables(zr::FindClass(args[1]), {}).c_str(), stdout);
+            const zr::doc::THeaderText headers(ZR_SOURCE_DIR);
+            std::fputs(zr::doc::ReferenceTables(zr::FindClass(args[1]), {}, headers).c_str(),
+                       stdout);
             return 0;
         }
         if (args[0] == "check") {
