@@ -82,7 +82,7 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION "libs")
 # the same without dpkg-dev; the lists are what the files link (scripts/test
 # compares them with the libraries each file needs).
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS
-    "libc6, libstdc++6, libgcc-s1, libsqlite3-0, libsystemd0, libjpeg62-turbo, libx11-6, libxrandr2, libcurl4, zlib1g")
+    "libc6, libstdc++6, libgcc-s1, libsqlite3-0, libsystemd0, libjpeg62-turbo, libx11-6, libxrandr2, libcurl4, zlib1g, libdw1, libelf1")
 # The shlibs file: a program linked against these libraries depends on this
 # package, at this version or later within the SONAME (only this package holds
 # shared libraries). The loader's cache learns of them through dpkg's trigger.
