@@ -12,6 +12,11 @@ namespace {
 // Starts at one, so that a cache that never read anything is never current.
 std::atomic<std::uint64_t> generation{1};
 
+// Made when the library loads, not at first use: a function-local static
+// that another thread is still making when the process forks stays locked
+// for ever in the child, which has no such thread to finish it.
+const std::shared_ptr<const TValueSnapshot> noValues = std::make_shared<const TValueSnapshot>();
+
 bool SameTime(const timespec& a, const timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
@@ -33,11 +38,10 @@ TKeyCache::TStamp TKeyCache::StampOf(const struct stat& st) {
 }
 
 LSTATUS TKeyCache::Values(int folder, std::shared_ptr<const TValueSnapshot>& values) {
-    static const auto none = std::make_shared<const TValueSnapshot>();
     struct stat st {};
     if (::fstatat(folder, ValuesFileName, &st, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno != ENOENT) return privstore::LastStoreError();
-        values = none;  // a key without values
+        values = noValues;  // a key without values
         return ERROR_SUCCESS;
     }
     std::lock_guard guard(lock_);
@@ -50,7 +54,7 @@ LSTATUS TKeyCache::Values(int folder, std::shared_ptr<const TValueSnapshot>& val
     struct stat opened {};
     LSTATUS status = privstore::OpenStoreFile(folder, ValuesFileName, O_RDONLY, file, &opened);
     if (status == ERROR_FILE_NOT_FOUND) {
-        values = none;
+        values = noValues;
         return ERROR_SUCCESS;
     }
     if (status != ERROR_SUCCESS) return status;
