@@ -203,11 +203,7 @@ void Catalog(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
-        std::cout << Usage;
-        return 0;
-    }
-    if (args.size() == 1 && args[0] == "--version") return zr::tools::PrintVersion("zrevent");
+    if (int status; zr::tools::AnswerHelpOrVersion(args, "zrevent", Usage, status)) return status;
     try {
         if (args.empty()) throw TUsageError{"no command given"};
         const std::string command = args[0];

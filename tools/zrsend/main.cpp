@@ -158,11 +158,7 @@ void Drop(std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
-        std::cout << Usage;
-        return 0;
-    }
-    if (args.size() == 1 && args[0] == "--version") return zr::tools::PrintVersion("zrsend");
+    if (int status; zr::tools::AnswerHelpOrVersion(args, "zrsend", Usage, status)) return status;
     try {
         if (args.empty()) throw TUsageError{"no command given"};
         const std::string command = args[0];
